@@ -1,0 +1,2 @@
+// Keeps every module library non-empty while it is being filled.
+namespace kavrel {}
