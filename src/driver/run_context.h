@@ -1,0 +1,54 @@
+// Everything one run shares between its steps: the console, the run log, the
+// answers of the dialogue, the series store, the fitting settings, the
+// combined index file and the results later steps need. A plain struct: each
+// step reads what it needs and adds its results.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "driver/run_log.h"
+#include "driver/run_options.h"
+#include "driver/series_store.h"
+#include "fit/detrend2.h"
+
+namespace kavrel {
+
+class Console;
+
+// Name of the file holding every index series of every class.
+inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
+
+// Raw class file names, in class order 1..5.
+inline constexpr std::array<const char*, kClassCount> kClassFileNames = {
+    "shorthighV6_raw", "shortlowV6_raw", "longhighV6_raw", "longlowV6_raw", "medV6_raw"};
+
+// The column separator of the tables: one TAB followed by 7 blanks.
+inline constexpr const char* kTableSeparator = "\t       ";
+
+struct RunContext {
+  RunContext(Console& c, RunLog& l) : console(c), log(l) {}
+
+  Console& console;  // reader of every answer and of Return
+  RunLog& log;       // "Kavrelv6_log.txt", open for the whole run
+
+  RunOptions options;      // the answers of the dialogue
+  SeriesStore store;       // the accepted series
+  DetrendOptions detrend;  // fitting settings, changed only by the curve-fit menu
+
+  // Combined index file; open (created at question 8) for index modes 1 and 2,
+  // closed after each pass over the classes, reopened for appending after a
+  // revision. nullptr when closed or not used.
+  std::FILE* combinedIndexFile = nullptr;
+
+  // Per-run results of the class passes, read by the plot and the revisions.
+  std::array<std::string, kClassCount> classFileNames{
+      kClassFileNames[0], kClassFileNames[1], kClassFileNames[2], kClassFileNames[3],
+      kClassFileNames[4]};
+  int32_t maxAgeAllClasses = 0;  // largest cambial age over all classes
+  float maxRawValue = 0.0f;      // largest raw value over all classes
+};
+
+}  // namespace kavrel
