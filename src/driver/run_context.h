@@ -49,6 +49,8 @@ struct RunContext {
       kClassFileNames[4]};
   int32_t maxAgeAllClasses = 0;  // largest cambial age over all classes
   float maxRawValue = 0.0f;      // largest raw value over all classes
+  std::array<int32_t, kClassCount> seriesInClass{};     // series read in the latest pass over each class
+  std::array<std::string, kClassCount> indexFileNames;  // class index files (set when indices are written)
 };
 
 }  // namespace kavrel
