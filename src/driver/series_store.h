@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "util/missing.h"
+
 namespace kavrel {
 
 // Design limits of the store.
@@ -17,9 +19,6 @@ inline constexpr int32_t kMaxSeries = 10000;       // accepted series
 inline constexpr int32_t kMaxRings = 2000;         // ring positions (cambial ages) per series
 inline constexpr int32_t kMaxPithOffsets = 10000;  // records read from a pith-offset file
 inline constexpr int32_t kClassCount = 5;          // age/growth classes
-
-// Marker of a ring position or cambial age without a value; compared with ==.
-inline constexpr float kMissingValue = -999.0f;
 
 struct SeriesStore {
   int32_t seriesCount = 0;  // accepted series (1-based numbering k = 1..seriesCount)
