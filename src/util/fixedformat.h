@@ -20,9 +20,10 @@
 // blanks are not written. The result holds the records separated by '\n',
 // with no newline after the last one.
 //
-// freeLine writes like a list-directed write: one leading blank, then the
-// items, with ONE rule for spacing: one blank goes between two items unless
-// the text so far ends in a blank or the next item begins with one. Integers
+// freeLine writes like a list-directed write, with ONE rule for spacing: each
+// item is preceded by one blank unless the item begins with a blank or the
+// line so far ends in one (so the line always begins with a blank, and a
+// label ending in a blank is followed directly by its value). Integers
 // print in full, logicals as T or F, texts as they are, and reals with up to
 // 7 significant digits: fixed notation with at least one decimal ("0.5",
 // "3.0", "12.34", "-0.0001234") for magnitudes from 1e-4 to below 1e7, else
