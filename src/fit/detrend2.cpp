@@ -1,0 +1,200 @@
+// The detrending dispatcher: parametric growth curves (codes 1 to 8) with their
+// fallbacks; every other code goes to the smoothing methods.
+#include "fit/detrend2.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "fit/amoeba.h"
+#include "fit/curve.h"
+#include "fit/detrend2_smoothing.h"
+#include "fit/startfits.h"
+#include "util/fatal.h"
+
+namespace kavrel {
+
+namespace {
+
+// Value the starting fits treat as a missing ring; the dispatcher's series have
+// none, so only zero widths are excluded from the logarithms.
+constexpr float kStartFitMissing = 0.0f;
+
+using WorkArray = std::array<float, kFitCapacity>;
+
+void fillCurve(std::span<float> fitted, int32_t nCurve, float value) {
+  for (int32_t t = 0; t < nCurve; ++t) fitted[static_cast<size_t>(t)] = value;
+}
+
+// Straight line into params[2] (slope) and params[4] (intercept).
+float fitLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve, int32_t n,
+              CurveParams& params) {
+  float slope = 0.0f;
+  float intercept = 0.0f;
+  trend(nCurve, n, series, fitted, slope, intercept);
+  params[2] = slope;
+  params[4] = intercept;
+  return slope;
+}
+
+// Horizontal line at the mean: params[4] = mean, every curve point the mean.
+void fitMeanLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve,
+                 int32_t n, CurveParams& params) {
+  params.fill(0.0f);
+  const float mean = xmean2(series, n);
+  params[4] = mean;
+  fillCurve(fitted, nCurve, mean);
+}
+
+// Abscissa 1..count for the simplex methods, within the work-array capacity.
+void fillAbscissa(WorkArray& abscissa, int32_t n, int32_t nCurve) {
+  checkObjectiveCapacity(n, kFitCapacity);
+  if (nCurve > kFitCapacity) {
+    throw std::out_of_range("detrend2: nCurve exceeds the work-array capacity");
+  }
+  const int32_t count = n > nCurve ? n : nCurve;
+  for (int32_t t = 1; t <= count; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
+}
+
+// True when the simplex result can be used: a finite objective and curve.
+bool simplexUsable(const SimplexFit& fit, std::span<const float> fitted, int32_t nCurve,
+                   int32_t option) {
+  bool finite = std::isfinite(fit.bestValue);
+  for (int32_t t = 0; t < nCurve && finite; ++t) finite = std::isfinite(fitted[static_cast<size_t>(t)]);
+  if (!finite) {
+    std::printf(">> sbr detrend2: method%3d gives no finite curve, straight line fitted\n",
+                option);
+    std::fflush(stdout);
+  }
+  return finite;
+}
+
+}  // namespace
+
+float xmean2(std::span<const float> x, int32_t n) {
+  if (n <= 0) {
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    throw Fatal("error in xmean2: n=0", true);
+  }
+  if (n > static_cast<int32_t>(x.size())) {
+    throw std::out_of_range("xmean2: n exceeds the array length");
+  }
+  float sum = 0.0f;
+  for (int32_t i = 0; i < n; ++i) sum += x[static_cast<size_t>(i)];
+  return sum / static_cast<float>(n);
+}
+
+void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
+              CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span,
+              float& fitParam, int32_t startStiffness) {
+  params.fill(0.0f);
+  if (option < 1 || option > 8) {
+    detrendSmoothing(series, fitted, n, option, maxLen, span, fitParam, startStiffness);
+    return;
+  }
+  if (n > static_cast<int32_t>(series.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
+    throw std::out_of_range("detrend2: n or nCurve exceeds the array length");
+  }
+  const std::span<const float> values(series.data(), series.size());
+
+  switch (option) {
+    case 1:
+    case 2: {
+      curve(nCurve, n, values, fitted, params);
+      if (params[1] > 0.0f && params[4] >= 0.0f) return;
+      params.fill(0.0f);
+      const float slope = fitLine(values, fitted, nCurve, n, params);
+      if (option == 1) {
+        option = 4;
+        return;
+      }
+      if (slope > 0.0f) fitMeanLine(values, fitted, nCurve, n, params);
+      option = 5;
+      return;
+    }
+    case 3: {
+      WorkArray abscissa;
+      fillAbscissa(abscissa, n, nCurve);
+      const SimplexProblem problem{kModelNegExp, kFitCapacity, n, abscissa, values};
+      const SimplexFit fit = gamoeba(SimplexPoint{}, problem, nCurve, fitted);
+      const ModelParams m = modelParams(fit.best, kModelNegExp);
+      params[0] = m.a;
+      params[1] = std::fabs(m.b);
+      params[2] = 0.0f;
+      params[4] = m.k;
+      params[5] = 0.0f;
+      // A rate >= 0 is no decline: straight line instead.
+      if (m.b >= 0.0f || !simplexUsable(fit, fitted, nCurve, option)) {
+        params.fill(0.0f);
+        option = 4;
+        fitLine(values, fitted, nCurve, n, params);
+      }
+      return;
+    }
+    case 4:
+    case 5: {
+      const float slope = fitLine(values, fitted, nCurve, n, params);
+      if (option == 5 && slope > 0.0f) {
+        option = 6;
+        fitMeanLine(values, fitted, nCurve, n, params);
+      }
+      return;
+    }
+    case 6:
+      fitMeanLine(values, fitted, nCurve, n, params);
+      return;
+    case 7: {
+      WorkArray abscissa;
+      fillAbscissa(abscissa, n, nCurve);
+      hughdi(abscissa, values, nCurve, n, fitted, params, kStartFitMissing);
+      const SimplexPoint start{params[0], params[1], params[2], 0.0f, 0.0f};
+      const SimplexProblem problem{kModelHugershoff, kFitCapacity, n, abscissa, values};
+      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted);
+      if (!simplexUsable(fit, fitted, nCurve, option)) {
+        params.fill(0.0f);
+        option = 4;
+        fitLine(values, fitted, nCurve, n, params);
+        return;
+      }
+      const ModelParams m = modelParams(fit.best, kModelHugershoff);
+      params[0] = m.a;
+      params[1] = m.c;
+      params[2] = std::fabs(m.b);
+      params[4] = m.k;
+      params[5] = m.s;
+      params[6] = 7.0f;
+      return;
+    }
+    case 8: {
+      WorkArray abscissa;
+      WorkArray positions;
+      WorkArray logs;
+      fillAbscissa(abscissa, n, nCurve);
+      gexp(values, nCurve, n, fitted, positions, logs, params, kStartFitMissing);
+      const SimplexPoint start{params[0], params[1], 0.0f, 0.0f, 0.0f};
+      const SimplexProblem problem{kModelGenExp, kFitCapacity, n, abscissa, values};
+      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted);
+      if (!simplexUsable(fit, fitted, nCurve, option)) {
+        params.fill(0.0f);
+        option = 4;
+        fitLine(values, fitted, nCurve, n, params);
+        return;
+      }
+      const ModelParams m = modelParams(fit.best, kModelGenExp);
+      params[0] = m.a;
+      params[1] = 1.0f;
+      params[2] = std::fabs(m.b);
+      params[4] = m.k;
+      params[5] = m.s;
+      params[6] = 8.0f;
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+}  // namespace kavrel
