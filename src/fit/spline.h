@@ -74,6 +74,16 @@ double splineResponseParameter(int32_t stiffness);
                                    std::span<const int32_t> stiffnessByRing,
                                    SplineWorkspace& work);
 
+namespace detail {
+// The spline with the smoothing parameter of each row given directly
+// (p[0..n-3]), so tests can reach the rejected-pivot path that the 50 %
+// response rule never produces.
+[[nodiscard]] SplineStatus splineWithParameters(std::span<const float> series,
+                                                std::span<float> curve,
+                                                std::span<const double> p,
+                                                SplineWorkspace& work);
+}  // namespace detail
+
 // Per-ring stiffness of the age-dependent spline: startStiffness,
 // startStiffness + 1, ..., startStiffness + n - 1 into stiffnessByRing[0..n-1].
 void lsmake(int32_t n, int32_t startStiffness, std::span<int32_t> stiffnessByRing);
