@@ -1,0 +1,387 @@
+#include "driver/class_pass.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "driver/run_context.h"
+#include "rwfile/trrw.h"
+#include "util/fatal.h"
+#include "util/fixedformat.h"
+#include "util/stats.h"
+
+namespace kavrel {
+
+namespace {
+
+// The separator item of the age-aligned table.
+constexpr std::string_view kSeparator = "\t       ";
+
+// Problems shown on the screen per class; the log receives every one.
+constexpr int32_t kScreenProblemLines = 10;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A results file written beside its final name and renamed into place when
+// complete, so that an interrupted run never leaves a half-written file where
+// a good one was.
+class AtomicFile {
+ public:
+  explicit AtomicFile(std::string name) : name_(std::move(name)), temp_(name_ + ".part") {
+    file_.reset(std::fopen(temp_.c_str(), "w"));
+    if (!file_) throw Fatal("Cannot create file " + temp_ + ": " + std::strerror(errno));
+  }
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+  ~AtomicFile() {
+    if (file_) {
+      file_.reset();
+      std::remove(temp_.c_str());
+    }
+  }
+  std::FILE* get() const { return file_.get(); }
+  void write(std::string_view text) {
+    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) fail();
+  }
+  void commit() {
+    std::FILE* f = file_.release();
+    const bool bad = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || bad) {
+      std::remove(temp_.c_str());
+      throw Fatal("Cannot write file " + name_);
+    }
+    if (std::rename(temp_.c_str(), name_.c_str()) != 0) {
+      std::remove(temp_.c_str());
+      throw Fatal("Cannot replace file " + name_ + ": " + std::strerror(errno));
+    }
+  }
+  [[noreturn]] void fail() const { throw Fatal("Cannot write file " + name_ + ": " + std::strerror(errno)); }
+
+ private:
+  std::string name_;
+  std::string temp_;
+  FilePtr file_;
+};
+
+// Reads every series of a class raw file and gives it its pith offset.
+std::vector<ClassSeries> readClassFile(const std::string& rawName,
+                                       const std::vector<int32_t>& pithOffsets) {
+  std::optional<RwInput> input = RwInput::openFile(rawName);
+  if (!input) throw Fatal("Cannot open class file " + rawName + " for reading");
+  std::vector<ClassSeries> series;
+  int32_t counter = 0;
+  for (;;) {
+    ClassSeries s;
+    if (trrwRead(*input, s.id, s.firstYear, s.values, counter) == kEndOfFile) break;
+    const size_t k = series.size();
+    if (k >= pithOffsets.size()) {
+      throw Fatal("Class file " + rawName + " holds more series than were classed into it");
+    }
+    s.pithOffset = pithOffsets[k];
+    if (s.lastAge() > kMaxRings) {
+      throw Fatal("Series " + s.id + " of " + rawName + ": pith offset plus length " +
+                  std::to_string(s.lastAge()) + " exceeds " + std::to_string(kMaxRings) +
+                  " cambial ages");
+    }
+    series.push_back(std::move(s));
+  }
+  return series;
+}
+
+// Fits one curve through detrend2 on a copy of values; the curve comes back
+// with as many points as detrend2 leaves in n.
+std::vector<float> fitCurve(std::span<const float> values, int32_t& option, int32_t& span,
+                            float& fitParam, int32_t startStiffness) {
+  std::vector<float> work(values.begin(), values.end());
+  std::vector<float> fitted(values.size(), 0.0f);
+  auto n = static_cast<int32_t>(values.size());
+  CurveParams params{};
+  detrend2(work, fitted, n, n, params, option, kMaxRings, span, fitParam, startStiffness);
+  fitted.resize(static_cast<size_t>(std::clamp(n, 0, static_cast<int32_t>(fitted.size()))));
+  return fitted;
+}
+
+void writeAgeAlignedFile(const std::string& name, std::span<const ClassSeries> series,
+                         std::span<const float> curve) {
+  AtomicFile file(name);
+  std::string line;
+  appendAgeAlignedHeader(line, series);
+  file.write(line);
+  for (int32_t j = 1; j <= static_cast<int32_t>(curve.size()); ++j) {
+    line.clear();
+    appendAgeAlignedLine(line, j, curve[static_cast<size_t>(j - 1)], series);
+    file.write(line);
+  }
+  file.commit();
+}
+
+// Writes the class index file and the class's part of the combined index file.
+void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSeries> series,
+                  std::span<const float> curve) {
+  const auto ci = static_cast<size_t>(classNumber - 1);
+  if (ctx.combinedIndexFile == nullptr) {
+    throw Fatal(std::string("The combined index file ") + kCombinedIndexFileName + " is not open");
+  }
+  const std::string name = indexFileName(ctx.classFileNames[ci]);
+  ctx.indexFileNames[ci] = name;
+  AtomicFile file(name);
+  const int32_t mode = ctx.options.indexMode;
+  int32_t problemCount = 0;
+  std::vector<IndexProblem> problems;
+  for (const ClassSeries& s : series) {
+    const float m = mode == 2 ? minResidual(s, curve) : 0.0f;
+    problems.clear();
+    const std::vector<float> index = indexSeries(s, curve, mode, m, problems);
+    for (const IndexProblem& p : problems) {
+      const std::string text = freeLine(
+          {"Warning: class", classNumber, "series", s.id, "age", p.age, "regional curve",
+           p.curve, mode == 1 ? "is not positive: index set to missing"
+                              : "has no value: index set to missing"});
+      if (problemCount < kScreenProblemLines) {
+        ctx.log.echo(text);
+      } else {
+        ctx.log.line(text);
+      }
+      ++problemCount;
+    }
+    const RwWriteStatus status = trrwWrite(file.get(), s.id, s.firstYear, index);
+    if (status.ioError || status.yearOutOfRange) file.fail();
+    if (!status.ok()) ctx.log.echo(freeLine({describeWriteStatus(status, s.id)}));
+    const RwWriteStatus combined = trrwWrite(ctx.combinedIndexFile, s.id, s.firstYear, index);
+    if (combined.ioError) {
+      throw Fatal(std::string("Cannot write the combined index file ") + kCombinedIndexFileName);
+    }
+  }
+  if (problemCount > kScreenProblemLines) {
+    ctx.log.echo(freeLine({"Class", classNumber, ":", problemCount - kScreenProblemLines,
+                           "more index warnings in the log"}));
+  }
+  file.commit();
+}
+
+}  // namespace
+
+AgeMean meanByAge(std::span<const ClassSeries> series) {
+  AgeMean mean;
+  for (const ClassSeries& s : series) {
+    mean.classMaxAge = std::max(mean.classMaxAge, s.lastAge());
+    mean.classMinPithOffset = std::min(mean.classMinPithOffset, s.pithOffset);
+  }
+  if (series.empty() || mean.classMaxAge <= 0) return mean;
+  // The count is kept as a real, as the sum is; both are single precision and
+  // summed in series order.
+  std::vector<float> ageSum(static_cast<size_t>(mean.classMaxAge), 0.0f);
+  std::vector<float> ageCount(static_cast<size_t>(mean.classMaxAge), 0.0f);
+  for (const ClassSeries& s : series) {
+    for (size_t r = 0; r < s.values.size(); ++r) {
+      const float v = s.values[r];
+      if (v == kMissingValue) continue;
+      const size_t j = static_cast<size_t>(s.pithOffset) + r;
+      ageSum[j] += v;
+      ageCount[j] += 1.0f;
+    }
+  }
+  for (int32_t j = 1; j <= mean.classMaxAge; ++j) {
+    const auto i = static_cast<size_t>(j - 1);
+    if (ageCount[i] != 0.0f) {
+      mean.meanValues.push_back(ageSum[i] / ageCount[i]);
+      mean.meanAges.push_back(j);
+    }
+  }
+  return mean;
+}
+
+std::vector<float> curveByAge(const AgeMean& mean, std::span<const float> fitted) {
+  std::vector<float> curve(static_cast<size_t>(std::max(mean.classMaxAge, 0)), kMissingValue);
+  const size_t n = std::min(fitted.size(), mean.meanAges.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (std::isfinite(fitted[i])) curve[static_cast<size_t>(mean.meanAges[i] - 1)] = fitted[i];
+  }
+  return curve;
+}
+
+std::array<float, 3> scoreDefaultFits(std::span<const float> values,
+                                      const DetrendOptions& settings) {
+  std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
+  // A missing ring is no width: fitting it would drag every candidate.
+  std::vector<float> present;
+  present.reserve(values.size());
+  for (float v : values) {
+    if (v != kMissingValue) present.push_back(v);
+  }
+  if (present.empty()) return scores;
+  std::vector<float> residuals(present.size());
+  for (size_t f = 0; f < scores.size(); ++f) {
+    int32_t option = kDefaultFitCodes[f];
+    int32_t span = settings.span;
+    float fitParam = settings.fitParam;
+    const std::vector<float> curve =
+        fitCurve(present, option, span, fitParam, settings.startStiffness);
+    const size_t n = std::min(curve.size(), present.size());
+    for (size_t i = 0; i < n; ++i) residuals[i] = present[i] - curve[i];
+    const float deviation = moment(residuals, static_cast<int32_t>(n)).meanAbsDev;
+    if (deviation < scores[f]) scores[f] = deviation;
+  }
+  return scores;
+}
+
+int32_t chooseDefaultFit(const std::array<float, 3>& scores) {
+  int32_t best = 1;
+  for (int32_t f = 2; f <= 3; ++f) {
+    if (scores[static_cast<size_t>(f - 1)] < scores[static_cast<size_t>(best - 1)]) best = f;
+  }
+  return best;
+}
+
+float minResidual(const ClassSeries& series, std::span<const float> curveByAge) {
+  float m = kScoreStart;
+  for (size_t r = 0; r < series.values.size(); ++r) {
+    const float v = series.values[r];
+    const size_t j = static_cast<size_t>(series.pithOffset) + r;
+    if (v == kMissingValue || j >= curveByAge.size()) continue;
+    const float c = curveByAge[j];
+    if (c == kMissingValue) continue;
+    m = std::min(m, v - c);
+  }
+  return m;
+}
+
+std::vector<float> indexSeries(const ClassSeries& series, std::span<const float> curveByAge,
+                               int32_t indexMode, float seriesMinResidual,
+                               std::vector<IndexProblem>& problems) {
+  const float shift = std::fabs(std::min(seriesMinResidual, 0.0f));
+  std::vector<float> index;
+  index.reserve(series.values.size());
+  for (size_t r = 0; r < series.values.size(); ++r) {
+    const float v = series.values[r];
+    if (v == kMissingValue) {
+      index.push_back(kMissingValue);
+      continue;
+    }
+    const auto age = static_cast<int32_t>(static_cast<size_t>(series.pithOffset) + r + 1);
+    const float c =
+        static_cast<size_t>(age) <= curveByAge.size() ? curveByAge[static_cast<size_t>(age - 1)]
+                                                       : kMissingValue;
+    const bool usable = c != kMissingValue && std::isfinite(c) && (indexMode != 1 || c > 0.0f);
+    float x = kMissingValue;
+    if (usable) {
+      // Left to right in single precision: (v - c) + shift + 0.001.
+      x = indexMode == 1 ? v / c : v - c + shift + 0.001f;
+    }
+    if (!usable || !std::isfinite(x)) {
+      problems.push_back({age, c});
+      index.push_back(kMissingValue);
+      continue;
+    }
+    index.push_back(x > 0.998f && x < 1.0f ? 0.998f : x);
+  }
+  return index;
+}
+
+std::string ageAlignedFileName(std::string_view rawName) {
+  std::string name(rawName.substr(0, 15));
+  name.resize(15, ' ');
+  name += "_agealigned.txt";
+  std::erase(name, ' ');
+  return name;
+}
+
+std::string indexFileName(std::string_view ageAlignedName) {
+  const size_t dot = ageAlignedName.find('.');
+  std::string name(ageAlignedName.substr(0, dot == std::string_view::npos ? ageAlignedName.size()
+                                                                         : dot + 1));
+  name += "indx.txt";
+  std::erase(name, ' ');
+  return name;
+}
+
+void appendAgeAlignedHeader(std::string& out, std::span<const ClassSeries> series) {
+  std::vector<FmtArg> items;
+  items.reserve(3 + 2 * series.size());
+  items.emplace_back("#age");
+  items.emplace_back(kSeparator);
+  items.emplace_back("f");
+  for (const ClassSeries& s : series) {
+    items.emplace_back(kSeparator);
+    std::string id = s.id;
+    id.resize(8, ' ');
+    items.emplace_back(id);
+  }
+  out += freeLine(items);
+  out += '\n';
+}
+
+void appendAgeAlignedLine(std::string& out, int32_t age, float curve,
+                          std::span<const ClassSeries> series) {
+  std::vector<FmtArg> items;
+  items.reserve(3 + 2 * series.size());
+  items.emplace_back(age);
+  items.emplace_back(kSeparator);
+  items.emplace_back(curve);
+  for (const ClassSeries& s : series) {
+    items.emplace_back(kSeparator);
+    items.emplace_back(s.atAge(age));
+  }
+  out += freeLine(items);
+  out += '\n';
+}
+
+void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
+  if (classNumber < 1 || classNumber > kClassCount) {
+    throw Fatal("Class number " + std::to_string(classNumber) + " is outside 1..5");
+  }
+  const auto ci = static_cast<size_t>(classNumber - 1);
+  const std::string rawName = kClassFileNames[ci];
+  ctx.classFileNames[ci] = rawName;
+  std::vector<ClassSeries> series = readClassFile(rawName, ctx.store.classPithOffsets[ci]);
+  ctx.classFileNames[ci] = ageAlignedFileName(rawName);
+  const std::string& ageName = ctx.classFileNames[ci];
+
+  std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
+  for (const ClassSeries& s : series) {
+    for (float v : s.values) ctx.maxRawValue = std::max(ctx.maxRawValue, v);
+    // Every series restarts the scores, so the class's last series decides.
+    if (!revision) scores = scoreDefaultFits(s.values, ctx.detrend);
+  }
+  const auto count = static_cast<int32_t>(series.size());
+  ctx.seriesInClass[ci] = count;
+  const AgeMean mean = meanByAge(series);
+
+  int32_t curveOption = ctx.detrend.option;
+  if (!revision) {
+    ctx.log.echo(formatLayout("(/1x,'Processing file: ',a)", {ageName}));
+    ctx.log.echo(freeLine({"total number of series = ", count}));
+    if (count > 0) {
+      const int32_t winner = chooseDefaultFit(scores);
+      ctx.log.echo(freeLine({kDefaultFitMessages[static_cast<size_t>(winner - 1)]}));
+      curveOption = kDefaultFitCodes[static_cast<size_t>(winner - 1)];
+    }
+  }
+
+  std::vector<float> fitted;
+  if (!mean.meanValues.empty()) {
+    fitted = fitCurve(mean.meanValues, curveOption, ctx.detrend.span, ctx.detrend.fitParam,
+                      ctx.detrend.startStiffness);
+    const auto bad = std::count_if(fitted.begin(), fitted.end(),
+                                   [](float v) { return !std::isfinite(v); });
+    if (bad > 0) {
+      ctx.log.echo(freeLine({"Warning: the regional curve of class", classNumber, "has", bad,
+                             "undefined values; they are written as -999.0"}));
+    }
+  }
+  const std::vector<float> curve = curveByAge(mean, fitted);
+  writeAgeAlignedFile(ageName, series, curve);
+  if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
+    writeIndices(ctx, classNumber, series, curve);
+  }
+  ctx.maxAgeAllClasses = std::max(ctx.maxAgeAllClasses, mean.classMaxAge);
+}
+
+}  // namespace kavrel
