@@ -1,16 +1,20 @@
 // kavrel: regional curve standardisation of tree-ring width series by age and
 // growth-rate class. The driver runs the whole dialogue; a fatal condition
-// ends the run with its message and a non-zero exit status.
-#include <cstdio>
+// ends the run with its message, the log closed, and a non-zero exit status.
+#include <exception>
 
-#include "util/fatal.h"
+#include "driver/driver.h"
+#include "util/console.h"
 
 int main() {
+  kavrel::RunLog log;
+  kavrel::RunContext ctx(kavrel::stdConsole(), log);
   try {
-    std::fputs(" kavrel: the run driver is not built yet.\n", stdout);
-    return 1;
+    kavrel::runProgram(ctx);
+    return 0;
   } catch (const kavrel::Fatal& e) {
-    std::fprintf(stdout, " %s\n", e.what());
-    return e.exitStatus();
+    return kavrel::reportFatal(ctx, e);
+  } catch (const std::exception& e) {
+    return kavrel::reportInternalError(ctx, e);
   }
 }

@@ -1,20 +1,117 @@
 #include "driver/driver.h"
 
 #include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "driver/loading.h"
+#include "driver/run_options.h"
+#include "util/console.h"
 
 namespace kavrel {
 
+namespace {
+
+void closeCombinedIndexFile(RunContext& ctx) {
+  if (ctx.combinedIndexFile != nullptr) {
+    std::fclose(ctx.combinedIndexFile);
+    ctx.combinedIndexFile = nullptr;
+  }
+}
+
+// Writes a message line by line, each with one leading blank, to the screen
+// and the log.
+void writeMessage(RunContext& ctx, std::string_view message) {
+  size_t pos = 0;
+  while (pos <= message.size()) {
+    size_t end = message.find('\n', pos);
+    if (end == std::string_view::npos) end = message.size();
+    std::string_view text = message.substr(pos, end - pos);
+    std::string line;
+    if (!text.empty()) {
+      line.reserve(text.size() + 1);
+      line.push_back(' ');
+      line.append(text);
+    }
+    ctx.log.echo(line);
+    pos = end + 1;
+  }
+}
+
+}  // namespace
+
+const char* bannerText() {
+  return "\n"
+         "Program kavrel attempts to separate raw ring width series by\n"
+         "age-class and growth rates then find the optimal Region Curve fit\n"
+         "for each Age/Growth Class and produce indices for each series in each \n"
+         "class.\n"
+         "\n"
+         "The program produces 17 output files.\n"
+         "\n"
+         "RAW AGE/Growth_dec      RAW AGE/Growth/Curve_Column         RAW AGE/Growth/Index_dec\n"
+         " 1.shortlowV6_raw        2.shortlowV6_raw_agealigned.txt     "
+         "3.shortlowV6_raw_agealigned.indx.txt\n"
+         " 4.shorthighV6_raw       5.shorthighV6_raw_agealigned.txt    "
+         "6.shorthighV6_raw_agealigned.indx.txt\n"
+         " 7.med6_raw              8.medV6_raw_agealigned.txt          "
+         "9.medV6_raw_agealigned.indx.txt\n"
+         " 10.longlowV6_raw        11.longlowV6_raw_agealigned.txt     "
+         "12.longlowV6_raw_agealigned.indx.txt\n"
+         " 13.longhighV6_raw       14.longhighV6_raw_agealigned.txt    "
+         "15.longhighV6_raw_agealigned.indx.txt\n"
+         "\n"
+         "The files:\n"
+         "  16.KavrelV6indx.raw.txt > Contains All RC detrended series in decade format.\n"
+         "  17.Kavrelv6_log.txt > Contains all user and program screen input/output.\n"
+         "  18.KavrelV6.ps (GMT version only) > A Postscript graphic file of results.\n"
+         "\n";
+}
+
 void writeTermination(RunContext& ctx) {
   ctx.log.close();
-  std::fputs("\n *************************************\n", stdout);
-  std::fputs(" Normal Termination of Program\n", stdout);
-  std::fputs(" *************************************\n\n", stdout);
-  std::fflush(stdout);
+  std::string stars(38, '*');
+  stars[0] = ' ';
+  ctx.console.write("\n");
+  ctx.console.writeLine(stars);
+  ctx.console.writeLine(" Normal Termination of Program");
+  ctx.console.writeLine(stars);
+  ctx.console.write("\n");
+  ctx.console.flush();
 }
 
 void runProgram(RunContext& ctx) {
   ctx.log.open();
+  ctx.console.write(bannerText());
+  ctx.console.pause(kHitReturn);
+  askRunOptions(ctx);
+  loadAndPrepare(ctx);
+  closeCombinedIndexFile(ctx);
   writeTermination(ctx);
+}
+
+int reportFatal(RunContext& ctx, const Fatal& fatal) {
+  std::fflush(stdout);
+  writeMessage(ctx, fatal.what());
+  if (fatal.pauseForReturn()) {
+    ctx.console.writeLine(kHitReturn);
+    (void)ctx.console.tryReadLine();
+  }
+  closeCombinedIndexFile(ctx);
+  ctx.log.close();
+  std::fflush(stdout);
+  return fatal.exitStatus() != 0 ? fatal.exitStatus() : 1;
+}
+
+int reportInternalError(RunContext& ctx, const std::exception& error) {
+  std::fflush(stdout);
+  std::string message = "Internal error: ";
+  message.append(error.what());
+  writeMessage(ctx, message);
+  closeCombinedIndexFile(ctx);
+  ctx.log.close();
+  std::fflush(stdout);
+  return 2;
 }
 
 }  // namespace kavrel

@@ -1,7 +1,10 @@
 // The run sequence of the program, from the banner to the termination lines.
 #pragma once
 
+#include <exception>
+
 #include "driver/run_context.h"
+#include "util/fatal.h"
 
 namespace kavrel {
 
@@ -9,13 +12,25 @@ namespace kavrel {
 // run log, the banner, the run-options dialogue, loading and screening, the
 // power transformation, the pith-offset shift and the Loading table, the
 // first pass over the classes, the revision loop and the termination lines.
-// Conditions that end the run raise Fatal; the caller writes the message and
-// closes the log.
+// Conditions that end the run raise Fatal; the caller hands them to
+// reportFatal.
 void runProgram(RunContext& ctx);
 
-// Writes the termination lines on the screen (after the log is closed): an
-// empty line, 37 asterisks, " Normal Termination of Program", 37 asterisks
-// and an empty line.
+// The banner lines, each ending in a newline.
+const char* bannerText();
+
+// Closes the log and writes the termination lines on the screen: an empty
+// line, 37 asterisks, " Normal Termination of Program", 37 asterisks and an
+// empty line.
 void writeTermination(RunContext& ctx);
+
+// Ends a run that raised Fatal: writes each line of its message with one
+// leading blank (empty lines stay empty) to the screen and the log, pauses
+// for Return when asked (unless input has ended), closes the combined index
+// file and the log, and returns the exit status (never 0).
+int reportFatal(RunContext& ctx, const Fatal& fatal);
+
+// Ends a run on an unexpected internal error the same way, with status 2.
+int reportInternalError(RunContext& ctx, const std::exception& error);
 
 }  // namespace kavrel

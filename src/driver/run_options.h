@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kavrel {
 
@@ -26,5 +27,20 @@ struct RunOptions {
   bool useMeanAge = false;       // age threshold: mean (true) or median (false) of the total ages
   int32_t indexMode = 0;         // 0 no indices, 1 ratios, 2 residuals
 };
+
+struct RunContext;
+
+// The run-options dialogue, questions 1 to 8, with their log lines. Reads the
+// pith offsets into ctx.store.pithOffsets when a pith-offset file is given,
+// and creates the combined index file for index modes 1 and 2. Raises Fatal
+// when the pith-offset file is missing, its format is not supported or a
+// record does not fit the format, when the combined index file can't be
+// created, and when input ends.
+void askRunOptions(RunContext& ctx);
+
+// Reads the pith offsets of options.pithFileName with options.pithReadFormat
+// into store.pithOffsets (at most kMaxPithOffsets) and sets options.offsetCount.
+// Raises Fatal as askRunOptions does.
+void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets);
 
 }  // namespace kavrel

@@ -1,0 +1,224 @@
+#include "driver/loading.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "driver/run_context.h"
+#include "rwfile/trrw.h"
+#include "util/console.h"
+#include "util/fatal.h"
+#include "util/fixedformat.h"
+#include "util/powertransform.h"
+#include "util/stats.h"
+
+namespace kavrel {
+
+namespace {
+
+// Why a record is dropped; kNone for an accepted record.
+enum class Screen { kNone, kHighValue, kAgeBand, kFirstYear };
+
+// Applies the three screening tests in order; the first that fails decides.
+Screen screenRecord(const RunOptions& o, std::span<const float> v, int32_t firstYear,
+                    float& highValue) {
+  if (o.removeOutliers) {
+    // Missing rings (-999.0) never exceed a limit a ring width can have, but
+    // the test is on the values as stored, in order.
+    auto it = std::find_if(v.begin(), v.end(), [&](float x) { return x > o.upperLimit; });
+    if (it != v.end()) {
+      highValue = *it;
+      return Screen::kHighValue;
+    }
+  }
+  const int32_t n = static_cast<int32_t>(v.size());
+  if (o.restrictAgeBand && (n < o.minAge || n > o.maxAge)) return Screen::kAgeBand;
+  if (o.restrictYears && (firstYear < o.firstYearMin || firstYear > o.firstYearMax)) {
+    return Screen::kFirstYear;
+  }
+  return Screen::kNone;
+}
+
+// Removes the pith offset of the record in slot k (1-based) from the list,
+// when there is one, so the offsets stay paired with the accepted series.
+void dropPithOffset(SeriesStore& store, RunOptions& o, int32_t k) {
+  if (!o.usePithOffsets) return;
+  if (k >= 1 && k <= static_cast<int32_t>(store.pithOffsets.size())) {
+    store.pithOffsets.erase(store.pithOffsets.begin() + (k - 1));
+    o.offsetCount = static_cast<int32_t>(store.pithOffsets.size());
+  }
+}
+
+// Width of an integer field: the usual width, or more when the number needs it
+// (a record number of 10000, a pith offset of 1000 or more), so that a table
+// row never shows asterisks.
+int32_t intWidth(int64_t v, int32_t usual) {
+  int32_t digits = 1;
+  for (int64_t a = v < 0 ? -v : v; a >= 10; a /= 10) ++digits;
+  if (v < 0) ++digits;
+  return std::max(usual, digits);
+}
+
+// Width of an f.3 field of usual width 7 that holds v (8 for -999.000).
+int32_t realWidth(float v) {
+  const std::string s = formatLayout("(f12.3)", {v});
+  size_t first = s.find_first_not_of(' ');
+  return std::max(7, static_cast<int32_t>(s.size() - first));
+}
+
+}  // namespace
+
+void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
+  store.seriesCount = 0;
+  store.skipCount = 0;
+  std::string id;
+  int32_t firstYear = 0;
+  std::vector<float> values;
+  for (;;) {
+    const int32_t n = trrwRead(in, id, firstYear, values, store.readCounter);
+    if (store.readCounter == kEndOfFile || n == kEndOfFile) break;
+    const int32_t k = store.seriesCount + 1;  // the slot of this record
+    float highValue = 0.0f;
+    const Screen why = screenRecord(o, values, firstYear, highValue);
+    if (why != Screen::kNone) {
+      ++store.skipCount;
+      if (why == Screen::kHighValue) {
+        log.echo(freeLine({store.skipCount, " Skip HIGH Value ", id, " ", highValue}));
+      } else if (why == Screen::kAgeBand) {
+        log.echo(freeLine({store.skipCount, " Skip Age Band ", id, " ", n}));
+      } else {
+        log.echo(freeLine({store.skipCount, " Skip Crn Length ", id, " ", firstYear}));
+      }
+      dropPithOffset(store, o, k);
+      continue;
+    }
+    // Capacity of one series: its pith offset and its values must fit the
+    // ring positions of the store.
+    const int32_t offset = o.usePithOffsets ? store.pithOffset(k) : 0;
+    if (static_cast<int64_t>(n) + offset > kMaxRings) {
+      ++store.skipCount;
+      log.echo(freeLine({store.skipCount, " Skip Too Long ", id, " length", n, "pith offset",
+                         offset, "exceed", kMaxRings, "rings"}));
+      dropPithOffset(store, o, k);
+      continue;
+    }
+    if (k > kMaxSeries) {
+      throw Fatal("Too many series in " + o.inputFileName + ": the limit is " +
+                  std::to_string(kMaxSeries) + " accepted series.");
+    }
+    store.ids.push_back(id);
+    store.firstYears.push_back(firstYear);
+    store.lengths.push_back(n);
+    store.values.emplace_back(values.begin(), values.end());
+    store.seriesCount = k;
+  }
+}
+
+void loadInputFile(RunContext& ctx) {
+  const std::string& name = ctx.options.inputFileName;
+  if (std::FILE* probe = std::fopen(name.c_str(), "rb")) {
+    std::fclose(probe);
+  } else {
+    throw Fatal("Cannot open the input file " + name + " for reading: " + std::strerror(errno));
+  }
+  std::optional<RwInput> in = RwInput::openFile(name);
+  if (!in) throw Fatal("Cannot read the input file " + name);
+  loadSeries(ctx.store, ctx.options, *in, ctx.log);
+}
+
+void powerTransformAll(SeriesStore& store) {
+  for (int32_t k = 1; k <= store.seriesCount; ++k) {
+    std::vector<float>& v = store.values[static_cast<size_t>(k - 1)];
+    slpt1(std::span<float>(v.data(), static_cast<size_t>(store.length(k))));
+  }
+}
+
+void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, RunLog& log) {
+  if (!o.usePithOffsets || o.offsetCount == store.seriesCount) return;
+  console.writeLine(formatLayout("(/2x,a/2x,a,i4/2x,a,i4)",
+                                 {"*************** WARNING **************** ",
+                                  "The number of series measurements read >>>>> ",
+                                  store.seriesCount,
+                                  "Does NOT equal number of pith ofsets read >> ",
+                                  o.offsetCount}));
+  log.line(formatLayout("(1x,a/1x,a,i4/1x,a,i4)",
+                        {"*************** WARNING **************** ",
+                         "The number of series measurements read >>>>> ", store.seriesCount,
+                         "Does NOT equal number of pith ofsets read >> ", o.offsetCount}));
+  console.writeLine("  Program continuing without offset information");
+  log.line(" Program continuing without offset information");
+  console.pause(" Hit Return to Continue");
+  std::fill(store.pithOffsets.begin(), store.pithOffsets.end(), 0);
+  o.usePithOffsets = false;
+}
+
+void shiftByPithOffsets(SeriesStore& store) {
+  store.pithOffsets.resize(static_cast<size_t>(store.seriesCount), 0);
+  store.totalAges.assign(static_cast<size_t>(store.seriesCount), 0);
+  for (int32_t k = 1; k <= store.seriesCount; ++k) {
+    const size_t i = static_cast<size_t>(k - 1);
+    const int32_t offset = store.pithOffsets[i];
+    std::vector<float>& v = store.values[i];
+    v.resize(static_cast<size_t>(store.lengths[i]));
+    if (offset > 0) v.insert(v.begin(), static_cast<size_t>(offset), kMissingValue);
+    store.totalAges[i] = store.lengths[i] + offset;
+  }
+}
+
+std::string loadingHeader() {
+  std::string h = "\n Loading " + std::string(98, '_') + "\n";
+  h += " Rec#\t       ID \t               FYR\t        LYR\t        AGE\t         Min  \t"
+       "         Max  \t         Xmed \t         Hh   \t         Hl   \t         Poff";
+  return h;
+}
+
+std::string loadingRow(SeriesStore& store, int32_t k) {
+  const size_t i = static_cast<size_t>(k - 1);
+  const std::vector<float>& v = store.values[i];
+  const int32_t total = store.totalAges[i];
+  int32_t m = 0;
+  for (int32_t j = 0; j < total; ++j) {
+    const float x = v[static_cast<size_t>(j)];
+    if (x != kMissingValue) store.workSeries[static_cast<size_t>(m++)] = x;
+  }
+  float stats[5] = {kMissingValue, kMissingValue, kMissingValue, kMissingValue, kMissingValue};
+  if (m > 0) {
+    const MfsResult r = mfs(store.workSeries, m, 2);
+    stats[0] = r.minimum;
+    stats[1] = r.maximum;
+    stats[2] = r.median;
+    stats[3] = r.upperHinge;
+    stats[4] = r.lowerHinge;
+  }
+  const int32_t firstYear = store.firstYears[i];
+  const int32_t length = store.lengths[i];
+  const int32_t offset = store.pithOffsets[i];
+  const int32_t lastYear = firstYear + length - 1;
+  std::string layout = "(i" + std::to_string(intWidth(k, 4)) + ",3a,i" +
+                       std::to_string(intWidth(firstYear, 5)) + ",a,i" +
+                       std::to_string(intWidth(lastYear, 5)) + ",a,i" +
+                       std::to_string(intWidth(length, 4));
+  for (float s : stats) layout += ",a,f" + std::to_string(realWidth(s)) + ".3";
+  layout += ",a,i" + std::to_string(intWidth(offset, 3)) + ")";
+  const char* sep = kTableSeparator;
+  return formatLayout(layout, {k, sep, store.ids[i], sep, firstYear, sep, lastYear, sep, length,
+                               sep, stats[0], sep, stats[1], sep, stats[2], sep, stats[3], sep,
+                               stats[4], sep, offset});
+}
+
+void writeLoadingTable(SeriesStore& store, RunLog& log) {
+  log.echo(loadingHeader());
+  for (int32_t k = 1; k <= store.seriesCount; ++k) log.echo(loadingRow(store, k));
+}
+
+void loadAndPrepare(RunContext& ctx) {
+  loadInputFile(ctx);
+  if (ctx.options.powerTransform) powerTransformAll(ctx.store);
+  checkPithOffsetCount(ctx.store, ctx.options, ctx.console, ctx.log);
+  shiftByPithOffsets(ctx.store);
+  writeLoadingTable(ctx.store, ctx.log);
+}
+
+}  // namespace kavrel

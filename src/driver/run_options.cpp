@@ -1,0 +1,160 @@
+#include "driver/run_options.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "driver/pith_offsets.h"
+#include "driver/run_context.h"
+#include "util/console.h"
+#include "util/fatal.h"
+#include "util/fixedformat.h"
+
+namespace kavrel {
+
+namespace {
+
+constexpr const char* kPithReadError = "There was an error reading the pith offset information";
+constexpr const char* kPithTerminating =
+    "Check the format entered and try again. Program Terminating.";
+
+// Text as typed, without the blanks a fixed-length field would add.
+std::string trimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+// Asks a question that repeats while the answer is not one of 0, 1, 2.
+int32_t askIndexMode(Console& console) {
+  for (;;) {
+    int32_t mode = console.askInteger(
+        "\n Compute indices? \n"
+        "  [0] No \n"
+        "  [1] As Ratios \n"
+        "  [2] As Residuals :> ");
+    if (mode >= 0 && mode <= 2) return mode;
+    console.writeLine("\n Enter a value between 0 and 2");
+    console.pause(" hit return to contunue");
+  }
+}
+
+void logLimits(RunLog& log, FmtArg lower, FmtArg upper) {
+  log.line(freeLine({" Lower limit = ", lower}));
+  log.line(freeLine({" Upper limit = ", upper}));
+}
+
+}  // namespace
+
+void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets) {
+  std::string why;
+  std::optional<PithFormat> format = parsePithFormat(options.pithReadFormat, &why);
+  if (!format) {
+    throw Fatal(std::string("\n") + kPithReadError + "\nThe read format " +
+                options.pithReadFormat + " is not supported: " + why +
+                ". Use forms such as (i3) or (50x,i3).\n" + kPithTerminating);
+  }
+  std::FILE* file = std::fopen(options.pithFileName.c_str(), "rb");
+  if (file == nullptr) {
+    throw Fatal("Cannot open the pith offset file " + options.pithFileName +
+                " for reading: " + std::strerror(errno));
+  }
+  PithReadResult result = readPithOffsets(file, *format, kMaxPithOffsets);
+  std::fclose(file);
+  if (result.badRecord != 0) {
+    throw Fatal(std::string("\n") + kPithReadError + "\nRecord " +
+                std::to_string(result.badRecord) + " of " + options.pithFileName +
+                " does not fit the format " + options.pithReadFormat + ".\n" + kPithTerminating);
+  }
+  pithOffsets = std::move(result.offsets);
+  options.offsetCount = static_cast<int32_t>(pithOffsets.size());
+}
+
+void askRunOptions(RunContext& ctx) {
+  Console& console = ctx.console;
+  RunLog& log = ctx.log;
+  RunOptions& o = ctx.options;
+
+  o.inputFileName =
+      trimmed(console.askText("\n Enter input file of tree-ring measurements :> "));
+  log.line(freeLine({"input file = ", o.inputFileName}));
+
+  o.usePithOffsets = console.askLogical(
+      "\n Is there a Pith Offset file to accompany these data?\n"
+      "  This is a column file of pith offset estimates where the\n"
+      "  row number corresponds directly with the sequence order of\n"
+      "  the series in file: " +
+      o.inputFileName +
+      "\n"
+      "\n  Enter t[rue] or f[alse] :> ");
+  if (o.usePithOffsets) {
+    o.pithFileName = trimmed(console.askText("\n  Enter Pith Offset file name :> "));
+    o.pithReadFormat = trimmed(console.askText(
+        "\n  Enter FORTRAN read format (within single quotes)\n"
+        "  Examples: '(i3)' or '(50x,i3)'  :> "));
+    readPithOffsetFile(o, ctx.store.pithOffsets);
+    console.writeLine(formatLayout("(/2x,a,i4)", {"Number of offsets read = ", o.offsetCount}));
+    log.line(freeLine({"pith offset file = ", o.pithFileName}));
+    log.line(freeLine({"Number of offsets read = ", o.offsetCount}));
+  }
+
+  o.powerTransform = console.askLogical("\n Apply Power Transformation [t]rue or [f]alse :> ");
+  log.line(freeLine({"Power Transformation = ", o.powerTransform}));
+
+  o.removeOutliers = console.askLogical(
+      "\n Remove outliers ?\n"
+      "  Skip records with values greater than some lower limit\n"
+      "  less than some upper limit\n"
+      "  [t]rue or [f]alse :> ");
+  log.line(freeLine({"Remove Outliers = ", o.removeOutliers}));
+  if (o.removeOutliers) {
+    o.upperLimit = console.askReal("  Enter upper limit (as a real number) :> ");
+    o.lowerLimit = console.askReal("  Enter lower limit (as a real number) :> ");
+    logLimits(log, o.lowerLimit, o.upperLimit);
+  }
+
+  o.restrictAgeBand = console.askLogical(
+      "\n Restrict Age band?\n"
+      "  Confine analysis to include only those records with\n"
+      "  more than x and less then y values\n"
+      "  [t]rue or [f]alse :> ");
+  log.line(freeLine({"Restrict Age band = ", o.restrictAgeBand}));
+  if (o.restrictAgeBand) {
+    o.minAge = console.askInteger("  Enter lower Age limit (as an integer) :> ");
+    o.maxAge = console.askInteger("  Enter upper Age limit (as an integer) :> ");
+    logLimits(log, o.minAge, o.maxAge);
+  }
+
+  o.restrictYears = console.askLogical(
+      "\n Restrict Chronology length?\n"
+      "  Confine analysis to only those records with an initial year.\n"
+      "  greater than x and less than y.\n"
+      "  [t]rue or [f]alse :> ");
+  log.line(freeLine({"Restrict Chronology length = ", o.restrictYears}));
+  if (o.restrictYears) {
+    o.firstYearMin = console.askInteger("  Enter First Year (as an integer) :> ");
+    o.firstYearMax = console.askInteger("  Enter Last Year (as an integer) :> ");
+    logLimits(log, o.firstYearMin, o.firstYearMax);
+  }
+
+  // Any integer is accepted; only 1 selects the mean.
+  const int32_t ageChoice = console.askInteger(
+      "\n Use Mean or Median\n"
+      "  values for defining age classes?\n"
+      "  [1] Mean or [2] Median  :> ");
+  o.useMeanAge = (ageChoice == 1);
+  log.line(freeLine({o.useMeanAge ? "Using file Mean Age " : "Using file Median Age"}));
+
+  o.indexMode = askIndexMode(console);
+  static constexpr const char* kModeLines[] = {"No detrending", "Compute Ratios",
+                                               "Compute Residuals"};
+  log.line(freeLine({kModeLines[o.indexMode]}));
+  if (o.indexMode == 1 || o.indexMode == 2) {
+    ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+    if (ctx.combinedIndexFile == nullptr) {
+      throw Fatal(std::string("Cannot create the combined index file ") +
+                  kCombinedIndexFileName + ": " + std::strerror(errno));
+    }
+  }
+}
+
+}  // namespace kavrel

@@ -1,0 +1,147 @@
+#include "e2e/run_helper.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "support/testdata.h"
+
+namespace kavrel::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path makeTempDir(const std::string& prefix) {
+  std::string pattern = (fs::temp_directory_path() / (prefix + "XXXXXX")).string();
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+  return fs::path(buf.data());
+}
+
+std::string readAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      q += "'\\''";
+    } else {
+      q += c;
+    }
+  }
+  return q + "'";
+}
+
+}  // namespace
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string cur;
+  for (char c : text) {
+    if (c == '\n') {
+      if (!cur.empty() && cur.back() == '\r') cur.pop_back();
+      lines.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) lines.push_back(cur);
+  return lines;
+}
+
+RunResult::RunResult(RunResult&& other) noexcept
+    : exitStatus(other.exitStatus),
+      screen(std::move(other.screen)),
+      errors(std::move(other.errors)),
+      folder(std::move(other.folder)),
+      base_(std::move(other.base_)) {
+  other.base_.clear();
+}
+
+RunResult& RunResult::operator=(RunResult&& other) noexcept {
+  if (this != &other) {
+    exitStatus = other.exitStatus;
+    screen = std::move(other.screen);
+    errors = std::move(other.errors);
+    folder = std::move(other.folder);
+    base_ = std::move(other.base_);
+    other.base_.clear();
+  }
+  return *this;
+}
+
+RunResult::~RunResult() {
+  if (base_.empty() || std::getenv("KAVREL_KEEP_E2E") != nullptr) return;
+  std::error_code ec;
+  fs::remove_all(base_, ec);
+}
+
+std::string RunResult::file(const std::string& name) const { return readAll(folder / name); }
+
+bool RunResult::exists(const std::string& name) const { return fs::exists(folder / name); }
+
+std::vector<std::string> RunResult::fileLines(const std::string& name) const {
+  return splitLines(file(name));
+}
+
+std::vector<std::string> RunResult::screenLines() const { return splitLines(screen); }
+
+RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& inputs,
+                    int timeoutSeconds) {
+  RunResult r;
+  r.base_ = makeTempDir("kavrel_e2e_");
+  r.folder = r.base_ / "run";
+  fs::create_directory(r.folder);
+  for (const RunInput& in : inputs) {
+    fs::create_symlink(fs::absolute(in.source), r.folder / in.name);
+  }
+  {
+    std::ofstream s(r.base_ / "stdin.txt", std::ios::binary);
+    s << stdinText;
+  }
+  // No display: the plot falls back to its file-only path. The time limit
+  // turns a hang into a failed test instead of a stuck test run.
+  std::string cmd = "cd " + shellQuote(r.folder.string()) + " && env -u DISPLAY timeout " +
+                    std::to_string(timeoutSeconds) + " " + shellQuote(kavrelExe()) +
+                    " < ../stdin.txt > ../stdout.txt 2> ../stderr.txt";
+  int status = std::system(cmd.c_str());
+  r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.screen = readAll(r.base_ / "stdout.txt");
+  r.errors = readAll(r.base_ / "stderr.txt");
+  return r;
+}
+
+namespace {
+
+// Scratch folder for inline input files, removed when the test process ends.
+struct ScratchFolder {
+  fs::path path = makeTempDir("kavrel_input_");
+  ~ScratchFolder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
+}  // namespace
+
+std::string writeTempFile(const std::string& name, const std::string& text) {
+  static const ScratchFolder scratch;
+  fs::path p = scratch.path / name;
+  std::ofstream out(p, std::ios::binary);
+  out << text;
+  return p.string();
+}
+
+}  // namespace kavrel::test
