@@ -139,6 +139,8 @@ std::optional<std::string> parseText(std::string_view line) {
       } else if (i + 1 < line.size() && line[i + 1] == q) {
         out += q;  // a doubled quote is one quote
         ++i;
+      } else if (out.empty()) {
+        return std::nullopt;  // '' holds no text
       } else {
         return out;
       }

@@ -19,8 +19,8 @@
 // - Numbers and logicals may carry a repeat count "r*value" (the value is used).
 // - Text: up to the first blank, comma or slash; or, when it begins with a
 //   single (or double) quote, everything up to the matching closing quote, a
-//   doubled quote inside standing for one quote. A missing closing quote or an
-//   empty item is unreadable.
+//   doubled quote inside standing for one quote. A missing closing quote, an
+//   empty item and an empty quoted text ('') are unreadable.
 #pragma once
 
 #include <cstdint>
