@@ -60,7 +60,13 @@ struct DecadeLine {
 // Parses a decade line; false makes it a text line. Years of -1000 and
 // earlier carry their sign in column 8 ("SS004B -2649"): a "-" there directly
 // before four digits is the year's sign and the identifier is columns 1-7.
+// A line whose columns 9-72 are all blank (an identifier or a word alone) is
+// a text line too: read literally it would be a decade of zeros in year 0
+// that swallows the following series.
 bool parseDecadeLine(const LineBuffer& line, DecadeLine& out) {
+  const std::string_view numbers =
+      columns(line, kYearColumn, kValueColumn - kYearColumn + kValuesPerLine * kValueWidth);
+  if (numbers.find_first_not_of(' ') == std::string_view::npos) return false;
   std::string_view yearField = columns(line, kYearColumn, kYearWidth);
   bool longNegativeYear = line[kYearColumn - 1] == '-' &&
                           std::all_of(yearField.begin(), yearField.end(),

@@ -153,14 +153,16 @@ TEST(TrrwRead, TextLineLimit) {
     EXPECT_EQ(in.lineNumber(), 26);
   }
 
-  // Letters, a stray sign or a tab in a numeric field make a text line, also
-  // between the lines of a series, where it is skipped.
+  // Letters, a stray sign or a tab in a numeric field make a text line, and
+  // so does an identifier alone (read literally, a decade of zeros in year 0);
+  // between the lines of a series such lines are skipped.
   const std::string mixed = decadeLine("T2", 1900, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) +
                             "T2      1910   1x2     3\n" + "T2      1910     -     3\n" +
-                            "T2      1910\t  11     3\n" + decadeLine("T2", 1910, {11, -9999});
+                            "T2      1910\t  11     3\n" + "T2\n" + "LONE-ID                                    \n" +
+                            decadeLine("T2", 1910, {11, -9999});
   RwInput in2 = RwInput::fromText(mixed);
   ASSERT_EQ(trrwRead(in2, id, year, v, counter), 11);
-  EXPECT_EQ(in2.lastRead().textLines, 3);
+  EXPECT_EQ(in2.lastRead().textLines, 5);
   EXPECT_NEAR(v[10], 0.011f, 1e-7f);
 }
 
