@@ -76,20 +76,36 @@ void reportAborts(Console& console) {
   abortMessages().clear();
 }
 
-bool deviceAvailable(const std::string& name) {
+// Whether PLplot offers the device; with fileOnly, among its file devices.
+bool deviceListed(const std::string& name, bool fileOnly) {
   constexpr int kMaxDevices = 128;
   std::vector<const char*> menus(kMaxDevices, nullptr);
   std::vector<const char*> names(kMaxDevices, nullptr);
   const char** menuPtr = menus.data();
   const char** namePtr = names.data();
   int count = kMaxDevices;
-  plgDevs(&menuPtr, &namePtr, &count);
+  if (fileOnly) {
+    plgFileDevs(&menuPtr, &namePtr, &count);
+  } else {
+    plgDevs(&menuPtr, &namePtr, &count);
+  }
   for (int i = 0; i < count && i < kMaxDevices; ++i) {
     if (names[static_cast<size_t>(i)] != nullptr && name == names[static_cast<size_t>(i)]) {
       return true;
     }
   }
   return false;
+}
+
+bool deviceAvailable(const std::string& name) { return deviceListed(name, false); }
+
+// Creates (or empties) the file so that PLplot can open it; the error text
+// when it cannot.
+std::optional<std::string> checkWritable(const std::string& name) {
+  std::FILE* f = std::fopen(name.c_str(), "wb+");
+  if (f == nullptr) return std::string(std::strerror(errno));
+  std::fclose(f);
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------
@@ -211,9 +227,19 @@ std::optional<std::string> drawPage(const PlotState& state, const PlotInputs& in
   return std::nullopt;
 }
 
-void requireDevice(const std::string& device) {
-  if (!deviceAvailable(device)) {
-    throw Fatal("The PLplot device " + device + " is not available");
+// A configured screen device must exist, and a file device needs a file it
+// can write; otherwise PLplot would ask for them on standard input.
+void requireScreenTarget(const PlotState& state) {
+  if (!deviceAvailable(state.screenDevice)) {
+    throw Fatal("The PLplot device " + state.screenDevice + " is not available");
+  }
+  if (deviceListed(state.screenDevice, true)) {
+    if (state.screenFile.empty()) {
+      throw Fatal("The PLplot device " + state.screenDevice + " needs an output file name");
+    }
+    if (auto error = checkWritable(state.screenFile)) {
+      throw Fatal("Can't open file " + state.screenFile + ": " + *error);
+    }
   }
 }
 
@@ -224,7 +250,7 @@ void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
                   const PageData& page, const AxisTicks& ticks) {
   Target target;
   if (!state.screenDevice.empty()) {
-    requireDevice(state.screenDevice);
+    requireScreenTarget(state);
     target.device = state.screenDevice;
     target.fileName = state.screenFile;
   } else {
@@ -248,6 +274,8 @@ void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
     if (target.pause) console.writeLine(" Press Enter or right-click in the plot window to continue.");
   }
   console.flush();
+  // A display that cannot be opened skips the screen page; a file that
+  // cannot be written is a real failure.
   const auto failure = drawPage(state, inputs, page, ticks, target, target.fileName.empty());
   reportAborts(console);
   if (failure) {
@@ -267,12 +295,10 @@ std::string askPostScriptName(Console& console) {
     if (name == "-") return name;
     // PLplot asks again on its own when it cannot open the file, so make
     // sure it can before handing the name over.
-    std::FILE* f = std::fopen(name.c_str(), "wb+");
-    if (f == nullptr) {
-      console.writeLine(" Can't open file " + name + ": " + std::strerror(errno));
+    if (auto error = checkWritable(name)) {
+      console.writeLine(" Can't open file " + name + ": " + *error);
       continue;
     }
-    std::fclose(f);
     return name;
   }
 }
