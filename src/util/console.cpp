@@ -156,16 +156,15 @@ Console::Console(std::FILE* in, std::FILE* out) : in_(in), out_(out) {}
 
 std::optional<std::string> Console::tryReadLine() {
   std::fflush(out_);
+  // Character by character, so that a NUL byte in the input is kept as an
+  // ordinary character instead of cutting the line short.
   std::string line;
-  char buf[512];
-  bool gotAny = false;
-  while (std::fgets(buf, sizeof buf, in_) != nullptr) {
-    gotAny = true;
-    line += buf;
-    if (!line.empty() && line.back() == '\n') break;
+  int c = std::getc(in_);
+  if (c == EOF) return std::nullopt;
+  while (c != EOF && c != '\n') {
+    line += static_cast<char>(c);
+    c = std::getc(in_);
   }
-  if (!gotAny) return std::nullopt;
-  if (!line.empty() && line.back() == '\n') line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }

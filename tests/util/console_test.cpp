@@ -134,6 +134,11 @@ TEST(Console, CrlfAndRawLines) {
   EXPECT_EQ(c->readLine(), "last");  // a last line without its line end
   EXPECT_FALSE(c->tryReadLine().has_value());
 
+  // A NUL byte is an ordinary character: lines stay apart.
+  ScriptedConsole nul(std::string("a\0b\n7\n", 6));
+  EXPECT_EQ(nul->readLine(), std::string("a\0b", 3));
+  EXPECT_EQ(nul->askInteger("?"), 7);
+
   const std::string longLine(3000, 'x');
   ScriptedConsole l(longLine + "\nnext\n");
   EXPECT_EQ(l->readLine(), longLine);
