@@ -269,6 +269,14 @@ std::optional<RwInput> RwInput::openFile(const std::string& path) {
 
 RwInput RwInput::fromStream(std::FILE* stream, std::string name) {
   std::string text;
+  // Size the buffer once when the stream is a regular file; a pipe or an
+  // unsized stream grows it chunk by chunk.
+  const long here = std::ftell(stream);
+  if (here >= 0 && std::fseek(stream, 0, SEEK_END) == 0) {
+    const long end = std::ftell(stream);
+    std::fseek(stream, here, SEEK_SET);
+    if (end > here) text.reserve(static_cast<std::size_t>(end - here));
+  }
   std::array<char, 1 << 16> chunk;
   std::size_t got = 0;
   while ((got = std::fread(chunk.data(), 1, chunk.size(), stream)) > 0) text.append(chunk.data(), got);
@@ -357,19 +365,19 @@ int32_t trrwRead(RwInput& in, std::string& id, int32_t& firstYear, std::vector<f
 
 namespace {
 
-// Writes v right-aligned in `width` columns; v must fit.
-void putInt(std::string& out, int32_t v, std::size_t width) {
-  char buf[12];
-  std::size_t n = 0;
+// Writes v right-aligned in `width` columns at p and returns the end; v must fit.
+char* putInt(char* p, int32_t v, std::size_t width) {
+  char* end = p + width;
+  char* q = end;
   const bool negative = v < 0;
   uint32_t u = negative ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
   do {
-    buf[n++] = static_cast<char>('0' + u % 10);
+    *--q = static_cast<char>('0' + u % 10);
     u /= 10;
   } while (u != 0);
-  if (negative) buf[n++] = '-';
-  if (n < width) out.append(width - n, ' ');
-  while (n > 0) out.push_back(buf[--n]);
+  if (negative) *--q = '-';
+  while (q > p) *--q = ' ';
+  return end;
 }
 
 // Thousandths that fit the six-column field.
@@ -402,14 +410,14 @@ int32_t fieldValue(float v, RwWriteStatus& status) {
   return i;
 }
 
-void putLineStart(std::string& out, std::string_view id, int32_t year) {
+char* putLineStart(char* p, std::string_view id, int32_t year) {
   // Years of -1000 and earlier need five columns: the identifier gives up its
   // eighth column to the sign.
   const std::size_t idWidth = year <= -1000 ? kIdWidth - 1 : kIdWidth;
   const std::size_t shown = std::min(id.size(), idWidth);
-  out.append(id.data(), shown);
-  out.append(idWidth - shown, ' ');
-  putInt(out, year, kIdWidth + kYearWidth - idWidth);
+  std::memcpy(p, id.data(), shown);
+  std::memset(p + shown, ' ', idWidth - shown);
+  return putInt(p + idWidth, year, kIdWidth + kYearWidth - idWidth);
 }
 
 }  // namespace
@@ -430,20 +438,23 @@ RwWriteStatus trrwFormat(std::string& out, std::string_view id, int32_t firstYea
   int64_t next = 0;  // index of the next value to write
   int32_t year = firstYear;
   int32_t positions = first;
+  // One line is at most 12 + 10 * 6 columns and the line end.
+  std::array<char, kValueColumn + kValuesPerLine * kValueWidth + 1> line;
   while (true) {
-    putLineStart(out, id, year);
+    char* p = putLineStart(line.data(), id, year);
     ++status.linesWritten;
     bool markerWritten = false;
     for (int32_t k = 0; k < positions; ++k) {
       if (next == n) {
-        putInt(out, kThousandthsMarker, kValueWidth);
+        p = putInt(p, kThousandthsMarker, kValueWidth);
         markerWritten = true;
         break;
       }
-      putInt(out, fieldValue(values[static_cast<std::size_t>(next)], status), kValueWidth);
+      p = putInt(p, fieldValue(values[static_cast<std::size_t>(next)], status), kValueWidth);
       ++next;
     }
-    out.push_back('\n');
+    *p++ = '\n';
+    out.append(line.data(), static_cast<std::size_t>(p - line.data()));
     if (markerWritten) break;
     year += positions;
     positions = kValuesPerLine;
