@@ -228,6 +228,32 @@ TEST(Sorting, QcksrtAndHeapsortGiveAscendingOrder) {
   EXPECT_EQ(single, (std::vector<float>{9.0f, 1.0f}));
 }
 
+// Signed zeros compare equal, so where each one ends up shows the exact
+// sequence of exchanges. Both cases are traced by hand.
+TEST(Sorting, HandTracedExchangesWithSignedZeros) {
+  // n = 8: the first generator value 1663 gives q = 1 + trunc(8 * 0.21117) = 2,
+  // so +0 is the pivot; the partition leaves -0 at position 1 and +0 at 2,
+  // and insertion sorts positions 3..8.
+  std::vector<float> x = {5.0f, 0.0f, 7.0f, -0.0f, 6.0f, 1.0f, 8.0f, 2.0f};
+  qcksrt(8, x);
+  EXPECT_EQ(x, (std::vector<float>{0.0f, 0.0f, 1.0f, 2.0f, 5.0f, 6.0f, 7.0f, 8.0f}));
+  EXPECT_TRUE(std::signbit(x[0]));
+  EXPECT_FALSE(std::signbit(x[1]));
+
+  // Below 8 values insertion alone runs, which keeps equal values in order.
+  std::vector<float> y = {3.0f, 0.0f, -0.0f, 1.0f};
+  qcksrt(4, y);
+  EXPECT_FALSE(std::signbit(y[0]));
+  EXPECT_TRUE(std::signbit(y[1]));
+
+  // Heapsort of (-1, +0, -0): the children tie, the left one (+0) is taken.
+  std::vector<float> h = {-1.0f, 0.0f, -0.0f};
+  sort(3, h);
+  EXPECT_EQ(h[0], -1.0f);
+  EXPECT_TRUE(std::signbit(h[1]));
+  EXPECT_FALSE(std::signbit(h[2]));
+}
+
 TEST(Sorting, StackOverflowPausesThenFinishes) {
   std::mt19937_64 gen{99};
   std::uniform_real_distribution<float> u(0.0f, 1.0f);
