@@ -4,8 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "driver/first_pass.h"
 #include "driver/loading.h"
 #include "driver/run_options.h"
+#include "plot/rcsplt.h"
 #include "util/console.h"
 
 namespace kavrel {
@@ -81,11 +83,13 @@ void writeTermination(RunContext& ctx) {
 }
 
 void runProgram(RunContext& ctx) {
+  setPlotEnvironment();
   ctx.log.open();
   ctx.console.write(bannerText());
   ctx.console.pause(kHitReturn);
   askRunOptions(ctx);
   loadAndPrepare(ctx);
+  firstPass(ctx);
   closeCombinedIndexFile(ctx);
   writeTermination(ctx);
 }
