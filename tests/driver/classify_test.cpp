@@ -38,6 +38,12 @@ std::vector<float> threeLevels(int32_t n, float a, float b, float c) {
   return v;
 }
 
+std::string fileName(const char* stem, size_t number) {
+  std::string name(stem);
+  name += std::to_string(number);
+  return name;
+}
+
 std::string slurp(const std::filesystem::path& p) {
   std::ifstream in(p);
   std::stringstream s;
@@ -157,7 +163,7 @@ TEST(Classify, StoreAndClassFiles) {
   const auto dir = std::filesystem::temp_directory_path() / "kavrel_classify_test";
   std::filesystem::create_directories(dir);
   std::array<std::string, kClassCount> names;
-  for (size_t c = 0; c < names.size(); ++c) names[c] = (dir / ("class" + std::to_string(c + 1))).string();
+  for (size_t c = 0; c < names.size(); ++c) names[c] = (dir / fileName("class", c + 1)).string();
   const std::vector<std::string> notes = writeClassRawFiles(s, classes, names);
   EXPECT_TRUE(notes.empty());
 
@@ -197,7 +203,7 @@ TEST(Classify, EmptyStoreGivesEmptyFiles) {
   const auto dir = std::filesystem::temp_directory_path() / "kavrel_classify_empty";
   std::filesystem::create_directories(dir);
   std::array<std::string, kClassCount> names;
-  for (size_t c = 0; c < names.size(); ++c) names[c] = (dir / ("c" + std::to_string(c))).string();
+  for (size_t c = 0; c < names.size(); ++c) names[c] = (dir / fileName("c", c)).string();
   EXPECT_TRUE(writeClassRawFiles(s, classes, names).empty());
   for (const std::string& n : names) {
     EXPECT_TRUE(std::filesystem::exists(n));
