@@ -42,6 +42,11 @@ void lowess(std::span<const float> series, std::span<float> curve, float fractio
 void lowess(std::span<const float> series, std::span<float> curve, float fraction,
             LowessWorkspace& work);
 
+// Moves the window [nLeft, nRight] (0-based, inclusive) one place to the right
+// while the point beyond its right end is nearer to x[i] than its left end;
+// on a tie it stays, so of two equally near points the left one is kept.
+void lowessSlideWindow(std::span<const float> x, int32_t i, int32_t& nLeft, int32_t& nRight);
+
 // Local line fit at abscissa xs over the window [nLeft, nRight] (0-based,
 // inclusive) of x[0..n-1] (n = x.size()), y as x. localWeights (n values) is
 // scratch; robustWeights multiplies the tricube weights when useRobustness.
