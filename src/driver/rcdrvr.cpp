@@ -1,0 +1,216 @@
+#include "driver/rcdrvr.h"
+
+#include <array>
+#include <optional>
+
+#include "rwfile/fields.h"
+#include "util/console.h"
+#include "util/fatal.h"
+
+namespace kavrel {
+
+namespace {
+
+// One menu line: the code's label and its explanation, written one after the other.
+struct MenuLine {
+  std::string_view first;
+  std::string_view second;
+};
+
+constexpr std::array<MenuLine, 14> kMenuLines = {{
+    {"  -5:  friedman super smoother", "        lower alpha (0-9) gives more local fit"},
+    {"  -4:  robust lowess smoother", "         integer percent of series length <Not Yet>"},
+    {"  -3:  median smoothing", "               must have odd window length <full length only>"},
+    {"  -2:  Age-dependent spline smoothing", ""},
+    {"   1:  neg expon curve, ", "no = opt 4    f(i) = a*exp(-b*t(i)) + d    (d>0)"},
+    {"   2:  neg expon curve, ", "no = opt 5    f(i) = a*exp(-b*t(i)) + d    (d>0)"},
+    {"   3:  neg expon curve  ", "(general)     f(i) = a*exp(-b*t(i+p)) + d (any d)"},
+    {"   4:  linear regression ", "(any slope)  f(i) = +/-c*t(i) + d"},
+    {"   5:  linear regression ", "(neg slope)  f(i) = -c*t(i) + d   "},
+    {"   6:  horizontal line through ", "mean   f(i) = mean(y(i)) = d"},
+    {"   7:  hugershoff growth ", "function     f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d"},
+    {"   8:  general exponential (b = 1)    ", "f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d"},
+    {"  >9: cubic smoothing ", "spline         fixed 50 pct variance cutoff"},
+    {" <-9: cubic smoothing ", "spline         pct n 50 pct variance cutoff"},
+}};
+
+constexpr std::string_view kCol14 = "             ";  // 13 blanks: text starts in column 14
+
+std::string menuBlock() {
+  std::string block = "\n Select RCS curve fit options:\n\n\n";
+  for (const MenuLine& line : kMenuLines) {
+    block += "  ";
+    block += line.first;
+    block += line.second;
+    block += '\n';
+  }
+  block += '\n';
+  block += kCol14;
+  block += "enter  option  (x to start over)  ==> ";
+  return block;
+}
+
+std::string indented(std::initializer_list<std::string_view> lines, std::string_view indent) {
+  std::string block = "\n";
+  for (std::string_view line : lines) {
+    if (block.size() > 1) block += '\n';
+    block += indent;
+    block += line;
+  }
+  return block;
+}
+
+std::string tweeterBlock() {
+  return indented({"Enter the Friedman tweeter (alpha) 0-9", "An alpha=7 is suggested to begin with.",
+                   "It imparts moderate flexibility to the", "super smoother. Alpha=9 is the stiffest",
+                   "and alpha=0 is the most flexible curve.", "Enter your value, hit <RET> for 7 ==> "},
+                  kCol14);
+}
+
+std::string windowBlock(std::string_view what, std::string_view fixedRule) {
+  return indented({what, fixedRule, "and less then the shortest series length, or",
+                   "percent of series length: a negative integer", "between -1 and -100, inclusive ==> "},
+                  kCol14);
+}
+
+std::string stiffnessBlock() {
+  std::string block = indented({"For the age-dependent spline you must", "enter a starting spline stiffness. For",
+                                "detrending individual series, an initial",
+                                "value that appears work well is 75 yrs.",
+                                "Enter your value, hit <RET> for 75"},
+                               " ");
+  // The arrow stands in column 50 of the last line.
+  const std::size_t lineStart = block.rfind('\n') + 1;
+  block.append(49 - (block.size() - lineStart), ' ');
+  block += "==> ";
+  return block;
+}
+
+// The answer as a text of 10 characters: cut or blank-padded. A "/" in its
+// first position ends the program at once.
+std::string readAnswerText(Console& console) {
+  std::string text = console.readLine();
+  text.resize(kMenuAnswerWidth, ' ');
+  if (text[0] == '/') throw Fatal("", false, kMenuStopExitStatus);
+  return text;
+}
+
+// Reads the answer to a prompt whose empty answer stands for `fallback`: the
+// fallback replaces as many leading characters as it has when the answer
+// begins with a blank. Nothing when the result is not an integer.
+std::optional<int32_t> readDefaultedInteger(Console& console, std::string_view fallback) {
+  std::string text = readAnswerText(console);
+  if (text[0] == ' ') text.replace(0, fallback.size(), fallback);
+  std::string format;
+  intfrm(text, format);
+  int32_t value = 0;
+  if (!readWithIntFormat(text, format, value)) return std::nullopt;
+  return value;
+}
+
+int32_t askTweeter(Console& console) {
+  for (;;) {
+    console.write(tweeterBlock());
+    const std::optional<int32_t> alpha = readDefaultedInteger(console, "7");
+    if (!alpha) continue;
+    if (*alpha >= 0 && *alpha <= 9) return *alpha;
+    console.writeLine(std::string("\n") + std::string(kCol14) + "Friedman tweeter not in admissible range");
+  }
+}
+
+int32_t askStiffness(Console& console) {
+  for (;;) {
+    console.write(stiffnessBlock());
+    if (const std::optional<int32_t> stiffness = readDefaultedInteger(console, "75")) return *stiffness;
+  }
+}
+
+bool isPercent(int32_t window) { return window >= -100 && window <= -1; }
+
+}  // namespace
+
+int32_t rcdrvr(Console& console, DetrendOptions& settings) {
+  for (;;) {
+    console.write(menuBlock());
+    const std::optional<int32_t> code = parseInteger(console.readLine());
+    if (!code) continue;
+    switch (*code) {
+      case -5: {
+        const int32_t alpha = askTweeter(console);
+        settings.span = alpha;
+        settings.fitParam = static_cast<float>(alpha);
+        return *code;
+      }
+      case -4: {
+        const int32_t window = console.askInteger(
+            windowBlock("enter the lowess window width", "fixed for all series: a positive integer >2"));
+        if (window < 3 && !isPercent(window)) continue;
+        settings.span = window;
+        return *code;
+      }
+      case -3: {
+        const int32_t window = console.askInteger(
+            windowBlock("enter the median window width", "fixed for all series: a positive odd integer >2"));
+        const bool fixedOdd = window >= 3 && window % 2 != 0;
+        if (!fixedOdd && !isPercent(window)) continue;
+        settings.span = window;
+        settings.fitParam = static_cast<float>(window);
+        return *code;
+      }
+      case -2:
+        settings.startStiffness = askStiffness(console);
+        return *code;
+      default:
+        return *code;
+    }
+  }
+}
+
+void intfrm(std::string& text, std::string& format) {
+  std::size_t leading = 0;
+  while (leading < text.size() && text[leading] == ' ') ++leading;
+  std::size_t nonBlank = 0;
+  for (char ch : text) {
+    if (ch != ' ') ++nonBlank;
+  }
+  if (leading > 0) {
+    const std::size_t length = text.size();
+    text = text.substr(leading, nonBlank);
+    text.resize(length, ' ');
+  }
+  format = "(i" + std::to_string(nonBlank) + ")";
+  format.resize(kMenuFormatWidth, ' ');
+}
+
+bool readWithIntFormat(std::string_view text, std::string_view format, int32_t& value) {
+  // The format is "(iN)" as intfrm builds it.
+  if (format.size() < 4 || format.substr(0, 2) != "(i") return false;
+  std::size_t width = 0;
+  std::size_t pos = 2;
+  for (; pos < format.size() && format[pos] >= '0' && format[pos] <= '9'; ++pos) {
+    width = width * 10 + static_cast<std::size_t>(format[pos] - '0');
+  }
+  if (pos >= format.size() || format[pos] != ')' || width == 0) return false;
+  return rw::readIntField(text.substr(0, std::min(width, text.size())), value);
+}
+
+std::string_view curveDescription(int32_t option) {
+  switch (option) {
+    case -5: return "friedman super smoother";
+    case -4: return "robust lowess smoother";
+    case -3: return "median smoothing";
+    case -2: return "Age-dependent spline smoothing";
+    case 1:
+    case 2: return "neg expon curve f(i) = a*exp(-b*t(i)) + d    (d>0)";
+    case 3: return "neg expon curve f(i) = a*exp(-b*t(i+p)) + d (any d)";
+    case 4: return "linear regression (any slope)  f(i) = +/-c*t(i) + d";
+    case 5: return "linear regression (neg slope)  f(i) = -c*t(i) + d   ";
+    case 6: return "horizontal line through mean   f(i) = mean(y(i)) = d";
+    case 7: return "hugershoff growth f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d";
+    case 8: return "general exponential (b = 1) f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d";
+    case 9: return "cubic smoothing fixed 50 pct variance cutoff";
+    default: return option <= -10 ? "cubic smoothing spline pct n 50 pct variance cutoff" : "";
+  }
+}
+
+}  // namespace kavrel

@@ -1,0 +1,53 @@
+// The curve-fit option menu: lists the curve types the detrending dispatcher
+// offers, reads the option code and, for the smoothers, the one parameter each
+// needs (super smoother alpha, lowess or median window, starting stiffness of
+// the age-dependent spline). The choices persist for the rest of the run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fit/detrend2.h"
+
+namespace kavrel {
+
+class Console;
+
+// Exit status when the user ends the program with "/" at the tweeter or
+// stiffness prompt: a stop the user asked for, not a failure. The files of the
+// last completed pass are whole; nothing more is written.
+inline constexpr int kMenuStopExitStatus = 0;
+
+// Width of the answer text of the tweeter and stiffness prompts; a longer
+// answer is cut to it.
+inline constexpr std::size_t kMenuAnswerWidth = 10;
+// Width of the format text built by intfrm.
+inline constexpr std::size_t kMenuFormatWidth = 20;
+
+// Shows the menu and reads the answers until a valid choice is complete.
+// Returns the option code typed. Sets, by code:
+//   -5  span and fitParam to the tweeter alpha 0..9 (empty answer: 7)
+//   -4  span to the lowess window (3 or more, or -100..-1 percent)
+//   -3  span and fitParam to the median window (odd, 3 or more, or -100..-1)
+//   -2  startStiffness to the spline's starting stiffness (empty answer: 75)
+// and leaves every other setting as it was (settings.option is not touched).
+// Throws Fatal("", false, kMenuStopExitStatus) when a tweeter or stiffness
+// answer begins with "/", and Fatal on end of input.
+int32_t rcdrvr(Console& console, DetrendOptions& settings);
+
+// Turns a typed answer into an integer read format. `text` (in/out) is moved
+// left past its leading blanks, keeping as many characters as it holds
+// non-blanks, the rest blank; `format` (out) becomes "(iN)" with N that count,
+// blank-padded to 20 characters. "  12" gives "12" and "(i2)".
+void intfrm(std::string& text, std::string& format);
+
+// Reads the integer of an answer text with a format built by intfrm: the
+// first N characters, blanks ignored. False when they are not an integer.
+bool readWithIntFormat(std::string_view text, std::string_view format, int32_t& value);
+
+// The run-log description of a curve option code; empty for the codes that
+// have none (0, -1, -6..-9, 10 and above).
+std::string_view curveDescription(int32_t option);
+
+}  // namespace kavrel
