@@ -317,6 +317,7 @@ void savePage(PlotState& state, Console& console, const PlotInputs& inputs, cons
   drawPage(state, inputs, page, ticks, target, false);
   reportAborts(console);
   ++state.savedPages;
+  if (target.fileName != "-") console.writeLine(" The page is saved in " + target.fileName);
 }
 
 // ---------------------------------------------------------------------------

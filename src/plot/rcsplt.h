@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "util/missing.h"
+
 namespace kavrel {
 
 class Console;
@@ -66,7 +68,7 @@ struct PlotInputs {
   std::array<int32_t, kPlotClassCount> seriesInClass{};      // series columns in each file
   int32_t maxAgeAllClasses = 0;  // right end of the age axis (largest cambial age of any pass)
   float maxRawValue = 1.0f;      // top of the value axis (largest ring width read)
-  float missingValue = -999.0f;  // marker of ages without a value in the files
+  float missingValue = kMissingValue;  // marker of ages without a value in the files
 };
 
 // Draws the page (rcsplt) and runs the plot options menu until the user
