@@ -196,7 +196,7 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
             std::string::npos);
   EXPECT_EQ(count(out, kFileNamePrompt), 3u);
   EXPECT_NE(out.find("Can't open file no/such/dir/x.ps"), std::string::npos);
-  EXPECT_NE(out.find("\n The page is saved in saved.ps\n"), std::string::npos);
+  EXPECT_NE(out.find(" The page is saved in saved.ps\n"), std::string::npos);
   EXPECT_EQ(state.savedPages, 1);
   EXPECT_EQ(state.screenPages, 2);  // first page and the redraw after saving
   const std::string ps = readFile("saved.ps");
