@@ -172,14 +172,19 @@ class LayoutParser {
   std::size_t i_ = 0;
 };
 
-void expand(const std::vector<Item>& items, std::vector<Step>& out) {
-  for (const Item& item : items) {
-    for (int32_t r = 0; r < item.repeat; ++r) {
-      if (item.isGroup) {
-        expand(item.children, out);
-      } else {
-        out.push_back(item.step);
-      }
+// Upper bound on the expanded steps of one layout, so that nested repeat
+// counts cannot exhaust memory.
+constexpr std::size_t kMaxSteps = 1000000;
+
+void expandItem(const Item& item, std::vector<Step>& out, std::string_view layout) {
+  for (int32_t r = 0; r < item.repeat; ++r) {
+    if (out.size() > kMaxSteps) {
+      throw std::invalid_argument("layout \"" + std::string(layout) + "\": repeat counts too large");
+    }
+    if (item.isGroup) {
+      for (const Item& child : item.children) expandItem(child, out, layout);
+    } else {
+      out.push_back(item.step);
     }
   }
 }
@@ -287,16 +292,12 @@ class Record {
 
 std::string formatLayout(std::string_view layout, std::span<const FmtArg> args) {
   const std::vector<Item> items = LayoutParser(layout).parse();
-  std::vector<Step> steps;
-  expand(items, steps);
   // Format reversion restarts at the last top-level group (or at the start).
+  std::vector<Step> steps;
   std::size_t reversion = 0;
-  {
-    std::vector<Step> before;
-    for (const Item& item : items) {
-      if (item.isGroup) reversion = before.size();
-      expand({item}, before);
-    }
+  for (const Item& item : items) {
+    if (item.isGroup) reversion = steps.size();
+    expandItem(item, steps, layout);
   }
   bool reversionHasData = false;
   for (std::size_t k = reversion; k < steps.size(); ++k) {

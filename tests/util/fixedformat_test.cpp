@@ -79,6 +79,7 @@ TEST(FormatLayout, BadLayoutsAndArguments) {
   for (const char* bad : {"1x,a", "(q5)", "(f8)", "(i)", "(a", "(a))", "('open)", "(t)"}) {
     EXPECT_THROW(formatLayout(bad, {"x"}), std::invalid_argument) << bad;
   }
+  EXPECT_THROW(formatLayout("(99999(99999(i1)))", {1}), std::invalid_argument);
   EXPECT_THROW(formatLayout("(i4)", {2.5f}), std::invalid_argument);
   EXPECT_THROW(formatLayout("(f8.3)", {3}), std::invalid_argument);
   EXPECT_THROW(formatLayout("(a)", {3}), std::invalid_argument);
