@@ -3,6 +3,9 @@
 // 0.05..1; below 0.05 the natural log is used), so that the year-to-year
 // spread no longer grows with the level; the result is rescaled to the
 // series' range before the transformation. All arithmetic is single precision.
+// References: Tukey, Exploratory Data Analysis (1977), ch. 3 (spread versus
+// level); Cook & Peters 1997, The Holocene 7:361-370 (power transformation of
+// ring widths before detrending).
 #pragma once
 
 #include <cstdint>
