@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "rwfile/trrw.h"
@@ -166,8 +167,10 @@ void syncDirectory(const std::string& dir) {
 
 }  // namespace
 
-RemovalResult removeClassSeries(const std::string& classIndexFile, const std::string& combinedFile,
-                                const std::string& scratchFile, const RemovalHooks& hooks) {
+CombinedIndexRewrite::CombinedIndexRewrite(const std::string& classIndexFile,
+                                           const std::string& combinedFile,
+                                           const std::string& scratchFile, RemovalHooks hooks)
+    : combinedFile_(combinedFile), scratchFile_(scratchFile), hooks_(std::move(hooks)) {
   const std::vector<IndexSeries> classSeries = readClassIndexFile(classIndexFile);
   const LinePlan plan = planRemoval(combinedFile, classSeries);
 
@@ -176,51 +179,58 @@ RemovalResult removeClassSeries(const std::string& classIndexFile, const std::st
     throw Fatal("Cannot open the combined index file " + combinedFile + " for reading: " +
                 std::strerror(errno));
   }
-  FilePtr out(std::fopen(scratchFile.c_str(), "wb"));
-  if (!out) {
+  scratch_ = std::fopen(scratchFile.c_str(), "wb");
+  if (scratch_ == nullptr) {
     throw Fatal("Cannot create the scratch file " + scratchFile + ": " + std::strerror(errno));
   }
   try {
-    copyKeptLines(in.get(), out.get(), plan, hooks, scratchFile);
-    // The scratch file must be on disk before it replaces the combined file.
-    if (std::fflush(out.get()) != 0 || std::ferror(out.get()) != 0 || ::fsync(fileno(out.get())) != 0) {
-      throw Fatal("Cannot write the scratch file " + scratchFile + ": " + std::strerror(errno));
-    }
-    std::FILE* raw = out.release();
-    if (std::fclose(raw) != 0) {
-      throw Fatal("Cannot write the scratch file " + scratchFile + ": " + std::strerror(errno));
-    }
-    in.reset();
-    if (hooks.beforeRename) hooks.beforeRename();
-    // rename replaces the combined file in one step: a reader sees the old or
-    // the new file, never a missing or partial one.
-    if (std::rename(scratchFile.c_str(), combinedFile.c_str()) != 0) {
-      throw Fatal("Cannot replace the combined index file " + combinedFile + ": " +
-                  std::strerror(errno));
-    }
+    copyKeptLines(in.get(), scratch_, plan, hooks_, scratchFile);
   } catch (...) {
-    out.reset();
+    std::fclose(scratch_);
+    scratch_ = nullptr;
     std::remove(scratchFile.c_str());
     throw;
   }
-  syncDirectory(directoryOf(combinedFile));
-
-  RemovalResult result;
-  result.classSeries = static_cast<int32_t>(classSeries.size());
-  result.removed = plan.removed;
-  result.kept = plan.kept;
-  return result;
+  result_.classSeries = static_cast<int32_t>(classSeries.size());
+  result_.removed = plan.removed;
+  result_.kept = plan.kept;
 }
 
-std::FILE* reopenCombinedForAppend(const std::string& combinedFile) {
-  // The file must exist: opening for update does not create it.
-  std::FILE* f = std::fopen(combinedFile.c_str(), "r+");
-  if (f == nullptr || std::fseek(f, 0, SEEK_END) != 0) {
-    const std::string reason = std::strerror(errno);
-    if (f != nullptr) std::fclose(f);
-    throw Fatal("Cannot open the combined index file " + combinedFile + " for appending: " + reason);
+CombinedIndexRewrite::~CombinedIndexRewrite() {
+  if (scratch_ != nullptr) {
+    std::fclose(scratch_);
+    std::remove(scratchFile_.c_str());
   }
-  return f;
+}
+
+void CombinedIndexRewrite::commit() {
+  if (scratch_ == nullptr) return;
+  std::FILE* f = scratch_;
+  scratch_ = nullptr;
+  // The scratch file must be on disk before it replaces the combined file.
+  const bool written = std::fflush(f) == 0 && std::ferror(f) == 0 && ::fsync(fileno(f)) == 0;
+  const int writeErrno = errno;
+  if (std::fclose(f) != 0 || !written) {
+    std::remove(scratchFile_.c_str());
+    throw Fatal("Cannot write the scratch file " + scratchFile_ + ": " +
+                std::strerror(written ? errno : writeErrno));
+  }
+  if (hooks_.beforeRename) hooks_.beforeRename();
+  // rename replaces the combined file in one step: a reader sees the old or
+  // the new file, never a missing or partial one.
+  if (std::rename(scratchFile_.c_str(), combinedFile_.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    std::remove(scratchFile_.c_str());
+    throw Fatal("Cannot replace the combined index file " + combinedFile_ + ": " + reason);
+  }
+  syncDirectory(directoryOf(combinedFile_));
+}
+
+RemovalResult removeClassSeries(const std::string& classIndexFile, const std::string& combinedFile,
+                                const std::string& scratchFile, const RemovalHooks& hooks) {
+  CombinedIndexRewrite rewrite(classIndexFile, combinedFile, scratchFile, hooks);
+  rewrite.commit();
+  return rewrite.result();
 }
 
 }  // namespace kavrel

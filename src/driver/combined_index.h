@@ -33,22 +33,50 @@ struct RemovalHooks {
   std::function<void()> beforeRename;                              // scratch file complete
 };
 
-// Removes the series of one class from the combined file.
-// Every series of classIndexFile (read with the ring-width reader) removes
-// exactly one series of combinedFile with the same identifier (all 8
-// characters), first year and values, the first such one not yet removed; so
-// a series of another class that shares an identifier stays. Every other line
-// of the combined file is copied byte for byte, in order. The result is written
-// to scratchFile, flushed to disk and renamed over combinedFile.
+// Replacement of one class's series in the combined file. The constructor
+// reads the class index file (the class's old series) and writes every line
+// of the combined file except those old series to the scratch file: each old
+// series (read with the ring-width reader) removes exactly one series of the
+// combined file with the same identifier (all 8 characters), first year and
+// values, the first such one not yet removed, so a series of another class
+// that shares an identifier stays. Every other line is copied byte for byte,
+// in order. The scratch file then stays open at its end for the class's new
+// series; commit() puts it on disk and renames it over the combined file in
+// one step. Until then the combined file is untouched, and an object
+// destroyed without commit() removes the scratch file: a run that stops or is
+// killed at any point leaves the old or the new combined file, whole.
 // Raises Fatal when either file can't be opened or read, or the scratch file
-// can't be written or renamed; the combined file is then unchanged.
+// can't be written or renamed.
+class CombinedIndexRewrite {
+ public:
+  CombinedIndexRewrite(const std::string& classIndexFile, const std::string& combinedFile,
+                       const std::string& scratchFile = kCombinedScratchFileName,
+                       RemovalHooks hooks = {});
+  ~CombinedIndexRewrite();
+  CombinedIndexRewrite(const CombinedIndexRewrite&) = delete;
+  CombinedIndexRewrite& operator=(const CombinedIndexRewrite&) = delete;
+
+  // The scratch file, open for writing at its end; nullptr after commit().
+  std::FILE* file() const { return scratch_; }
+  // What the removal did.
+  const RemovalResult& result() const { return result_; }
+  // Flushes and syncs the scratch file, closes it and renames it over the
+  // combined file.
+  void commit();
+
+ private:
+  std::string combinedFile_;
+  std::string scratchFile_;
+  RemovalHooks hooks_;
+  std::FILE* scratch_ = nullptr;
+  RemovalResult result_;
+};
+
+// Removes the series of one class from the combined file at once: a
+// CombinedIndexRewrite committed without new series.
 RemovalResult removeClassSeries(const std::string& classIndexFile,
                                 const std::string& combinedFile,
                                 const std::string& scratchFile = kCombinedScratchFileName,
                                 const RemovalHooks& hooks = {});
-
-// Opens the combined file for appending; it must exist. Raises Fatal when it
-// doesn't or can't be opened.
-std::FILE* reopenCombinedForAppend(const std::string& combinedFile);
 
 }  // namespace kavrel

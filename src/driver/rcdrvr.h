@@ -15,9 +15,11 @@ namespace kavrel {
 class Console;
 
 // Exit status when the user ends the program with "/" at the tweeter or
-// stiffness prompt: a stop the user asked for, not a failure. The files of the
-// last completed pass are whole; nothing more is written.
-inline constexpr int kMenuStopExitStatus = 0;
+// stiffness prompt. The files of the last completed pass are whole and nothing
+// more is written, but the run did not reach its normal end (and the revision
+// asked for was not made), so the status is non-zero and differs from that of
+// an error (1) and of an internal failure (2).
+inline constexpr int kMenuStopExitStatus = 3;
 
 // Width of the answer text of the tweeter and stiffness prompts; a longer
 // answer is cut to it.

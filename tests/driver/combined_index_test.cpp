@@ -101,15 +101,24 @@ TEST_F(CombinedIndex, RevisingAClassTwiceKeepsOneCopyAndTheOthersByteForByte) {
   EXPECT_EQ(slurp(combined), a + b + e);
   EXPECT_FALSE(fs::exists(scratch));
 
-  // The revision pass appends the refitted class 2 and rewrites its index file.
+  // The revision pass writes the refitted class 2 behind the kept series and
+  // rewrites its index file; the combined file changes only at commit.
   const std::string c2 = series("BBB01   ", -5, {0.55f, 1.45f, 2.4f, 0.3f, 1.7f, 1.1f});
   const std::string d2 = series("BBB02   ", 1900, {1.3f, 0.7f});
-  std::FILE* f = reopenCombinedForAppend(combined.string());
-  ASSERT_NE(f, nullptr);
-  std::fputs((c2 + d2).c_str(), f);
-  std::fclose(f);
+  spit(classFile, c + d);
+  spit(combined, a + b + c + d + e);
+  {
+    CombinedIndexRewrite rewrite(classFile.string(), combined.string(), scratch.string());
+    EXPECT_EQ(rewrite.result().removed, 2);
+    ASSERT_NE(rewrite.file(), nullptr);
+    std::fputs((c2 + d2).c_str(), rewrite.file());
+    EXPECT_EQ(slurp(combined), a + b + c + d + e);
+    rewrite.commit();
+    EXPECT_EQ(rewrite.file(), nullptr);
+  }
   spit(classFile, c2 + d2);
   EXPECT_EQ(slurp(combined), a + b + e + c2 + d2);
+  EXPECT_FALSE(fs::exists(scratch));
 
   r = remove();
   EXPECT_EQ(r.removed, 2);
@@ -272,6 +281,20 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
   EXPECT_EQ(slurp(combined), all);
   EXPECT_EQ(slurp(scratch), kept);
 
+  // Killed while the class's new series are being written: still the old file.
+  {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      CombinedIndexRewrite rewrite(classFile.string(), combined.string(), scratch.string());
+      std::fputs("NEW01   1800  1000", rewrite.file());
+      std::fflush(rewrite.file());
+      raise(SIGKILL);
+    }
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(slurp(combined), all);
+  }
+
   // A later removal overwrites the stale scratch file and completes.
   status = killedAt({});
   ASSERT_TRUE(WIFEXITED(status));
@@ -281,9 +304,11 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
 }
 
 // Missing files end the run with a message naming the file; nothing is
-// created or changed. Reopening appends to an existing file only.
-TEST_F(CombinedIndex, MissingFilesAreFatalAndReopenAppends) {
+// created or changed. A rewrite abandoned before commit (a failure in the
+// class pass) leaves the old combined file and no scratch file.
+TEST_F(CombinedIndex, MissingFilesAreFatalAndAbandonedRewritesLeaveTheOldFile) {
   const std::string a = series("A1      ", 1801, {1.1f});
+  const std::string b = series("B1      ", 1802, {2.2f, 2.3f});
   EXPECT_THAT([&] { remove(); },
               ::testing::ThrowsMessage<Fatal>(::testing::HasSubstr("class index file")));
   spit(classFile, a);
@@ -292,15 +317,14 @@ TEST_F(CombinedIndex, MissingFilesAreFatalAndReopenAppends) {
   EXPECT_FALSE(fs::exists(combined));
   EXPECT_FALSE(fs::exists(scratch));
 
-  EXPECT_THROW(reopenCombinedForAppend(combined.string()), Fatal);
-  EXPECT_FALSE(fs::exists(combined));
-
-  spit(combined, a);
-  std::FILE* f = reopenCombinedForAppend(combined.string());
-  ASSERT_NE(f, nullptr);
-  std::fputs("tail\n", f);
-  std::fclose(f);
-  EXPECT_EQ(slurp(combined), a + "tail\n");
+  spit(combined, a + b);
+  {
+    CombinedIndexRewrite rewrite(classFile.string(), combined.string(), scratch.string());
+    std::fputs(a.c_str(), rewrite.file());
+    EXPECT_TRUE(fs::exists(scratch));
+  }
+  EXPECT_EQ(slurp(combined), a + b);
+  EXPECT_FALSE(fs::exists(scratch));
 }
 
 }  // namespace
