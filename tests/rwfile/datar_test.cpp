@@ -1,12 +1,14 @@
 // Header-driven blocks ("#" in column 80) and their read formats.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "rwfile/fields.h"
 #include "rwfile/trrw.h"
 #include "rwtest_helpers.h"
+#include "util/fatal.h"
 #include "util/missing.h"
 
 namespace kavrel {
@@ -144,6 +146,50 @@ TEST(Datar, FailuresGiveMessagesAndDefinedValues) {
     r = readOne(in, messages);
     EXPECT_EQ(r.id, "AFTER   ");
   }
+}
+
+TEST(Datar, RandomBlocksEndCleanly) {
+  // Lines of format-like characters with "#" in column 80 drive the block
+  // reader through arbitrary headers and formats: every read ends, and no
+  // value is negative unless it is the missing marker.
+  std::mt19937_64 gen{123456};
+  const std::string alphabet = "0123456789  .-()fFiIxXtT/,n#";
+  int blocksWithValues = 0;
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    for (int l = 0; l < 40; ++l) {
+      std::string line(80, ' ');
+      for (char& c : line) c = alphabet[gen() % alphabet.size()];
+      if (gen() % 3 == 0) line[79] = '#';
+      if (gen() % 2 == 0) {
+        // A well-formed header part: count, first year, and often a known format.
+        char head[24];
+        std::snprintf(head, sizeof head, "%8d  %8d", static_cast<int>(gen() % 40), static_cast<int>(gen() % 2000));
+        line.replace(2, 18, head);
+        if (gen() % 2 == 0) line.replace(22, 8, gen() % 2 == 0 ? "(10f8.3)" : "(3(i4))");
+      }
+      text += line + "\n";
+    }
+    RwInput in = RwInput::fromText(text);
+    in.setMessageStream(nullptr);
+    std::string id;
+    int32_t year = 0;
+    std::vector<float> v;
+    int32_t counter = 0;
+    int calls = 0;
+    try {
+      int32_t n = 0;
+      while ((n = trrwRead(in, id, year, v, counter)) != kEndOfFile) {
+        ASSERT_LT(++calls, 100);
+        ASSERT_EQ(static_cast<std::size_t>(n), v.size());
+        for (float x : v) ASSERT_TRUE(x >= 0.0f || x == kMissingValue);
+        if (in.lastRead().headerBlock && n > 0) ++blocksWithValues;
+      }
+    } catch (const Fatal& e) {
+      EXPECT_STREQ(e.what(), "sbr trrw:  over 25 text lines");
+    }
+  }
+  EXPECT_GT(blocksWithValues, 50);
 }
 
 TEST(ReadFormat, DescriptorsRepeatsAndReversion) {
