@@ -143,6 +143,8 @@ bool readBlockValues(RwInput& in, const rw::ReadFormat& format, int32_t count,
   using Kind = rw::FormatItem::Kind;
   LineBuffer line;
   eof = false;
+  // A block of no values has no value lines to read.
+  if (count == 0) return true;
   if (!RwLineSource::next(in, line)) {
     eof = true;
     return true;

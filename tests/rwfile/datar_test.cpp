@@ -135,6 +135,17 @@ TEST(Datar, FailuresGiveMessagesAndDefinedValues) {
     EXPECT_EQ(trrwRead(in, id, year, v, counter), kEndOfFile);
     EXPECT_EQ(counter, kEndOfFile);
   }
+  // A block of no values takes no value line: the next series follows.
+  {
+    RwInput in = RwInput::fromText(blockFlagLine("ZERO") + headerLine("n ", 0, 1900, "(10f8.3)") +
+                                   decadeLine("NEXT0", 1900, {5, -9999}));
+    CapturedStream messages;
+    BlockRead r = readOne(in, messages);
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(r.messages, "");
+    r = readOne(in, messages);
+    EXPECT_EQ(r.id, "NEXT0   ");
+  }
   // A format this reader cannot use, or an absurd count: message, empty series.
   {
     RwInput in = RwInput::fromText(blockFlagLine("FMT1") + headerLine("n ", 2, 1900, "(2a8)") +
@@ -145,6 +156,11 @@ TEST(Datar, FailuresGiveMessagesAndDefinedValues) {
     EXPECT_EQ(r.messages, ">> sbr datar:  error reading data\n");
     r = readOne(in, messages);
     EXPECT_EQ(r.id, "AFTER   ");
+
+    RwInput huge = RwInput::fromText(blockFlagLine("HUGE") + headerLine("n ", 99999999, 1900, "(10f8.3)"));
+    r = readOne(huge, messages);
+    EXPECT_EQ(r.count, 0);
+    EXPECT_TRUE(r.values.empty());
   }
 }
 
