@@ -67,8 +67,8 @@ bool parseDecadeLine(const LineBuffer& line, DecadeLine& out) {
   const std::string_view numbers =
       columns(line, kYearColumn, kValueColumn - kYearColumn + kValuesPerLine * kValueWidth);
   if (numbers.find_first_not_of(' ') == std::string_view::npos) return false;
-  std::string_view yearField = columns(line, kYearColumn, kYearWidth);
-  bool longNegativeYear = line[kYearColumn - 1] == '-' &&
+  const std::string_view yearField = columns(line, kYearColumn, kYearWidth);
+  const bool longNegativeYear = line[kYearColumn - 1] == '-' &&
                           std::all_of(yearField.begin(), yearField.end(),
                                       [](char c) { return c >= '0' && c <= '9'; });
   if (!rw::readIntField(yearField, out.year)) return false;
