@@ -171,7 +171,13 @@ std::optional<std::string> Console::tryReadLine() {
 
 std::string Console::readLine() {
   std::optional<std::string> line = tryReadLine();
-  if (!line) throw Fatal(kEndOfInputMessage);
+  if (!line) {
+    // The cursor may stand after a prompt: end that line, so the message
+    // that ends the run gets a line of its own.
+    if (!atLineStart_) writeLine("");
+    std::fflush(out_);
+    throw Fatal(kEndOfInputMessage);
+  }
   return *line;
 }
 
@@ -198,11 +204,16 @@ void Console::pause(std::string_view line) {
   readLine();
 }
 
-void Console::write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); }
+void Console::write(std::string_view text) {
+  if (text.empty()) return;
+  std::fwrite(text.data(), 1, text.size(), out_);
+  atLineStart_ = text.back() == '\n';
+}
 
 void Console::writeLine(std::string_view text) {
   write(text);
   std::fputc('\n', out_);
+  atLineStart_ = true;
 }
 
 void Console::flush() { std::fflush(out_); }

@@ -58,7 +58,8 @@ class Console {
 
   // Flushes the screen and returns the next raw input line without its line
   // end, for callers that parse themselves (menus where "" or "/" matters).
-  // End of input throws Fatal(kEndOfInputMessage).
+  // End of input ends the line left open by a prompt, then throws
+  // Fatal(kEndOfInputMessage) (as every ask and pause does).
   std::string readLine();
 
   // Like readLine, but returns nothing at end of input instead of throwing.
@@ -75,6 +76,7 @@ class Console {
  private:
   std::FILE* in_;
   std::FILE* out_;
+  bool atLineStart_ = true;  // the last text written through this console ended a line
 };
 
 // The process-wide console over stdin and stdout.

@@ -164,7 +164,7 @@ TEST(Console, EndOfInputEndsTheRun) {
     // Unreadable answers and then nothing: the block is shown once per line, no loop.
     ScriptedConsole c("abc\nxyz");
     expectEnd([&] { c->askInteger("q :> "); });
-    EXPECT_EQ(c.shown(), "q :> q :> q :> ");
+    EXPECT_EQ(c.shown(), "q :> q :> q :> \n");  // the prompt line is ended
   }
   {
     ScriptedConsole c("");
