@@ -42,6 +42,7 @@ class RunResult {
   std::vector<std::string> screenLines() const;
 
  private:
+  friend RunResult runKavrel(const std::string&, const std::vector<RunInput>&, int);
   std::filesystem::path base_;  // holds folder plus the captured streams
 };
 
