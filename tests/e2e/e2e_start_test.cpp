@@ -35,8 +35,9 @@ struct Answers {
   int pauses = 0;  // Returns for pauses after the dialogue (the offset-count warning)
 };
 
-// Answers the run needs after the Loading table to end normally.
-const char* const kAfterLoading = "";
+// Answers the run needs after the Loading table to end normally: continue
+// from the plot options menu, then decline to change a curve.
+const char* const kAfterLoading = "c\nf\n";
 
 std::string script(const Answers& a) {
   std::string s = "\n" + a.input + "\n";
