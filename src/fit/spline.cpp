@@ -29,11 +29,7 @@ void reportBadStiffness(int32_t stiffness) {
   std::fflush(stdout);
 }
 
-void stopTooLong() {
-  throw Fatal(
-      "\n *** series too long for spline subroutine ***\n"
-      " *** enlarge mxy parameter in subroutine ***\n");
-}
+void stopTooLong() { throw Fatal(kSplineTooLongMessage); }
 
 }  // namespace
 
