@@ -45,9 +45,9 @@ MomentResult moment(std::span<const float> x, int32_t n) {
 
   if (r.variance > 0.0f) {
     r.stdDev = std::sqrt(r.variance);
-    r.skewness = sum3 / (fn * r.stdDev * r.stdDev * r.stdDev);
+    r.skewness = sum3 / (fn * (r.stdDev * r.stdDev * r.stdDev));
     if (n >= 3) r.skewness *= std::sqrt(fn * (fn - 1.0f)) / (fn - 2.0f) * (1.0f + 8.5f / fn);
-    r.kurtosis = sum4 / (fn * r.variance * r.variance);
+    r.kurtosis = sum4 / (fn * (r.variance * r.variance));
     if (n >= 4) {
       r.kurtosis *= fn * fn * (fn + 1.0f) / ((fn - 1.0f) * (fn - 2.0f) * (fn - 3.0f));
     }
