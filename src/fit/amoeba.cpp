@@ -1,6 +1,7 @@
 // Downhill simplex fit of the growth-curve family a*u^c*exp(b*u) + k, u = t + s.
 #include "fit/amoeba.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -253,8 +254,303 @@ void amoeba(Simplex& simplex, int32_t paramCount, int32_t& evaluations, float to
   }
 }
 
+namespace {
+
+// Residual sum of squares of the model as a function of its nonlinear
+// parameters only (variable projection): a and k are solved by linear least
+// squares for each trial. theta holds b (selector 1), b, s (2) or c, b, s (3).
+class ProfileObjective {
+ public:
+  explicit ProfileObjective(const SimplexProblem& problem) : problem_(problem) {
+    dims_ = problem.modelSelector == kModelNegExp ? 1 : (problem.modelSelector == kModelGenExp ? 2 : 3);
+  }
+
+  int dims() const { return dims_; }
+  // Index of the shift in theta, or -1.
+  int shiftIndex() const { return dims_ == 1 ? -1 : dims_ - 1; }
+
+  // Residual sum of squares at theta; a and k of the solution through the arguments.
+  double evaluate(const std::array<double, 3>& theta, double& a, double& k) {
+    double b = 0.0;
+    double c = 0.0;
+    double s = 0.0;
+    unpack(theta, b, c, s);
+    const int32_t n = problem_.n;
+    double sumG = 0.0;
+    double sumY = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+      const double u = static_cast<double>(problem_.abscissa[static_cast<size_t>(i)]) + s;
+      if (!(u > 0.0)) return kInfinite;
+      const double logTerm = (c == 0.0) ? 0.0 : c * std::log(u);
+      const double g = std::exp(b * u + logTerm);
+      if (!std::isfinite(g)) return kInfinite;
+      work_[static_cast<size_t>(i)] = g;
+      sumG += g;
+      sumY += static_cast<double>(problem_.series[static_cast<size_t>(i)]);
+    }
+    const double nd = static_cast<double>(n);
+    const double meanG = sumG / nd;
+    const double meanY = sumY / nd;
+    double sgg = 0.0;
+    double sgy = 0.0;
+    double syy = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+      const double dg = work_[static_cast<size_t>(i)] - meanG;
+      const double dy = static_cast<double>(problem_.series[static_cast<size_t>(i)]) - meanY;
+      sgg += dg * dg;
+      sgy += dg * dy;
+      syy += dy * dy;
+    }
+    if (!(sgg > 0.0) || !std::isfinite(sgg)) return kInfinite;
+    a = sgy / sgg;
+    k = meanY - a * meanG;
+    const double rss = syy - sgy * sgy / sgg;
+    return std::isfinite(rss) ? rss : kInfinite;
+  }
+
+  void unpack(const std::array<double, 3>& theta, double& b, double& c, double& s) const {
+    switch (dims_) {
+      case 1:
+        b = theta[0];
+        break;
+      case 2:
+        b = theta[0];
+        s = theta[1];
+        c = 1.0;
+        break;
+      default:
+        c = theta[0];
+        b = theta[1];
+        s = theta[2];
+        break;
+    }
+  }
+
+  static constexpr double kInfinite = std::numeric_limits<double>::infinity();
+
+ private:
+  const SimplexProblem& problem_;
+  int dims_ = 1;
+  std::array<double, kObjectiveCapacity> work_{};
+};
+
+using Theta = std::array<double, 3>;
+
+// Keeps the shift at or above 0, as the simplex does.
+void projectShift(Theta& theta, int shiftIndex) {
+  if (shiftIndex >= 0 && theta[static_cast<size_t>(shiftIndex)] < 0.0) {
+    theta[static_cast<size_t>(shiftIndex)] = 0.0;
+  }
+}
+
+// One Nelder-Mead run in double precision from `best` with the given steps;
+// updates best/bestValue and the evaluation count.
+void localSearch(ProfileObjective& objective, Theta& best, double& bestValue, const Theta& steps,
+                 int32_t maxEvaluations, int32_t& evaluations) {
+  const int dims = objective.dims();
+  const int shift = objective.shiftIndex();
+  std::array<Theta, 4> x{};
+  std::array<double, 4> f{};
+  double a = 0.0;
+  double k = 0.0;
+  x[0] = best;
+  f[0] = bestValue;
+  for (int i = 1; i <= dims; ++i) {
+    x[static_cast<size_t>(i)] = best;
+    x[static_cast<size_t>(i)][static_cast<size_t>(i - 1)] += steps[static_cast<size_t>(i - 1)];
+    projectShift(x[static_cast<size_t>(i)], shift);
+    f[static_cast<size_t>(i)] = objective.evaluate(x[static_cast<size_t>(i)], a, k);
+    ++evaluations;
+  }
+  auto tryPoint = [&](const Theta& centroid, const Theta& from, double factor, Theta& out) {
+    for (int j = 0; j < dims; ++j) {
+      const size_t jj = static_cast<size_t>(j);
+      out[jj] = centroid[jj] + factor * (from[jj] - centroid[jj]);
+    }
+    projectShift(out, shift);
+    ++evaluations;
+    return objective.evaluate(out, a, k);
+  };
+  while (evaluations < maxEvaluations) {
+    // Order the vertices by value (at most four).
+    for (int i = 1; i <= dims; ++i) {
+      for (int j = i; j > 0 && f[static_cast<size_t>(j)] < f[static_cast<size_t>(j - 1)]; --j) {
+        std::swap(f[static_cast<size_t>(j)], f[static_cast<size_t>(j - 1)]);
+        std::swap(x[static_cast<size_t>(j)], x[static_cast<size_t>(j - 1)]);
+      }
+    }
+    const size_t worst = static_cast<size_t>(dims);
+    if (f[worst] - f[0] <= 1.0e-13 * std::fabs(f[0])) break;
+    Theta centroid{};
+    for (int i = 0; i < dims; ++i) {
+      for (int j = 0; j < dims; ++j) {
+        centroid[static_cast<size_t>(j)] += x[static_cast<size_t>(i)][static_cast<size_t>(j)] / dims;
+      }
+    }
+    Theta reflected{};
+    const double fr = tryPoint(centroid, x[worst], -1.0, reflected);
+    if (fr < f[0]) {
+      Theta expanded{};
+      const double fe = tryPoint(centroid, x[worst], -2.0, expanded);
+      x[worst] = fe < fr ? expanded : reflected;
+      f[worst] = fe < fr ? fe : fr;
+    } else if (fr < f[worst - 1]) {
+      x[worst] = reflected;
+      f[worst] = fr;
+    } else {
+      Theta contracted{};
+      const double fc = fr < f[worst] ? tryPoint(centroid, reflected, 0.5, contracted)
+                                      : tryPoint(centroid, x[worst], 0.5, contracted);
+      if (fc < std::min(fr, f[worst])) {
+        x[worst] = contracted;
+        f[worst] = fc;
+      } else {
+        for (int i = 1; i <= dims; ++i) {
+          Theta& xi = x[static_cast<size_t>(i)];
+          for (int j = 0; j < dims; ++j) {
+            xi[static_cast<size_t>(j)] = x[0][static_cast<size_t>(j)] +
+                                         0.5 * (xi[static_cast<size_t>(j)] - x[0][static_cast<size_t>(j)]);
+          }
+          f[static_cast<size_t>(i)] = objective.evaluate(xi, a, k);
+          ++evaluations;
+        }
+      }
+    }
+  }
+  for (int i = 0; i <= dims; ++i) {
+    if (f[static_cast<size_t>(i)] < bestValue) {
+      bestValue = f[static_cast<size_t>(i)];
+      best = x[static_cast<size_t>(i)];
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Local search with restarts from its own result until a restart no longer
+// lowers the value; the evaluation budget is shared through `evaluations`.
+void polish(ProfileObjective& objective, Theta& theta, double& value, const RefineOptions& options,
+            int32_t budget, int32_t& evaluations) {
+  for (int32_t restart = 0; restart <= options.maxRestarts; ++restart) {
+    Theta steps{};
+    for (int j = 0; j < objective.dims(); ++j) {
+      const size_t jj = static_cast<size_t>(j);
+      // Steps of about a tenth of each parameter, with a floor per kind.
+      double floor = 1.0e-3;                                // rate b
+      if (objective.dims() == 3 && j == 0) floor = 0.05;  // exponent c
+      if (j == objective.shiftIndex()) floor = 0.5;        // shift s
+      steps[jj] = 0.1 * std::fabs(theta[jj]) + floor;
+    }
+    const double before = value;
+    localSearch(objective, theta, value, steps, budget, evaluations);
+    if (!(value < before * (1.0 - 1.0e-12)) || evaluations >= budget) break;
+  }
+}
+
+// Best point of a coarse grid of declining curves over the nonlinear
+// parameters: rates from -0.001 to -0.1, shifts 0 to 20, exponents 0.5 to 2.
+double coarseGrid(ProfileObjective& objective, Theta& best, int32_t& evaluations) {
+  static constexpr std::array<double, 5> kRates{-0.001, -0.003, -0.01, -0.03, -0.1};
+  static constexpr std::array<double, 3> kShifts{0.0, 3.0, 20.0};
+  static constexpr std::array<double, 3> kExponents{0.5, 1.0, 2.0};
+  const int dims = objective.dims();
+  const size_t shiftCount = dims >= 2 ? kShifts.size() : 1;
+  const size_t exponentCount = dims == 3 ? kExponents.size() : 1;
+  double bestValue = ProfileObjective::kInfinite;
+  double a = 0.0;
+  double k = 0.0;
+  for (double rate : kRates) {
+    for (size_t si = 0; si < shiftCount; ++si) {
+      for (size_t ci = 0; ci < exponentCount; ++ci) {
+        Theta theta{};
+        if (dims == 1) theta = {rate, 0.0, 0.0};
+        if (dims == 2) theta = {rate, kShifts[si], 0.0};
+        if (dims == 3) theta = {kExponents[ci], rate, kShifts[si]};
+        const double value = objective.evaluate(theta, a, k);
+        ++evaluations;
+        if (value < bestValue) {
+          bestValue = value;
+          best = theta;
+        }
+      }
+    }
+  }
+  return bestValue;
+}
+
+}  // namespace
+
+RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
+                                const SimplexProblem& problem, const RefineOptions& options) {
+  RefineResult result;
+  result.point = start;
+  result.value = startValue;
+  if (problem.n < 3) return result;
+  ProfileObjective objective(problem);
+  const ModelParams m = modelParams(start, problem.modelSelector);
+  Theta theta{};
+  switch (objective.dims()) {
+    case 1:
+      theta = {static_cast<double>(m.b), 0.0, 0.0};
+      break;
+    case 2:
+      theta = {static_cast<double>(m.b), static_cast<double>(m.s), 0.0};
+      break;
+    default:
+      theta = {static_cast<double>(m.c), static_cast<double>(m.b), static_cast<double>(m.s)};
+      break;
+  }
+  projectShift(theta, objective.shiftIndex());
+  double a = 0.0;
+  double k = 0.0;
+  double value = objective.evaluate(theta, a, k);
+  result.evaluations = 1;
+  // Half the budget polishes the simplex result; the rest polishes the best
+  // declining curve of a coarse grid, in case the simplex settled in another
+  // valley.
+  polish(objective, theta, value, options, options.maxEvaluations / 2, result.evaluations);
+  Theta gridTheta{};
+  double gridValue = coarseGrid(objective, gridTheta, result.evaluations);
+  if (std::isfinite(gridValue)) {
+    polish(objective, gridTheta, gridValue, options, options.maxEvaluations, result.evaluations);
+    if (gridValue < value) {
+      value = gridValue;
+      theta = gridTheta;
+    }
+  }
+  if (!std::isfinite(value)) return result;
+  (void)objective.evaluate(theta, a, k);
+  double b = 0.0;
+  double c = 0.0;
+  double s = 0.0;
+  objective.unpack(theta, b, c, s);
+  SimplexPoint point{};
+  switch (problem.modelSelector) {
+    case kModelNegExp:
+      point = {static_cast<float>(a), static_cast<float>(b), static_cast<float>(k), 0.0f, 0.0f};
+      break;
+    case kModelGenExp:
+      point = {static_cast<float>(a), static_cast<float>(b), static_cast<float>(s),
+               static_cast<float>(k), 0.0f};
+      break;
+    default:
+      point = {static_cast<float>(a), static_cast<float>(c), static_cast<float>(b),
+               static_cast<float>(s), static_cast<float>(k)};
+      break;
+  }
+  const float pointValue = gamoff(point, problem);
+  if (pointValue < startValue * static_cast<float>(1.0 - options.minGain)) {
+    result.point = point;
+    result.value = pointValue;
+    result.accepted = true;
+  }
+  return result;
+}
+
 SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
-                   std::span<float> fitted) {
+                   std::span<float> fitted, bool refine) {
   if (nCurve > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("gamoeba: nCurve exceeds the curve length");
   }
@@ -271,6 +567,15 @@ SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int
   amoeba(simplex, p, fit.evaluations, kSimplexTolerance, problem);
   fit.best = simplex.vertices[0];
   fit.bestValue = simplex.values[0];
+  if (refine) {
+    const RefineResult better = refineLeastSquares(fit.best, fit.bestValue, problem);
+    fit.refineEvaluations = better.evaluations;
+    if (better.accepted) {
+      fit.best = better.point;
+      fit.bestValue = better.value;
+      fit.refined = true;
+    }
+  }
 
   const ModelParams m = modelParams(fit.best, problem.modelSelector);
   for (int32_t t = 1; t <= nCurve; ++t) {

@@ -100,18 +100,40 @@ float ametry(Simplex& simplex, int32_t paramCount, int32_t worst, float factor,
 void amoeba(Simplex& simplex, int32_t paramCount, int32_t& evaluations, float tolerance,
             const SimplexProblem& problem);
 
+// Local least-squares refinement of a point. The simplex often stops in a flat
+// valley well above the minimum (its spread test compares objective values
+// only). The refinement minimises the residual sum of squares over the
+// nonlinear parameters (b; b, s; or c, b, s) in double precision, solving a and
+// k by linear least squares at every trial, and keeps the shift s >= 0.
+struct RefineOptions {
+  double minGain = 1.0e-4;        // relative drop of the objective needed to replace a point
+  int32_t maxEvaluations = 1500;  // objective evaluations of the refinement, all restarts
+  int32_t maxRestarts = 4;        // restarts of the local search from its own result
+};
+struct RefineResult {
+  SimplexPoint point{};     // refined parameters (single precision)
+  float value = 0.0f;       // gamoff at `point`
+  bool accepted = false;    // true when value < startValue * (1 - minGain)
+  int32_t evaluations = 0;  // evaluations used
+};
+RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
+                                const SimplexProblem& problem, const RefineOptions& options = {});
+
 // Result of one simplex fit.
 struct SimplexFit {
-  SimplexPoint best{};      // vertex 0 of the final simplex
-  float bestValue = 0.0f;   // its residual sum of squares
-  int32_t evaluations = 0;  // evaluations counted by the search
+  SimplexPoint best{};       // vertex 0 of the final simplex (or its refinement)
+  float bestValue = 0.0f;    // its residual sum of squares
+  int32_t evaluations = 0;   // evaluations counted by the search
+  int32_t refineEvaluations = 0;  // evaluations of the least-squares refinement
+  bool refined = false;      // the refinement replaced the simplex result
 };
 
 // Sets up the simplex from `start` and the selector's fixed vertices, runs the
-// search with tolerance 1e-5 and writes the model curve at the resulting vertex
-// 0 into fitted[t-1], t = 1..nCurve (t + s as the shifted abscissa, single
-// precision).
+// search with tolerance 1e-5, then (when `refine` is set) replaces the result by
+// its least-squares refinement if that lowers the objective by more than
+// RefineOptions::minGain, and writes the model curve at the result into
+// fitted[t-1], t = 1..nCurve (t + s as the shifted abscissa, single precision).
 SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
-                   std::span<float> fitted);
+                   std::span<float> fitted, bool refine = true);
 
 }  // namespace kavrel

@@ -1,0 +1,91 @@
+// Time per parametric fit (codes 1, 4, 7, 8) at n = 100, 500 and 2000 on a
+// noisy generated growth curve, with the number of objective evaluations of the
+// simplex methods, and the three default-fit candidates (codes 4, 1, 8) on one
+// 500-value series.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "fit/amoeba.h"
+#include "fit/detrend2.h"
+#include "fit/startfits.h"
+
+namespace {
+
+// A declining ring-width-like series: general exponential with noise.
+std::vector<float> series(int32_t n) {
+  std::mt19937_64 gen{123456};
+  std::normal_distribution<double> noise(0.0, 0.2);
+  std::vector<float> y(static_cast<size_t>(n));
+  for (int32_t t = 1; t <= n; ++t) {
+    const double u = t + 3.0;
+    y[static_cast<size_t>(t - 1)] =
+        static_cast<float>((2.4 * u * std::exp(-0.04 * u) + 0.5) * std::exp(noise(gen)));
+  }
+  return y;
+}
+
+void fitOnce(std::vector<float>& y, std::vector<float>& fitted, int32_t code) {
+  kavrel::CurveParams params{};
+  int32_t n = static_cast<int32_t>(y.size());
+  int32_t option = code;
+  int32_t span = -67;
+  float fitParam = 0.0f;
+  kavrel::detrend2(y, fitted, n, n, params, option, 2000, span, fitParam, 20);
+  benchmark::DoNotOptimize(fitted.data());
+}
+
+// Objective evaluations of the simplex (search and refinement) for code 7 or 8.
+void countEvaluations(const std::vector<float>& y, int32_t code, benchmark::State& state) {
+  const int32_t n = static_cast<int32_t>(y.size());
+  std::vector<float> abscissa(y.size());
+  std::vector<float> fitted(y.size());
+  std::vector<float> w1(y.size());
+  std::vector<float> w2(y.size());
+  for (int32_t t = 1; t <= n; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
+  kavrel::CurveParams p{};
+  kavrel::SimplexPoint start{};
+  int32_t selector = kavrel::kModelHugershoff;
+  if (code == 7) {
+    kavrel::hughdi(abscissa, y, n, n, fitted, p, 0.0f);
+    start = {p[0], p[1], p[2], 0.0f, 0.0f};
+  } else {
+    kavrel::gexp(y, n, n, fitted, w1, w2, p, 0.0f);
+    start = {p[0], p[1], 0.0f, 0.0f, 0.0f};
+    selector = kavrel::kModelGenExp;
+  }
+  const kavrel::SimplexProblem problem{selector, kavrel::kObjectiveCapacity, n, abscissa, y};
+  const kavrel::SimplexFit fit = kavrel::gamoeba(start, problem, n, fitted);
+  state.counters["simplexEvals"] = fit.evaluations;
+  state.counters["refineEvals"] = fit.refineEvaluations;
+}
+
+void BM_Fit(benchmark::State& state) {
+  const int32_t code = static_cast<int32_t>(state.range(0));
+  std::vector<float> y = series(static_cast<int32_t>(state.range(1)));
+  std::vector<float> fitted(y.size());
+  for (auto _ : state) fitOnce(y, fitted, code);
+  if (code == 7 || code == 8) countEvaluations(y, code, state);
+}
+BENCHMARK(BM_Fit)
+    ->ArgNames({"code", "n"})
+    ->ArgsProduct({{1, 4, 7, 8}, {100, 500, 2000}})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_DefaultFitCandidates(benchmark::State& state) {
+  std::vector<float> y = series(500);
+  std::vector<float> fitted(y.size());
+  for (auto _ : state) {
+    fitOnce(y, fitted, 4);
+    fitOnce(y, fitted, 1);
+    fitOnce(y, fitted, 8);
+  }
+}
+BENCHMARK(BM_DefaultFitCandidates)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+}  // namespace
+
+BENCHMARK_MAIN();
