@@ -344,12 +344,14 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   ctx.classFileNames[ci] = ageAlignedFileName(rawName);
   const std::string& ageName = ctx.classFileNames[ci];
 
-  std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
   for (const ClassSeries& s : series) {
     for (float v : s.values) ctx.maxRawValue = std::max(ctx.maxRawValue, v);
-    // Every series restarts the scores, so the class's last series decides.
-    if (!revision) scores = scoreDefaultFits(s.values, ctx.detrend);
   }
+  // The scores restart at 999.0 for every series read, so the class's last
+  // series alone decides the default; the earlier series' scores would be
+  // overwritten unused, and fitting them would dominate the run time.
+  std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
+  if (!revision && !series.empty()) scores = scoreDefaultFits(series.back().values, ctx.detrend);
   const auto count = static_cast<int32_t>(series.size());
   ctx.seriesInClass[ci] = count;
   const AgeMean mean = meanByAge(series);
