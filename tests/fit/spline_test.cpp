@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/testdata.h"
 #include "util/fatal.h"
 
 namespace kavrel {
@@ -73,6 +76,25 @@ std::vector<double> denseSpline(const std::vector<float>& y, const std::vector<d
     curve[k] = static_cast<double>(y[k] - v);
   }
   return curve;
+}
+
+// Ring widths of the first series of a decade-format file with the 999 end
+// marker (ID, decade year, then up to ten values per line).
+std::vector<float> firstSeries(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<float> values;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id;
+    int year = 0, v = 0;
+    fields >> id >> year;
+    while (fields >> v) {
+      if (v == 999) return values;
+      values.push_back(static_cast<float>(v));
+    }
+  }
+  return values;
 }
 
 std::vector<float> randomSeries(size_t n, uint64_t seed) {
@@ -144,6 +166,27 @@ TEST(Spline, MatchesDenseSolve) {
     const auto ref = denseSpline(y, p);
     for (size_t i = 0; i < n; ++i) EXPECT_NEAR(curve[i], ref[i], 8e-6) << n;
   }
+}
+
+TEST(Spline, RealSeriesMatchesDenseSolve) {
+  REQUIRE_SHARED_DATA(path, "itrdb/ca533.rwl");
+  std::vector<float> y = firstSeries(path);
+  ASSERT_EQ(y.size(), 454u);  // CAM011, 1530-1983
+  y.resize(160);
+  std::vector<float> curve(y.size());
+  for (int32_t t : {32, 107}) {
+    float sp = 0.0f;
+    ASSERT_EQ(spline(y, curve, sp, t), SplineStatus::ok);
+    const auto ref = denseSpline(y, std::vector<double>(y.size() - 2, splineResponseParameter(t)));
+    for (size_t i = 0; i < y.size(); ++i) EXPECT_NEAR(curve[i], ref[i], 4e-6 * std::fabs(ref[i])) << t << " " << i;
+  }
+  std::vector<int32_t> t(y.size());
+  lsmake(static_cast<int32_t>(y.size()), 20, t);
+  ASSERT_EQ(spline2(y, curve, t), SplineStatus::ok);
+  std::vector<double> p(y.size() - 2);
+  for (size_t i = 0; i < p.size(); ++i) p[i] = splineResponseParameter(t[i]);
+  const auto ref = denseSpline(y, p);
+  for (size_t i = 0; i < y.size(); ++i) EXPECT_NEAR(curve[i], ref[i], 4e-6 * std::fabs(ref[i])) << i;
 }
 
 TEST(Spline, StiffnessOneGivesTheLeastSquaresLine) {

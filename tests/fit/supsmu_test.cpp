@@ -6,8 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
+
+#include "support/testdata.h"
 
 namespace kavrel {
 namespace {
@@ -48,6 +53,25 @@ double lineAt(const std::vector<float>& x, const std::vector<float>& y, int lo, 
 // Window of 2b + 1 points centred on j, held at the ends of the series.
 int windowStart(int j, int b, int n) { return std::max(0, std::min(j - b, n - 2 * b - 1)); }
 
+// Ring widths of the first series of a decade-format file with the 999 end
+// marker (ID, decade year, then up to ten values per line).
+std::vector<float> firstSeries(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<float> values;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id;
+    int year = 0, v = 0;
+    fields >> id >> year;
+    while (fields >> v) {
+      if (v == 999) return values;
+      values.push_back(static_cast<float>(v));
+    }
+  }
+  return values;
+}
+
 TEST(Supsmu, SmoothMatchesBruteForceWindows) {
   // n = 20 with span 0.3: b = trunc(3.5) = 3. n = 100 with the three spans of
   // the automatic mode: b = 3, 10, 25, windows of 7, 21 and 51 points.
@@ -62,6 +86,27 @@ TEST(Supsmu, SmoothMatchesBruteForceWindows) {
       EXPECT_NEAR(curve[j], lineAt(x, y, lo, hi, j), 2e-6) << c.n << " " << c.span << " " << j;
       // The cross-validated residual is the residual of the refit without j.
       EXPECT_NEAR(res[j], std::fabs(y[j] - lineAt(x, y, lo, hi, j, j)), 1e-5) << j;
+    }
+  }
+}
+
+TEST(Supsmu, RealSeriesWindows) {
+  REQUIRE_SHARED_DATA(path, "itrdb/ca533.rwl");
+  const std::vector<float> y = firstSeries(path);
+  const int n = static_cast<int>(y.size());
+  ASSERT_EQ(n, 454);
+  const auto x = positions(n);
+  const std::vector<float> w(n, 1.0f);
+  std::vector<float> curve(n), res(n);
+  // Spans 0.05, 0.2 and 0.5 of 454 values: b = 11, 45 and 114.
+  for (const auto& [span, b] : {std::pair{0.05f, 11}, std::pair{0.2f, 45}, std::pair{0.5f, 114}}) {
+    smooth(x, y, w, span, true, 0.0f, curve, res);
+    for (int j = 0; j < n; ++j) {
+      const int lo = windowStart(j, b, n), hi = lo + 2 * b;
+      const double ref = lineAt(x, y, lo, hi, j);
+      EXPECT_NEAR(curve[j], ref, 2e-6 * std::fabs(ref)) << span << " " << j;
+      const double cv = std::fabs(y[j] - lineAt(x, y, lo, hi, j, j));
+      EXPECT_NEAR(res[j], cv, 1e-5 * std::fabs(ref)) << span << " " << j;
     }
   }
 }
