@@ -63,6 +63,11 @@ void onPlplotAbort(const char* message) {
   }
 }
 
+// PLplot writes the text of an aborted operation here instead of to the
+// standard error stream; the abort handler has already kept the message.
+PLINT abortCode = 0;
+char abortText[2048];
+
 // Ends the PLplot stream after a failure; a second failure is ignored.
 void endQuietly() {
   try {
@@ -198,6 +203,7 @@ std::optional<std::string> drawPage(const PlotState& state, const PlotInputs& in
   const double yMax = inputs.maxRawValue > 0.0f ? static_cast<double>(inputs.maxRawValue) : 1.0;
 
   plsdev(target.device.c_str());
+  plsError(&abortCode, abortText);
   if (!target.fileName.empty()) plsfnam(target.fileName.c_str());
   plspause(target.pause ? 1 : 0);
   setColours(state);

@@ -115,6 +115,24 @@ TEST(RcspltMenu, UnknownOptionsShowTheMenuAgain) {
   EXPECT_EQ(state.screenPages, 1);
 }
 
+TEST(RcspltMenu, ColoursAndStylesPLplotRefusesAreReportedOnce) {
+  setPlotEnvironment();
+  ScratchDir dir;
+  const auto five = plottest::writeFiveClasses();
+  PlotState state = plottest::svgState();
+  // Colour 20 does not exist in colour map 0 and style 0 is not a PLplot line
+  // style: the page is still drawn, and each complaint is shown once, not
+  // once per panel.
+  testing::internal::CaptureStderr();
+  const std::string out = run(state, five.inputs, "5\n20\n6\n0\n0\nc\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(state.screenPages, 2);
+  EXPECT_EQ(count(out, ">> sbr rcsplt: PLplot: "), 2u) << out;
+  const auto page = readSvgPage("page.svg");
+  ASSERT_EQ(page.panels.size(), 5u);
+  EXPECT_EQ(page.panels[0].data.size(), 3u);
+}
+
 TEST(RcspltMenu, ResetRestoresTheDefaultsAndRedraws) {
   setPlotEnvironment();
   ScratchDir dir;
