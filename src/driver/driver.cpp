@@ -6,6 +6,7 @@
 
 #include "driver/first_pass.h"
 #include "driver/loading.h"
+#include "driver/revision.h"
 #include "driver/run_options.h"
 #include "plot/rcsplt.h"
 #include "util/console.h"
@@ -90,6 +91,7 @@ void runProgram(RunContext& ctx) {
   askRunOptions(ctx);
   loadAndPrepare(ctx);
   firstPass(ctx);
+  revisionLoop(ctx);
   closeCombinedIndexFile(ctx);
   writeTermination(ctx);
 }
