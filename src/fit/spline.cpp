@@ -69,10 +69,10 @@ struct SplineSolver {
   }
 
   // Band Cholesky A = L L' in place; the diagonal holds 1 / L_ii. A pivot is
-  // rejected when it does not register against the unreduced diagonal at the
-  // scale 1 / (16 m), which also catches pivots that are not positive.
+  // rejected when s / (16 m) does not register against the unreduced
+  // diagonal, which also catches pivots that are not positive.
   bool factor(int32_t m) {
-    const double scale = 1.0 / (16.0 * static_cast<double>(m));
+    const double scale = 16.0 * static_cast<double>(m);
     for (int32_t i = 0; i < m; ++i) {
       // Column i - 2 (band position 0), i - 1 (position 1), i (position 2).
       for (int col = 0; col <= kDiag; ++col) {
@@ -88,7 +88,7 @@ struct SplineSolver {
           band(i, col) = s * band(j, kDiag);
         } else {
           const double a = band(i, kDiag);
-          if (a + s * scale <= a) return false;
+          if (a + s / scale <= a) return false;
           band(i, kDiag) = 1.0 / std::sqrt(s);
         }
       }
