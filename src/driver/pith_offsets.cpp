@@ -136,6 +136,11 @@ PithReadResult readPithOffsets(std::FILE* file, const PithFormat& format, int32_
       result.badRecord = static_cast<int32_t>(result.offsets.size()) + 1;
       break;
     }
+    if (value < 0) {
+      result.badRecord = static_cast<int32_t>(result.offsets.size()) + 1;
+      result.negative = true;
+      break;
+    }
     result.offsets.push_back(value);
   }
   return result;

@@ -36,10 +36,12 @@ bool readPithField(std::string_view record, const PithFormat& format, int32_t& v
 struct PithReadResult {
   std::vector<int32_t> offsets;  // one per record read, in file order
   int32_t badRecord = 0;         // 1-based number of the first record that could not be read, or 0
+  bool negative = false;         // that record holds a negative offset (else it does not fit the format)
 };
 
 // Reads records (lines ending in LF or CRLF) until end of file or maxRecords
-// offsets, stopping at the first record that does not fit the format.
+// offsets, stopping at the first record that does not fit the format or
+// holds a negative offset (a number of rings can't be negative).
 PithReadResult readPithOffsets(std::FILE* file, const PithFormat& format, int32_t maxRecords);
 
 }  // namespace kavrel

@@ -63,7 +63,9 @@ void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets) 
   if (result.badRecord != 0) {
     throw Fatal(std::string("\n") + kPithReadError + "\nRecord " +
                 std::to_string(result.badRecord) + " of " + options.pithFileName +
-                " does not fit the format " + options.pithReadFormat + ".\n" + kPithTerminating);
+                (result.negative ? std::string(" holds a negative pith offset.\n")
+                                 : " does not fit the format " + options.pithReadFormat + ".\n") +
+                kPithTerminating);
   }
   pithOffsets = std::move(result.offsets);
   options.offsetCount = static_cast<int32_t>(pithOffsets.size());

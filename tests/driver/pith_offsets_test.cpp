@@ -110,7 +110,16 @@ TEST(PithFormat, FileReading) {
   r = readPithOffsets(f, i3, 10000);
   std::fclose(f);
   EXPECT_EQ(r.badRecord, 3);
+  EXPECT_FALSE(r.negative);
   EXPECT_EQ(r.offsets, (std::vector<int32_t>{12, 3}));
+
+  // A negative number of rings can't be used either.
+  f = streamOf("12\n -4\n7\n");
+  r = readPithOffsets(f, i3, 10000);
+  std::fclose(f);
+  EXPECT_EQ(r.badRecord, 2);
+  EXPECT_TRUE(r.negative);
+  EXPECT_EQ(r.offsets, (std::vector<int32_t>{12}));
 }
 
 }  // namespace
