@@ -111,11 +111,24 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
                                             std::span<const int32_t> classes,
                                             const std::array<std::string, kClassCount>& fileNames) {
   std::vector<std::string> notes;
+  // Each file is written beside its final name and renamed into place once
+  // complete, so an interrupted run never leaves a half-written class file.
+  std::array<std::string, kClassCount> partNames;
   std::array<std::unique_ptr<std::FILE, FileCloser>, kClassCount> files;
+  auto removeParts = [&partNames, &files]() {
+    for (size_t c = 0; c < files.size(); ++c) {
+      files[c].reset();
+      if (!partNames[c].empty()) std::remove(partNames[c].c_str());
+    }
+  };
   for (size_t c = 0; c < files.size(); ++c) {
-    files[c].reset(std::fopen(fileNames[c].c_str(), "w"));
+    partNames[c] = fileNames[c] + ".part";
+    files[c].reset(std::fopen(partNames[c].c_str(), "w"));
     if (!files[c]) {
-      throw Fatal("Cannot create class file " + fileNames[c] + ": " + std::strerror(errno));
+      const std::string reason = std::strerror(errno);
+      partNames[c].clear();
+      removeParts();
+      throw Fatal("Cannot create class file " + fileNames[c] + ": " + reason);
     }
   }
   std::vector<float> measured;
@@ -133,6 +146,7 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
     const RwWriteStatus status =
         trrwWrite(files[c].get(), store.id(k), store.firstYear(k), measured);
     if (status.ioError || status.yearOutOfRange) {
+      removeParts();
       throw Fatal("Cannot write series " + store.id(k) + " to class file " + fileNames[c] + ": " +
                   describeWriteStatus(status, store.id(k)));
     }
@@ -140,8 +154,17 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
   }
   for (size_t c = 0; c < files.size(); ++c) {
     std::FILE* f = files[c].release();
-    if (std::fclose(f) != 0) {
-      throw Fatal("Cannot write class file " + fileNames[c] + ": " + std::strerror(errno));
+    const bool bad = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || bad) {
+      removeParts();
+      throw Fatal("Cannot write class file " + fileNames[c]);
+    }
+  }
+  for (size_t c = 0; c < files.size(); ++c) {
+    if (std::rename(partNames[c].c_str(), fileNames[c].c_str()) != 0) {
+      const std::string reason = std::strerror(errno);
+      removeParts();
+      throw Fatal("Cannot replace class file " + fileNames[c] + ": " + reason);
     }
   }
   return notes;

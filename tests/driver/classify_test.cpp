@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "rwfile/trrw.h"
+#include "util/fatal.h"
 
 namespace kavrel {
 namespace {
@@ -208,7 +209,18 @@ TEST(Classify, EmptyStoreGivesEmptyFiles) {
   for (const std::string& n : names) {
     EXPECT_TRUE(std::filesystem::exists(n));
     EXPECT_EQ(std::filesystem::file_size(n), 0u);
+    EXPECT_FALSE(std::filesystem::exists(n + ".part"));
   }
+  // A class file that can't be created ends the run with its name.
+  names[2] = (dir / "no_such_folder" / "longhighV6_raw").string();
+  try {
+    (void)writeClassRawFiles(s, classes, names);
+    ADD_FAILURE() << "no Fatal";
+  } catch (const Fatal& f) {
+    EXPECT_NE(std::string(f.what()).find("Cannot create class file"), std::string::npos);
+    EXPECT_NE(std::string(f.what()).find("longhighV6_raw"), std::string::npos);
+  }
+  EXPECT_FALSE(std::filesystem::exists(names[0] + ".part"));
   std::filesystem::remove_all(dir);
 }
 
