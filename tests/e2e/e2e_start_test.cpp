@@ -489,6 +489,52 @@ TEST(E2eStart, ExampleDataWithColumnPithFile) {
                                   std::to_string(series.size())));
 }
 
+TEST(E2eStart, ExampleDataWithEveryScreeningOptionInOrder) {
+  const std::string rwl = sourceDir() + "/examples/kavrel_example.rwl";
+  Answers a;
+  a.input = "kavrel_example.rwl";
+  a.outliers = std::make_pair(std::string("4.0"), std::string("0.2"));
+  a.ageBand = std::make_pair(60, 300);
+  a.years = std::make_pair(1700, 1950);
+  a.power = true;
+  RunResult r = runKavrel(script(a), {{rwl, "kavrel_example.rwl"}});
+  expectNormalEnd(r);
+  // Each dropped record gets the message of the first test it fails.
+  std::vector<std::string> want;
+  size_t kept = 0;
+  for (const Series& s : readDecadeFile(rwl)) {
+    std::string id = s.id;
+    id.resize(8, ' ');
+    std::string k = " ";
+    k += std::to_string(want.size() + 1);
+    const int n = static_cast<int>(s.values.size());
+    auto high = std::find_if(s.values.begin(), s.values.end(), [](double v) { return v > 4.0; });
+    if (high != s.values.end()) {
+      want.push_back(k + " Skip HIGH Value " + id);
+    } else if (n < 60 || n > 300) {
+      want.push_back(k + " Skip Age Band " + id + " " + std::to_string(n));
+    } else if (s.firstYear < 1700 || s.firstYear > 1950) {
+      want.push_back(k + " Skip Crn Length " + id + " " + std::to_string(s.firstYear));
+    } else {
+      ++kept;
+    }
+  }
+  std::vector<std::string> got;
+  for (const std::string& l : r.fileLines("Kavrelv6_log.txt")) {
+    if (l.find(" Skip ") == std::string::npos) continue;
+    got.push_back(l.find("HIGH") != std::string::npos ? l.substr(0, l.find("HIGH") + 15) : l);
+  }
+  for (std::string& w : want) {
+    if (w.find("HIGH") != std::string::npos) w = w.substr(0, w.find("HIGH") + 15);
+  }
+  EXPECT_EQ(got, want);
+  EXPECT_GT(kept, 0u);
+  for (const char* label : {"HIGH Value", "Age Band", "Crn Length"}) {
+    EXPECT_GT(countOf(r.screen, label), 0u) << label;
+  }
+  EXPECT_EQ(loadingRows(r.screen).size(), kept);
+}
+
 TEST(E2eStart, OffsetCountMismatchWarnsAndRunsWithoutOffsets) {
   REQUIRE_SHARED_DATA(rwl, "dplr/gp.rwl");
   REQUIRE_SHARED_DATA(pith, "dplr/gp.pith");
