@@ -13,8 +13,10 @@
 
 namespace kavrel {
 
-// Scratch copy of the combined file while a class's series are removed.
-inline constexpr const char* kCombinedScratchFileName = "temp.txt";
+// Scratch copy of the combined file while a class's series are replaced. It is
+// named after the combined file, so that a file of the user's with a common
+// name (such as temp.txt) in the working directory is never overwritten.
+inline constexpr const char* kCombinedScratchFileName = "KavrelV6indx.raw.txt.part";
 
 // What a removal did.
 struct RemovalResult {

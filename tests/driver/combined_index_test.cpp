@@ -69,7 +69,7 @@ class CombinedIndex : public ::testing::Test {
     dir = tmpl;
     combined = dir / "KavrelV6indx.raw.txt";
     classFile = dir / "shortlowV6_raw_agealigned.indx.txt";
-    scratch = dir / "temp.txt";
+    scratch = dir / kCombinedScratchFileName;
   }
   void TearDown() override { fs::remove_all(dir); }
 

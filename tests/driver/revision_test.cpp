@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/combined_index.h"
 #include "driver/first_pass.h"
 #include "driver/rcdrvr.h"
 #include "driver/run_context.h"
@@ -242,7 +243,7 @@ TEST_F(Revision, LinearCurveForClassThree) {
     ASSERT_TRUE(after.count(name)) << name;
     EXPECT_EQ(after.at(name), text) << name;
   }
-  EXPECT_FALSE(after.count("temp.txt"));
+  EXPECT_FALSE(after.count(kCombinedScratchFileName));
   EXPECT_EQ(after.at(kCombinedIndexFileName), before.at(kIndexFiles[0]) + before.at(kIndexFiles[1]) +
                                                   before.at(kIndexFiles[3]) + before.at(kIndexFiles[4]) +
                                                   after.at(kIndexFiles[2]));

@@ -117,8 +117,11 @@ int count(const std::string& text, const std::string& what) {
 // the class's curve becomes a straight line.
 TEST(E2eRevision, LinearCurveForClassThreeIsLogged) {
   const std::string rwl = sourceDir() + "/examples/kavrel_example.rwl";
-  RunResult r = runKavrel(dialogue() + "t\n3\n4\nc\nf\n", {{rwl, "input.rwl"}});
+  // A file of the user's named temp.txt in the working folder survives.
+  const std::string notes = writeTempFile("temp.txt", "field notes, plot 7\n");
+  RunResult r = runKavrel(dialogue() + "t\n3\n4\nc\nf\n", {{rwl, "input.rwl"}, {notes, "temp.txt"}});
   expectNormalEnd(r);
+  EXPECT_EQ(r.file("temp.txt"), "field notes, plot 7\n");
   const std::string log = r.file(kLog);
   EXPECT_THAT(log, HasSubstr("\n\n " + std::string(53, '*') +
                              "\n ReCalculate file: longhighV6_raw_agealigned.txt\n"
@@ -174,7 +177,7 @@ TEST(E2eRevision, ClassRevisedTwiceOnRealDataWithSharedIdentifier) {
   EXPECT_NE(r.file(indexName(revised)), first.file(indexName(revised)));
   expected += r.file(indexName(revised));
   EXPECT_EQ(r.file(kCombined), expected);
-  EXPECT_FALSE(r.exists("temp.txt"));
+  EXPECT_FALSE(r.exists("KavrelV6indx.raw.txt.part"));
 
   // The revised class keeps its series, in order, with their years and lengths.
   const std::vector<Series> before = readSeries(first.file(indexName(revised)));
@@ -251,7 +254,7 @@ TEST(E2eRevision, SlashInTheMenuAndRevisionWithoutIndices) {
     }
   }
   EXPECT_EQ(stopped.file(kCombined), done.file(kCombined));
-  EXPECT_FALSE(stopped.exists("temp.txt"));
+  EXPECT_FALSE(stopped.exists("KavrelV6indx.raw.txt.part"));
   const std::string doneLog = done.file(kLog);
   EXPECT_EQ(stopped.file(kLog).substr(0, doneLog.size()), doneLog);
 
