@@ -14,7 +14,7 @@ namespace {
 
 // Passes over the series: one plain fit and two with robustness weights.
 constexpr int kLowessPasses = 3;
-// Residuals up to this share of the largest absolute value count as zero.
+// Residuals up to this share of the value count as zero.
 constexpr float kRoundingNoise = 1.0e-6f;
 
 }  // namespace
@@ -140,22 +140,32 @@ struct LowessPasses {
     }
   }
 
+  // Median of |y|, sorted in the robustness-weight array (free until the
+  // weights are computed).
+  float medianMagnitude(std::span<const float> y) {
+    const auto n = static_cast<int32_t>(y.size());
+    std::span<float> s(ws.robust_.data(), static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) s[i] = std::fabs(y[i]);
+    sort(n, s);
+    return 0.5f * (s[n / 2] + s[n - n / 2 - 1]);
+  }
+
   void run(std::span<const float> y, std::span<float> curve, float fraction) {
     const auto n = static_cast<int32_t>(y.size());
     std::span<float> x(ws.x_.data(), static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) x[i] = static_cast<float>(i + 1);
     const int32_t ns = lowessWindowSize(n, fraction);
+    const float typical = medianMagnitude(y);
     for (int pass = 1; pass <= kLowessPasses; ++pass) {
       fitPass(x, y, curve, ns, pass > 1);
       if (pass == kLowessPasses) break;
-      // Residuals within a millionth of the largest value are rounding noise
-      // of the single-precision curve and count as zero; otherwise an exact
-      // fit (a straight line, say) would get arbitrary robustness weights.
-      float scale = 0.0f;
-      for (int32_t i = 0; i < n; ++i) scale = std::max(scale, std::fabs(y[i]));
-      const float noise = kRoundingNoise * scale;
+      // A residual within a millionth of its value (or of the median
+      // absolute value, for values near zero) is rounding noise of the
+      // single-precision curve and counts as zero; otherwise an exact fit (a
+      // straight line, say) would get arbitrary robustness weights.
       for (int32_t i = 0; i < n; ++i) {
         const float r = y[i] - curve[i];
+        const float noise = kRoundingNoise * std::max(std::fabs(y[i]), typical);
         ws.residuals_[i] = std::fabs(r) <= noise ? 0.0f : r;
       }
       robustnessWeights(n);

@@ -24,7 +24,7 @@ namespace {
 // (the left one first on equal distance), tricube weights with the 0.999 h
 // and 0.001 h cut-offs, times robustness weights, and the weighted
 // least-squares line evaluated at i; residuals below a millionth of the
-// largest value count as zero.
+// value (or of the median absolute value) count as zero.
 std::vector<double> bruteLowess(const std::vector<float>& y, float f) {
   const int n = static_cast<int>(y.size());
   const int ns = std::max(2, std::min(n, static_cast<int>(f * static_cast<float>(n))));
@@ -62,12 +62,14 @@ std::vector<double> bruteLowess(const std::vector<float>& y, float f) {
       curve[i] = static_cast<double>(my + (slope ? sxy / sxx * (i - mx) : 0.0L));
     }
     // Residuals at rounding level count as zero.
-    double scale = 0;
-    for (float v : y) scale = std::max(scale, std::fabs(double(v)));
+    std::vector<double> mags(n);
+    for (int i = 0; i < n; ++i) mags[i] = std::fabs(double(y[i]));
+    std::sort(mags.begin(), mags.end());
+    const double typical = 0.5 * (mags[n / 2] + mags[n - n / 2 - 1]);
     std::vector<double> a(n);
     for (int i = 0; i < n; ++i) {
       a[i] = std::fabs(y[i] - curve[i]);
-      if (a[i] <= 1e-6 * scale) a[i] = 0;
+      if (a[i] <= 1e-6 * std::max(std::fabs(double(y[i])), typical)) a[i] = 0;
     }
     std::vector<double> s = a;
     std::sort(s.begin(), s.end());
