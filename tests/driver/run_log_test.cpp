@@ -1,0 +1,57 @@
+// The run log: lines to the log only or to the screen and the log, and a log
+// that ends with what was written when it is closed early.
+#include "driver/run_log.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "util/fatal.h"
+
+namespace kavrel {
+namespace {
+
+std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(RunLog, LinesScreenAndClose) {
+  const auto dir = std::filesystem::temp_directory_path() / "kavrel_run_log_test";
+  std::filesystem::create_directories(dir);
+  const auto path = dir / "log.txt";
+  {
+    std::ofstream old(path);
+    old << "an older run\n";
+  }
+  RunLog log;
+  EXPECT_FALSE(log.isOpen());
+  log.line(" ignored while closed");
+  log.open(path.string());
+  ASSERT_TRUE(log.isOpen());
+  ::testing::internal::CaptureStdout();
+  log.line(" input file = gp.rwl");
+  log.echo(" 1 Skip Age Band ABC      12");
+  log.raw(" part");
+  log.raw(" two\n");
+  const std::string screen = ::testing::internal::GetCapturedStdout();
+  log.close();
+  log.close();  // a second close is harmless
+  log.line(" after close");
+  EXPECT_EQ(screen, " 1 Skip Age Band ABC      12\n");
+  // The old log is replaced, not appended to.
+  EXPECT_EQ(readFile(path), " input file = gp.rwl\n 1 Skip Age Band ABC      12\n part two\n");
+  std::filesystem::remove_all(dir);
+
+  RunLog bad;
+  EXPECT_THROW(bad.open((dir / "no" / "such" / "folder" / "log.txt").string()), Fatal);
+  EXPECT_FALSE(bad.isOpen());
+}
+
+}  // namespace
+}  // namespace kavrel
