@@ -126,7 +126,7 @@ void robustLowess(std::span<const float> series, std::span<float> fitted, int32_
                   int32_t span, float& fitParam) {
   // The span is a percentage of the series length; a negative span (the
   // menu's form for a percentage) counts by its size.
-  fitParam = static_cast<float>(std::abs(span)) / 100.0f;
+  fitParam = static_cast<float>(std::abs(static_cast<int64_t>(span))) / 100.0f;
   lowess(series.first(static_cast<size_t>(n)), fitted, fitParam);
 }
 
