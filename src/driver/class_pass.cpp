@@ -70,6 +70,12 @@ class AtomicFile {
   FilePtr file_;
 };
 
+// The identifier without its trailing blanks, for messages.
+std::string trimmedId(const std::string& id) {
+  const size_t end = id.find_last_not_of(' ');
+  return end == std::string::npos ? id : id.substr(0, end + 1);
+}
+
 // Reads every series of a class raw file and gives it its pith offset.
 std::vector<ClassSeries> readClassFile(const std::string& rawName,
                                        const std::vector<int32_t>& pithOffsets) {
@@ -141,7 +147,7 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     const std::vector<float> index = indexSeries(s, curve, mode, m, problems);
     for (const IndexProblem& p : problems) {
       const std::string text = freeLine(
-          {"Warning: class", classNumber, "series", s.id, "age", p.age, "regional curve",
+          {"Warning: class", classNumber, "series", trimmedId(s.id), "age", p.age, "regional curve",
            p.curve, mode == 1 ? "is not positive: index set to missing"
                               : "has no value: index set to missing"});
       if (problemCount < kScreenProblemLines) {
@@ -160,8 +166,8 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     }
   }
   if (problemCount > kScreenProblemLines) {
-    ctx.log.echo(freeLine({"Class", classNumber, ":", problemCount - kScreenProblemLines,
-                           "more index warnings in the log"}));
+    ctx.log.echo(freeLine({"Class " + std::to_string(classNumber) + ":",
+                           problemCount - kScreenProblemLines, "more index warnings are in the log"}));
   }
   file.commit();
 }

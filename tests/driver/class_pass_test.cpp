@@ -370,5 +370,54 @@ TEST_F(ClassPassFiles, ResidualPassAndMissingClassFile) {
   EXPECT_THROW(classPass(ctx, 6, false), Fatal);
 }
 
+TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
+  RunContext ctx(console_, log_);
+  ctx.options.indexMode = 1;
+  SeriesStore& st = ctx.store;
+  st.seriesCount = 1;
+  st.ids = {"NEG1"};
+  st.firstYears = {1900};
+  st.lengths = {50};
+  st.pithOffsets = {0};
+  st.totalAges = {50};
+  // Ten wide rings, then forty narrow ones: the straight line through them
+  // falls below zero over the last 13 ages.
+  st.values.assign(1, {});
+  for (int j = 1; j <= 50; ++j) st.values[0].push_back(j <= 10 ? 2.0f : 0.05f);
+  std::array<std::string, kClassCount> names;
+  for (size_t c = 0; c < names.size(); ++c) names[c] = kClassFileNames[c];
+  ASSERT_TRUE(writeClassRawFiles(st, std::vector<int32_t>{2}, names).empty());
+  st.classPithOffsets[1] = {0};
+  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+  ctx.detrend.option = 4;
+  classPass(ctx, 2, true);
+  std::fclose(ctx.combinedIndexFile);
+  ctx.combinedIndexFile = nullptr;
+
+  RwInput in = RwInput::fromText(slurp("shortlowV6_raw_agealigned.indx.txt"));
+  int32_t counter = 0;
+  std::string id;
+  int32_t year = 0;
+  std::vector<float> idx;
+  ASSERT_EQ(trrwRead(in, id, year, idx, counter), 50);
+  for (int r = 1; r <= 50; ++r) {
+    if (r <= 37) {
+      EXPECT_GT(idx[static_cast<size_t>(r - 1)], 0.0f) << r;
+    } else {
+      EXPECT_EQ(idx[static_cast<size_t>(r - 1)], kMissingValue) << r;
+    }
+  }
+  log_.flush();
+  const std::string logText = slurp(kRunLogFileName);
+  size_t warnings = 0;
+  for (size_t pos = logText.find("Warning: class 2 series NEG1 age"); pos != std::string::npos;
+       pos = logText.find("Warning: class 2 series NEG1 age", pos + 1)) {
+    ++warnings;
+  }
+  EXPECT_EQ(warnings, 13u);
+  EXPECT_NE(logText.find("age 38 regional curve"), std::string::npos);
+  EXPECT_NE(logText.find("Class 2: 3 more index warnings are in the log"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kavrel
