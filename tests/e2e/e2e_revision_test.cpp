@@ -129,6 +129,8 @@ TEST(E2eRevision, LinearCurveForClassThreeIsLogged) {
   EXPECT_THAT(r.screen, Not(HasSubstr("ReCalculate")));
   EXPECT_THAT(r.screen, Not(HasSubstr(std::string(53, '*'))));
   EXPECT_THAT(r.screen, HasSubstr("   [3] longhighV6_raw_agealigned.txt\n"));
+  // Standard output is no terminal here: the screen is never cleared.
+  EXPECT_EQ(r.screen.find('\x1b'), std::string::npos);
 
   std::vector<std::pair<double, double>> curve;
   for (const auto& row : readTable(r.file(aligned(3)))) {
