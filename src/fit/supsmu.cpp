@@ -62,8 +62,15 @@ void smooth(std::span<const float> x, std::span<const float> y, std::span<const 
   assert(x.size() >= y.size() && w.size() >= y.size() && curve.size() >= y.size());
   assert(!wantResiduals || residuals.size() >= y.size());
   if (n <= 0) return;
-  auto b = static_cast<int32_t>(0.5f * span * static_cast<float>(n) + 0.5f);
-  if (b < 2) b = 2;
+  // Half-window trunc(0.5 span n + 0.5), at least 2; compared before the
+  // conversion so that a huge span cannot overflow it.
+  const float half = 0.5f * span * static_cast<float>(n) + 0.5f;
+  int32_t b = 2;
+  if (half >= static_cast<float>(n)) {
+    b = n;
+  } else if (half >= 2.0f) {
+    b = static_cast<int32_t>(half);
+  }
 
   // The first window; a window longer than the series is the whole series.
   Window win;

@@ -125,6 +125,18 @@ TEST(Supsmu, WholeSeriesWindowAndShortSeries) {
   }
 }
 
+TEST(Supsmu, SpanBeyondTheSeries) {
+  // A span of more than the whole series (even an absurd one) is the whole
+  // series: one least-squares line.
+  const int n = 30;
+  const auto x = positions(n), y = noisy(n, 17), w = std::vector<float>(n, 1.0f);
+  std::vector<float> curve(n), work(7 * n);
+  for (float span : {2.5f, 1e30f}) {
+    supsmu(x, y, w, span, 0.0f, curve, work);
+    for (int j = 0; j < n; ++j) EXPECT_NEAR(curve[j], lineAt(x, y, 0, n - 1, j), 2e-6) << span;
+  }
+}
+
 TEST(Supsmu, EqualAbscissaeGiveTheWeightedMean) {
   std::vector<float> x = {2.0f, 2.0f, 2.0f}, y = {1.0f, 4.0f, 7.0f}, w = {1.0f, 2.0f, 0.0f};
   std::vector<float> curve(3, -1.0f), work(21);
