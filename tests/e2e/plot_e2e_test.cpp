@@ -1,0 +1,136 @@
+// Whole runs on the bundled example data that exercise the regional-curve
+// page: saving PostScript with piped answers, and the screen page under a
+// virtual X display.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "e2e/run_helper.h"
+#include "support/testdata.h"
+
+namespace kavrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunInput;
+using test::runKavrel;
+
+constexpr const char* kMenuTop = "|************* plot options menu ***************|";
+
+std::vector<RunInput> exampleInputs() {
+  const std::string examples = test::sourceDir() + "/examples/";
+  return {{examples + "kavrel_example.rwl", "kavrel_example.rwl"},
+          {examples + "kavrel_example.pith", "kavrel_example.pith"}};
+}
+
+// The run-options dialogue for the example data with pith offsets, the
+// median age and ratio indices; the plot menu answers follow.
+std::string dialogue() {
+  return "\n"                        // banner
+         "kavrel_example.rwl\n"      // input file
+         "t\n"                       // pith-offset file
+         "kavrel_example.pith\n"
+         "'(8x,i5)'\n"
+         "f\nf\nf\nf\n"              // power transformation, outliers, age band, years
+         "2\n"                       // median age
+         "1\n";                      // ratios
+}
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+std::string readAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool haveCommand(const std::string& name) {
+  return std::system(("command -v " + name + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+// Skips the test when a tool is missing, except under CI where it must be installed.
+#define REQUIRE_COMMAND(name)                                                       \
+  if (!haveCommand(name)) {                                                         \
+    const char* ci_ = std::getenv("CI");                                            \
+    if (ci_ != nullptr && std::string(ci_) == "true") FAIL() << name " missing";    \
+    GTEST_SKIP() << name " not installed";                                          \
+  }
+
+TEST(PlotE2E, SavesPostScriptThroughPipedAnswers) {
+  REQUIRE_COMMAND("gs");
+  // Save, redraw (skipped without a display), continue, no change of curves.
+  const auto run = runKavrel(dialogue() + "s\nkavrel_page.ps\n0\nc\nf\n", exampleInputs());
+  ASSERT_EQ(run.exitStatus, 0) << run.screen << run.errors;
+  EXPECT_NE(run.screen.find("Normal Termination of Program"), std::string::npos);
+  EXPECT_EQ(count(run.screen, " No display (DISPLAY is not set): the screen page is skipped."), 2u);
+  EXPECT_EQ(count(run.screen, kMenuTop), 3u);
+  EXPECT_EQ(count(run.screen, "Enter graphics output file name: "), 1u);
+  EXPECT_NE(run.screen.find("NOTE: The image file type is postscript. Use a .ps extention\n"
+                            "  to make that readily apparent to your OS\n"),
+            std::string::npos);
+  EXPECT_NE(run.screen.find(" The page is saved in kavrel_page.ps"), std::string::npos);
+
+  const std::string ps = run.file("kavrel_page.ps");
+  ASSERT_EQ(ps.rfind("%!PS", 0), 0u) << "not PostScript";
+  EXPECT_NE(ps.find("%%EOF"), std::string::npos);
+  // Ghostscript renders the file without error, and the drawing covers most
+  // of the landscape page (five panels in a 2 x 3 grid).
+  const std::string cmd = "cd '" + run.folder.string() +
+                          "' && gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bbox kavrel_page.ps"
+                          " > gs.out 2> gs.err";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << run.file("gs.err");
+  const std::string bbox = run.file("gs.err");
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  const size_t at = bbox.find("%%BoundingBox:");
+  ASSERT_NE(at, std::string::npos) << bbox;
+  ASSERT_EQ(std::sscanf(bbox.c_str() + at, "%%%%BoundingBox: %d %d %d %d", &x0, &y0, &x1, &y1), 4);
+  EXPECT_GT((x1 - x0) * (y1 - y0), 612 * 792 / 3) << bbox;
+}
+
+TEST(PlotE2E, ScreenPageOpensDrawsAndClosesUnderAVirtualDisplay) {
+  REQUIRE_COMMAND("xvfb-run");
+  char pattern[] = "/tmp/kavrel_xvfb_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path base = pattern;
+  const fs::path folder = base / "run";
+  fs::create_directory(folder);
+  for (const RunInput& in : exampleInputs()) {
+    fs::create_symlink(fs::absolute(in.source), folder / in.name);
+  }
+  std::ofstream(base / "stdin.txt") << dialogue() << "0\n0\nc\nf\n";
+  // Piped answers: the window must not wait for a key, so the run ends
+  // within the time limit. Each drawing opens and closes its own window;
+  // -noreset keeps the virtual server from resetting (and refusing
+  // connections for a moment) whenever its only client has gone, as a
+  // desktop display with other clients never does.
+  const std::string cmd = "cd '" + folder.string() +
+                          "' && timeout 120 xvfb-run -a -s '-screen 0 1280x1024x24 -noreset' '" +
+                          test::kavrelExe() + "' < ../stdin.txt > ../stdout.txt 2> ../stderr.txt";
+  const int status = std::system(cmd.c_str());
+  const std::string screen = readAll(base / "stdout.txt");
+  const std::string errors = readAll(base / "stderr.txt");
+  std::error_code ec;
+  fs::remove_all(base, ec);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0) << screen << errors;
+  EXPECT_NE(screen.find("Normal Termination of Program"), std::string::npos);
+  EXPECT_EQ(screen.find("the screen page is skipped"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("could not be shown"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("Press Enter"), std::string::npos);  // no waiting in the window
+  EXPECT_EQ(count(screen, kMenuTop), 3u);
+  EXPECT_EQ(errors.find("PLplot"), std::string::npos) << errors;
+}
+
+}  // namespace
+}  // namespace kavrel
