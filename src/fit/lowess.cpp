@@ -1,7 +1,7 @@
 #include "fit/lowess.h"
 
-#include <cassert>
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <string>
 

@@ -4,7 +4,9 @@
 // weights in distance, then two more passes with bisquare robustness weights.
 //
 // The abscissa is the position 1..n itself; positions map to indices 0..n-1.
-// All arithmetic is single precision. Every position is fitted directly.
+// Values, weights and the curve are single precision; the weighted sums of
+// each local fit are accumulated in double about the fitted position, so
+// that long windows lose no accuracy. Every position is fitted directly.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +29,7 @@ class LowessWorkspace {
   int32_t capacity_;
   std::vector<float> x_;          // abscissa 1..n
   std::vector<float> residuals_;  // residuals; local weights inside lowest()
-  std::vector<float> robust_;     // robustness weights; sorted |residuals| first
+  std::vector<float> robust_;     // robustness weights; sorting scratch before they are computed
 };
 
 // Number of points in each local window for fraction f of n values:
@@ -36,8 +38,11 @@ int32_t lowessWindowSize(int32_t n, float fraction);
 
 // Robust lowess smooth of series[0..n-1] (n = series.size()) with window
 // fraction `fraction` into curve[0..n-1]: three passes, the last two with
-// robustness weights. n = 1 copies the value. More values than the workspace
-// holds (5000 for the internal one) stops the program (Fatal).
+// robustness weights (six median absolute residuals as the bisquare scale).
+// A residual within a millionth of its value (or of the median absolute
+// value) counts as zero, so that an exact fit keeps weights of 1. n = 1
+// copies the value. More values than the workspace holds (5000 for the
+// internal one) stops the program (Fatal).
 void lowess(std::span<const float> series, std::span<float> curve, float fraction);
 void lowess(std::span<const float> series, std::span<float> curve, float fraction,
             LowessWorkspace& work);
