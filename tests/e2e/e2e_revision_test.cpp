@@ -154,6 +154,14 @@ TEST(E2eRevision, ClassRevisedTwiceOnRealDataWithSharedIdentifier) {
   const std::vector<RunInput> inputs = {{viet, "input.rwl"}};
   RunResult first = runKavrel(dialogue() + "f\n", inputs);
   expectNormalEnd(first);
+  // No change: the 17 files of the first pass are all there.
+  for (int c = 1; c <= 5; ++c) {
+    for (const std::string& name : {kRaw[static_cast<size_t>(c - 1)], aligned(c), indexName(c)}) {
+      EXPECT_TRUE(first.exists(name)) << name;
+    }
+  }
+  EXPECT_TRUE(first.exists(kCombined));
+  EXPECT_TRUE(first.exists(kLog));
   std::vector<int> holders;
   for (int c = 1; c <= 5; ++c) {
     for (const Series& s : readSeries(first.file(indexName(c)))) {
@@ -232,6 +240,9 @@ TEST(E2eRevision, SmoothingCodesOnRealData) {
   RunResult s = runKavrel(dialogue() + "t\n2\n-12\nc\nt\n1\n10\nc\nf\n", inputs);
   expectNormalEnd(s);
   EXPECT_EQ(count(s.file(kLog), " cubic smoothing spline pct n 50 pct variance cutoff\n"), 1);
+  // Code 10 has no description line.
+  EXPECT_EQ(count(s.file(kLog), "cubic smoothing"), 1);
+  EXPECT_EQ(count(s.file(kLog), "ReCalculate file: "), 2);
   checkRatiosReproduceRaw(s, 1);
   checkRatiosReproduceRaw(s, 2);
   EXPECT_EQ(s.file(kCombined), s.file(indexName(3)) + s.file(indexName(4)) + s.file(indexName(5)) +
