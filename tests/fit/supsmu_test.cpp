@@ -111,6 +111,31 @@ TEST(Supsmu, RealSeriesWindows) {
   }
 }
 
+TEST(Supsmu, TiesGoToTheSmallerSpan) {
+  // In the first 100 rings of the first Mesa Verde series the midrange and
+  // woofer smoothed residuals at position 51 are both 883/42 exactly: the
+  // midrange span is chosen there (column 7 keeps the chosen spans; alpha 0
+  // leaves them unadjusted).
+  REQUIRE_SHARED_DATA(path, "itrdb/co021.rwl");
+  std::vector<float> y = firstSeries(path);
+  ASSERT_GE(y.size(), 100u);
+  y.resize(100);
+  const int n = 100;
+  const auto x = positions(n);
+  const std::vector<float> w(n, 1.0f);
+  std::vector<float> curve(n), res(n), mid(n), woof(n), work(7 * n);
+  const float floor = (1e-3f * 50.0f) * (1e-3f * 50.0f);
+  smooth(x, y, w, kSupsmuMidrange, true, floor, curve, res);
+  smooth(x, res, w, kSupsmuMidrange, false, floor, mid, {});
+  smooth(x, y, w, kSupsmuWoofer, true, floor, curve, res);
+  smooth(x, res, w, kSupsmuMidrange, false, floor, woof, {});
+  ASSERT_EQ(mid[50], woof[50]);
+  ASSERT_NEAR(mid[50], 883.0 / 42.0, 1e-5);
+  supsmu(x, y, w, 0.0f, 0.0f, curve, work);
+  EXPECT_EQ(work[6 * n + 50], kSupsmuMidrange);
+  EXPECT_EQ(work[6 * n + 49], kSupsmuWoofer);  // the woofer's residual is smaller there
+}
+
 TEST(Supsmu, WholeSeriesWindowAndShortSeries) {
   // n = 5 with span 0.3: b = 2, the window is the whole series, every point
   // lies on the same line. With 2 to 4 values the window is the whole series
