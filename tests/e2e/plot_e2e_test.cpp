@@ -98,6 +98,23 @@ TEST(PlotE2E, SavesPostScriptThroughPipedAnswers) {
   EXPECT_GT((x1 - x0) * (y1 - y0), 612 * 792 / 3) << bbox;
 }
 
+TEST(PlotE2E, StyleCarriesOverToThePageOfARevisionPass) {
+  // Series lines blue(9) on the first page; class 3 refitted as a straight
+  // line; the page of the revision pass saved.
+  const auto run = runKavrel(dialogue() + "4\n9\nc\n" + "t\n3\n4\n" + "s\nrevised.ps\nc\nf\n",
+                             exampleInputs());
+  ASSERT_EQ(run.exitStatus, 0) << run.screen << run.errors;
+  EXPECT_EQ(count(run.screen, kMenuTop), 4u);  // two on each page
+  const std::string ps = run.file("revised.ps");
+  ASSERT_EQ(ps.rfind("%!PS", 0), 0u) << "not PostScript";
+  constexpr const char* kBlue = "0.0000 0.0000 1.0000 C";
+  constexpr const char* kGrey = "0.7451 0.7451 0.7451 C";
+  constexpr const char* kRed = "1.0000 0.0000 0.0000 C";
+  EXPECT_GE(count(ps, kBlue), 5u);  // at least once per panel
+  EXPECT_EQ(count(ps, kGrey), 0u);
+  EXPECT_GE(count(ps, kRed), 4u);   // the curves of the four classes with series
+}
+
 TEST(PlotE2E, ScreenPageOpensDrawsAndClosesUnderAVirtualDisplay) {
   REQUIRE_COMMAND("xvfb-run");
   char pattern[] = "/tmp/kavrel_xvfb_XXXXXX";
