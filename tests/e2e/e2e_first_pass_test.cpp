@@ -331,5 +331,32 @@ TEST(E2eFirstPass, ExampleData) {
   checkRun({"example no indices", rwl, "", "", true, 0});
 }
 
+TEST(E2eFirstPass, EmptyClassesAreNormal) {
+  // Four series of one length: all are short, so both long classes are empty.
+  std::string text;
+  const int n = 30;
+  for (int k = 0; k < 4; ++k) {
+    std::vector<float> v;
+    for (int r = 1; r <= n; ++r) {
+      const float t = static_cast<float>(r) / n;
+      if (k < 2) v.push_back(0.5f + 1.25f * t + 0.01f * static_cast<float>(k));
+      if (k == 2) v.push_back(2.385f - 1.5f * t);
+      if (k == 3) v.push_back(t < 0.34f ? 1.1f : (t < 0.67f ? 0.7f : 1.6f));
+    }
+    std::string id = "GEN";
+    id += static_cast<char>('A' + k);
+    (void)trrwFormat(text, id, 1901 + k, v);
+  }
+  const std::string rwl = writeTempFile("generated.rwl", text);
+  checkRun({"empty long classes", rwl, "", "", false, 1});
+  RunResult r = runKavrel(script({"", rwl, "", "", false, 1}), {{rwl, "input.rwl"}});
+  EXPECT_THAT(r.screen, HasSubstr("Processing file: longhighV6_raw_agealigned.txt\n"
+                                  " total number of series = 0\n\n"));
+  EXPECT_EQ(r.file("longlowV6_raw"), "");
+  EXPECT_EQ(r.file("longlowV6_raw_agealigned.indx.txt"), "");
+  const std::string table = r.file("longlowV6_raw_agealigned.txt");
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 1);  // the header alone
+}
+
 }  // namespace
 }  // namespace kavrel::test
