@@ -113,6 +113,32 @@ TEST(RcspltPage, TickSpacingFollowsTheLargestAgeAndValue) {
   EXPECT_EQ(labelsFor(100, 1.01f, "end"), (std::vector<double>{0, 1}));
 }
 
+TEST(RcspltPage, RunWithoutAnySeriesDrawsEmptyAxes) {
+  setPlotEnvironment();
+  ScratchDir dir;
+  PlotInputs inputs;
+  for (size_t c = 0; c < 5; ++c) {
+    plottest::writeAgeAligned(plottest::kAgeAlignedNames[c], {}, plottest::testCurve);
+    inputs.classFileNames[c] = plottest::kAgeAlignedNames[c];
+  }
+  // Nothing was read: the largest age is still 0 and the largest value the
+  // start value -999.0; the axes fall back to 0..1 instead of an empty range.
+  inputs.maxAgeAllClasses = 0;
+  inputs.maxRawValue = -999.0f;
+  PlotState state = plottest::svgState();
+  ScriptedConsole script("c\n");
+  rcsplt(state, script.console(), inputs);
+  EXPECT_EQ(script.output().find(">> sbr"), std::string::npos) << script.output();
+  const SvgPage page = readSvgPage("page.svg");
+  ASSERT_EQ(page.panels.size(), 5u);
+  for (const auto& panel : page.panels) {
+    EXPECT_GT(panel.frameLines, 0);
+    EXPECT_TRUE(panel.data.empty());
+    EXPECT_EQ(plottest::tickLabels(panel, "middle"), std::vector<double>{0.0});
+    EXPECT_NEAR(plottest::tickLabels(panel, "end").back(), 1.0, 1e-9);
+  }
+}
+
 TEST(RcspltPage, MissingOrDamagedFileEndsTheRunBeforeDrawing) {
   setPlotEnvironment();
   ScratchDir dir;
