@@ -37,7 +37,8 @@ using SeriesKey = std::tuple<std::string, int32_t, std::size_t>;
 std::vector<IndexSeries> readClassIndexFile(const std::string& path) {
   std::optional<RwInput> input = RwInput::openFile(path);
   if (!input) {
-    throw Fatal("Cannot open the class index file " + path + " for reading: " + std::strerror(errno));
+    throw Fatal("Cannot open the class index file " + path +
+                " for reading: " + std::strerror(errno));
   }
   std::vector<IndexSeries> series;
   int32_t counter = 0;
@@ -52,7 +53,7 @@ std::vector<IndexSeries> readClassIndexFile(const std::string& path) {
 // Lines (1-based) of the combined file that belong to a removed series, and
 // the last line of each kept series.
 struct LinePlan {
-  std::vector<bool> dropped;          // index = line number
+  std::vector<bool> dropped;           // index = line number
   std::vector<int32_t> keptLastLines;  // ascending
   int32_t removed = 0;
   int32_t kept = 0;
@@ -68,8 +69,8 @@ LinePlan planRemoval(const std::string& combinedFile, const std::vector<IndexSer
 
   std::optional<RwInput> input = RwInput::openFile(combinedFile);
   if (!input) {
-    throw Fatal("Cannot open the combined index file " + combinedFile + " for reading: " +
-                std::strerror(errno));
+    throw Fatal("Cannot open the combined index file " + combinedFile +
+                " for reading: " + std::strerror(errno));
   }
   LinePlan plan;
   std::string id;
@@ -145,7 +146,8 @@ void copyKeptLines(std::FILE* in, std::FILE* out, const LinePlan& plan, const Re
     }
   }
   if (!line.empty()) emit();
-  if (std::ferror(in)) throw Fatal("Cannot read the combined index file: " + std::string(std::strerror(errno)));
+  if (std::ferror(in))
+    throw Fatal("Cannot read the combined index file: " + std::string(std::strerror(errno)));
 }
 
 // Directory part of a path, for syncing the rename; "." for a bare name.
@@ -176,8 +178,8 @@ CombinedIndexRewrite::CombinedIndexRewrite(const std::string& classIndexFile,
 
   FilePtr in(std::fopen(combinedFile.c_str(), "rb"));
   if (!in) {
-    throw Fatal("Cannot open the combined index file " + combinedFile + " for reading: " +
-                std::strerror(errno));
+    throw Fatal("Cannot open the combined index file " + combinedFile +
+                " for reading: " + std::strerror(errno));
   }
   scratch_ = std::fopen(scratchFile.c_str(), "wb");
   if (scratch_ == nullptr) {

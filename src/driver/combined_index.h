@@ -32,7 +32,7 @@ struct RemovalResult {
 // leaves the old or the new file whole. Unset hooks do nothing.
 struct RemovalHooks {
   std::function<void(int32_t seriesWritten)> afterSeriesWritten;  // scratch file, per series
-  std::function<void()> beforeRename;                              // scratch file complete
+  std::function<void()> beforeRename;                             // scratch file complete
 };
 
 // Replacement of one class's series in the combined file. The constructor
@@ -76,8 +76,7 @@ class CombinedIndexRewrite {
 
 // Removes the series of one class from the combined file at once: a
 // CombinedIndexRewrite committed without new series.
-RemovalResult removeClassSeries(const std::string& classIndexFile,
-                                const std::string& combinedFile,
+RemovalResult removeClassSeries(const std::string& classIndexFile, const std::string& combinedFile,
                                 const std::string& scratchFile = kCombinedScratchFileName,
                                 const RemovalHooks& hooks = {});
 

@@ -61,24 +61,26 @@ std::string indented(std::initializer_list<std::string_view> lines, std::string_
 }
 
 std::string tweeterBlock() {
-  return indented({"Enter the Friedman tweeter (alpha) 0-9", "An alpha=7 is suggested to begin with.",
-                   "It imparts moderate flexibility to the", "super smoother. Alpha=9 is the stiffest",
-                   "and alpha=0 is the most flexible curve.", "Enter your value, hit <RET> for 7 ==> "},
-                  kCol14);
+  return indented(
+      {"Enter the Friedman tweeter (alpha) 0-9", "An alpha=7 is suggested to begin with.",
+       "It imparts moderate flexibility to the", "super smoother. Alpha=9 is the stiffest",
+       "and alpha=0 is the most flexible curve.", "Enter your value, hit <RET> for 7 ==> "},
+      kCol14);
 }
 
 std::string windowBlock(std::string_view what, std::string_view fixedRule) {
-  return indented({what, fixedRule, "and less then the shortest series length, or",
-                   "percent of series length: a negative integer", "between -1 and -100, inclusive ==> "},
-                  kCol14);
+  return indented(
+      {what, fixedRule, "and less then the shortest series length, or",
+       "percent of series length: a negative integer", "between -1 and -100, inclusive ==> "},
+      kCol14);
 }
 
 std::string stiffnessBlock() {
-  std::string block = indented({"For the age-dependent spline you must", "enter a starting spline stiffness. For",
-                                "detrending individual series, an initial",
-                                "value that appears work well is 75 yrs.",
-                                "Enter your value, hit <RET> for 75"},
-                               " ");
+  std::string block =
+      indented({"For the age-dependent spline you must", "enter a starting spline stiffness. For",
+                "detrending individual series, an initial",
+                "value that appears work well is 75 yrs.", "Enter your value, hit <RET> for 75"},
+               " ");
   // The arrow stands in column 50 of the last line.
   const std::size_t lineStart = block.rfind('\n') + 1;
   block.append(49 - (block.size() - lineStart), ' ');
@@ -114,14 +116,16 @@ int32_t askTweeter(Console& console) {
     const std::optional<int32_t> alpha = readDefaultedInteger(console, "7");
     if (!alpha) continue;
     if (*alpha >= 0 && *alpha <= 9) return *alpha;
-    console.writeLine(std::string("\n") + std::string(kCol14) + "Friedman tweeter not in admissible range");
+    console.writeLine(std::string("\n") + std::string(kCol14) +
+                      "Friedman tweeter not in admissible range");
   }
 }
 
 int32_t askStiffness(Console& console) {
   for (;;) {
     console.write(stiffnessBlock());
-    if (const std::optional<int32_t> stiffness = readDefaultedInteger(console, "75")) return *stiffness;
+    if (const std::optional<int32_t> stiffness = readDefaultedInteger(console, "75"))
+      return *stiffness;
   }
 }
 
@@ -142,15 +146,15 @@ int32_t rcdrvr(Console& console, DetrendOptions& settings) {
         return *code;
       }
       case -4: {
-        const int32_t window = console.askInteger(
-            windowBlock("enter the lowess window width", "fixed for all series: a positive integer >2"));
+        const int32_t window = console.askInteger(windowBlock(
+            "enter the lowess window width", "fixed for all series: a positive integer >2"));
         if (window < 3 && !isPercent(window)) continue;
         settings.span = window;
         return *code;
       }
       case -3: {
-        const int32_t window = console.askInteger(
-            windowBlock("enter the median window width", "fixed for all series: a positive odd integer >2"));
+        const int32_t window = console.askInteger(windowBlock(
+            "enter the median window width", "fixed for all series: a positive odd integer >2"));
         const bool fixedOdd = window >= 3 && window % 2 != 0;
         if (!fixedOdd && !isPercent(window)) continue;
         settings.span = window;
@@ -196,20 +200,33 @@ bool readWithIntFormat(std::string_view text, std::string_view format, int32_t& 
 
 std::string_view curveDescription(int32_t option) {
   switch (option) {
-    case -5: return "friedman super smoother";
-    case -4: return "robust lowess smoother";
-    case -3: return "median smoothing";
-    case -2: return "Age-dependent spline smoothing";
+    case -5:
+      return "friedman super smoother";
+    case -4:
+      return "robust lowess smoother";
+    case -3:
+      return "median smoothing";
+    case -2:
+      return "Age-dependent spline smoothing";
     case 1:
-    case 2: return "neg expon curve f(i) = a*exp(-b*t(i)) + d    (d>0)";
-    case 3: return "neg expon curve f(i) = a*exp(-b*t(i+p)) + d (any d)";
-    case 4: return "linear regression (any slope)  f(i) = +/-c*t(i) + d";
-    case 5: return "linear regression (neg slope)  f(i) = -c*t(i) + d   ";
-    case 6: return "horizontal line through mean   f(i) = mean(y(i)) = d";
-    case 7: return "hugershoff growth f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d";
-    case 8: return "general exponential (b = 1) f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d";
-    case 9: return "cubic smoothing fixed 50 pct variance cutoff";
-    default: return option <= -10 ? "cubic smoothing spline pct n 50 pct variance cutoff" : "";
+    case 2:
+      return "neg expon curve f(i) = a*exp(-b*t(i)) + d    (d>0)";
+    case 3:
+      return "neg expon curve f(i) = a*exp(-b*t(i+p)) + d (any d)";
+    case 4:
+      return "linear regression (any slope)  f(i) = +/-c*t(i) + d";
+    case 5:
+      return "linear regression (neg slope)  f(i) = -c*t(i) + d   ";
+    case 6:
+      return "horizontal line through mean   f(i) = mean(y(i)) = d";
+    case 7:
+      return "hugershoff growth f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d";
+    case 8:
+      return "general exponential (b = 1) f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d";
+    case 9:
+      return "cubic smoothing fixed 50 pct variance cutoff";
+    default:
+      return option <= -10 ? "cubic smoothing spline pct n 50 pct variance cutoff" : "";
   }
 }
 

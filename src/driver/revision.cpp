@@ -43,7 +43,8 @@ PlotInputs plotInputs(const RunContext& ctx) {
 int32_t askClass(RunContext& ctx) {
   std::string block = "\n   Select Age-class to change\n";
   for (int32_t c = 1; c <= kClassCount; ++c) {
-    block += formatLayout("(3x,'[',i1,'] ',a)", {c, ctx.classFileNames[static_cast<size_t>(c - 1)]});
+    block +=
+        formatLayout("(3x,'[',i1,'] ',a)", {c, ctx.classFileNames[static_cast<size_t>(c - 1)]});
     block += '\n';
   }
   block += "\n   Enter a value between 1 and 5 :> ";
@@ -58,7 +59,8 @@ int32_t askClass(RunContext& ctx) {
 void logRevision(RunContext& ctx, int32_t classNumber, int32_t option) {
   ctx.log.line(freeLine({}));
   ctx.log.line(freeLine({std::string(53, '*')}));
-  ctx.log.line(freeLine({"ReCalculate file: ", ctx.classFileNames[static_cast<size_t>(classNumber - 1)]}));
+  ctx.log.line(
+      freeLine({"ReCalculate file: ", ctx.classFileNames[static_cast<size_t>(classNumber - 1)]}));
   const std::string_view description = curveDescription(option);
   if (!description.empty()) ctx.log.line(freeLine({description}));
 }
@@ -111,7 +113,8 @@ void revisionLoop(RunContext& ctx) {
     const bool bad = std::ferror(ctx.combinedIndexFile) != 0;
     const bool closeFailed = std::fclose(ctx.combinedIndexFile) != 0;
     ctx.combinedIndexFile = nullptr;
-    if (bad || closeFailed) throw Fatal(std::string("Cannot write the combined index file ") + kCombinedIndexFileName);
+    if (bad || closeFailed)
+      throw Fatal(std::string("Cannot write the combined index file ") + kCombinedIndexFileName);
   }
   // The plot style chosen in the plot menu carries over from pass to pass.
   PlotState plot;

@@ -85,8 +85,8 @@ class CombinedIndex : public ::testing::Test {
 // series appended after the removal are the only class-2 copies.
 TEST_F(CombinedIndex, RevisingAClassTwiceKeepsOneCopyAndTheOthersByteForByte) {
   const std::string a = series("AAA01   ", 1653, {0.912f, 1.104f, 0.987f, 1.233f});
-  const std::string b = series("AAA02   ", 1650, {1.5f, 0.75f, 1.0f, 0.998f, 1.02f, 0.9f, 1.1f, 1.2f,
-                                                   0.8f, 1.3f, 0.7f});
+  const std::string b = series(
+      "AAA02   ", 1650, {1.5f, 0.75f, 1.0f, 0.998f, 1.02f, 0.9f, 1.1f, 1.2f, 0.8f, 1.3f, 0.7f});
   const std::string c = series("BBB01   ", -5, {0.5f, 1.5f, 2.5f, 0.25f, 1.75f, 1.125f});
   const std::string d = series("BBB02   ", 1900, {1.385f, 0.615f});
   const std::string e = series("CCC01   ", 1789, {2.385f});
@@ -236,8 +236,8 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
   for (int i = 0; i < 12; ++i) {
     std::string id = "S";
     id += std::to_string(100 + i);
-    const std::string s = series(id, 1700 + i,
-                                 {0.5f + 0.1f * static_cast<float>(i), 1.25f, 0.875f, 1.0625f});
+    const std::string s =
+        series(id, 1700 + i, {0.5f + 0.1f * static_cast<float>(i), 1.25f, 0.875f, 1.0625f});
     all += s;
     if (i % 3 == 1) {
       mine += s;

@@ -19,7 +19,9 @@ using ::testing::HasSubstr;
 // Count of non-overlapping occurrences of `what` in `text`.
 int count(const std::string& text, const std::string& what) {
   int n = 0;
-  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
+  for (std::size_t p = text.find(what); p != std::string::npos;
+       p = text.find(what, p + what.size()))
+    ++n;
   return n;
 }
 
@@ -28,7 +30,7 @@ struct Session {
   int32_t code = 0;
   DetrendOptions settings;
   std::string screen;
-  bool stopped = false;     // Fatal raised
+  bool stopped = false;  // Fatal raised
   std::string stopMessage;
   int stopStatus = -1;
 };
@@ -103,21 +105,24 @@ TEST(Rcdrvr, MenuTextAndCodesWithoutQuestions) {
   EXPECT_EQ(s.code, 0);
   EXPECT_EQ(count(s.screen, " Select RCS curve fit options:"), 3);
   EXPECT_EQ(count(s.screen, kPrompt), 3);
-  EXPECT_THAT(s.screen,
-              HasSubstr("\n Select RCS curve fit options:\n\n\n"
-                        "    -5:  friedman super smoother        lower alpha (0-9) gives more local fit\n"
-                        "    -4:  robust lowess smoother         integer percent of series length <Not Yet>\n"
-                        "    -3:  median smoothing               must have odd window length <full length only>\n"
-                        "    -2:  Age-dependent spline smoothing\n"
-                        "     1:  neg expon curve, no = opt 4    f(i) = a*exp(-b*t(i)) + d    (d>0)\n"));
-  EXPECT_THAT(s.screen,
-              HasSubstr("     5:  linear regression (neg slope)  f(i) = -c*t(i) + d   \n"
-                        "     6:  horizontal line through mean   f(i) = mean(y(i)) = d\n"
-                        "     7:  hugershoff growth function     f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d\n"
-                        "     8:  general exponential (b = 1)    f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d\n"
-                        "    >9: cubic smoothing spline         fixed 50 pct variance cutoff\n"
-                        "   <-9: cubic smoothing spline         pct n 50 pct variance cutoff\n" +
-                        kPrompt));
+  EXPECT_THAT(
+      s.screen,
+      HasSubstr(
+          "\n Select RCS curve fit options:\n\n\n"
+          "    -5:  friedman super smoother        lower alpha (0-9) gives more local fit\n"
+          "    -4:  robust lowess smoother         integer percent of series length <Not Yet>\n"
+          "    -3:  median smoothing               must have odd window length <full length only>\n"
+          "    -2:  Age-dependent spline smoothing\n"
+          "     1:  neg expon curve, no = opt 4    f(i) = a*exp(-b*t(i)) + d    (d>0)\n"));
+  EXPECT_THAT(
+      s.screen,
+      HasSubstr("     5:  linear regression (neg slope)  f(i) = -c*t(i) + d   \n"
+                "     6:  horizontal line through mean   f(i) = mean(y(i)) = d\n"
+                "     7:  hugershoff growth function     f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d\n"
+                "     8:  general exponential (b = 1)    f(i) = a*t(i+p)**b * exp(-c*t(i+p)) + d\n"
+                "    >9: cubic smoothing spline         fixed 50 pct variance cutoff\n"
+                "   <-9: cubic smoothing spline         pct n 50 pct variance cutoff\n" +
+                kPrompt));
   // The prompt waits on its own line.
   EXPECT_EQ(s.screen.substr(s.screen.size() - kPrompt.size()), kPrompt);
 
@@ -137,7 +142,8 @@ TEST(Rcdrvr, TweeterDefaultsRangeAndStop) {
   EXPECT_EQ(s.code, -5);
   EXPECT_EQ(s.settings.span, 7);
   EXPECT_EQ(s.settings.fitParam, 7.0f);
-  EXPECT_THAT(s.screen, HasSubstr(kPrompt + "\n             Enter the Friedman tweeter (alpha) 0-9\n"
+  EXPECT_THAT(s.screen, HasSubstr(kPrompt +
+                                  "\n             Enter the Friedman tweeter (alpha) 0-9\n"
                                   "             An alpha=7 is suggested to begin with.\n"
                                   "             It imparts moderate flexibility to the\n"
                                   "             super smoother. Alpha=9 is the stiffest\n"
@@ -225,7 +231,9 @@ TEST(Rcdrvr, LowessAndMedianWindows) {
   EXPECT_EQ(s.settings.span, 5);
   EXPECT_EQ(s.settings.fitParam, 5.0f);
   EXPECT_EQ(count(s.screen, kPrompt), 3);
-  EXPECT_THAT(s.screen, HasSubstr(kMedianFirst + "             fixed for all series: a positive odd integer >2\n"));
+  EXPECT_THAT(
+      s.screen,
+      HasSubstr(kMedianFirst + "             fixed for all series: a positive odd integer >2\n"));
 
   // Percent windows: -1 and even -2 are accepted; 1 and -200 start over.
   s = run("-3\n1\n-3\n-200\n-3\nfive\n-1\n");
@@ -246,7 +254,8 @@ TEST(Rcdrvr, CurveDescriptions) {
   EXPECT_EQ(curveDescription(-12), curveDescription(-10));
   EXPECT_EQ(curveDescription(-5), "friedman super smoother");
   EXPECT_EQ(curveDescription(-2), "Age-dependent spline smoothing");
-  for (int32_t none : {0, -1, -6, -7, -8, -9, 10, 12}) EXPECT_EQ(curveDescription(none), "") << none;
+  for (int32_t none : {0, -1, -6, -7, -8, -9, 10, 12})
+    EXPECT_EQ(curveDescription(none), "") << none;
 }
 
 }  // namespace

@@ -87,8 +87,8 @@ const std::vector<std::string> kIndexFiles = {
     "longhighV6_raw_agealigned.indx.txt", "longlowV6_raw_agealigned.indx.txt",
     "medV6_raw_agealigned.indx.txt"};
 const std::vector<std::string> kAgeFiles = {
-    "shorthighV6_raw_agealigned.txt", "shortlowV6_raw_agealigned.txt", "longhighV6_raw_agealigned.txt",
-    "longlowV6_raw_agealigned.txt", "medV6_raw_agealigned.txt"};
+    "shorthighV6_raw_agealigned.txt", "shortlowV6_raw_agealigned.txt",
+    "longhighV6_raw_agealigned.txt", "longlowV6_raw_agealigned.txt", "medV6_raw_agealigned.txt"};
 
 class Revision : public ::testing::Test {
  protected:
@@ -244,9 +244,9 @@ TEST_F(Revision, LinearCurveForClassThree) {
     EXPECT_EQ(after.at(name), text) << name;
   }
   EXPECT_FALSE(after.count(kCombinedScratchFileName));
-  EXPECT_EQ(after.at(kCombinedIndexFileName), before.at(kIndexFiles[0]) + before.at(kIndexFiles[1]) +
-                                                  before.at(kIndexFiles[3]) + before.at(kIndexFiles[4]) +
-                                                  after.at(kIndexFiles[2]));
+  EXPECT_EQ(after.at(kCombinedIndexFileName),
+            before.at(kIndexFiles[0]) + before.at(kIndexFiles[1]) + before.at(kIndexFiles[3]) +
+                before.at(kIndexFiles[4]) + after.at(kIndexFiles[2]));
 
   // A straight line by cambial age, and ratio x curve = raw.
   const auto rows = readTable(kAgeFiles[2]);
@@ -255,7 +255,8 @@ TEST_F(Revision, LinearCurveForClassThree) {
     if (row.size() >= 2 && row[1] != -999.0) curve.emplace_back(row[0], row[1]);
   }
   ASSERT_GE(curve.size(), 3u);
-  const double slope = (curve.back().second - curve.front().second) / (curve.back().first - curve.front().first);
+  const double slope =
+      (curve.back().second - curve.front().second) / (curve.back().first - curve.front().first);
   for (const auto& [age, value] : curve) {
     EXPECT_NEAR(value, curve.front().second + slope * (age - curve.front().first), 2e-3) << age;
   }
@@ -266,7 +267,8 @@ TEST_F(Revision, LinearCurveForClassThree) {
     for (std::size_t r = 0; r < rows.size() && age < indices[k].values.size(); ++r) {
       const double raw = rows[r][2 + k];
       if (raw == -999.0) continue;
-      EXPECT_NEAR(static_cast<double>(indices[k].values[age]) * rows[r][1], raw, 2e-3 * std::max(1.0, raw));
+      EXPECT_NEAR(static_cast<double>(indices[k].values[age]) * rows[r][1], raw,
+                  2e-3 * std::max(1.0, raw));
       ++age;
     }
     EXPECT_EQ(age, indices[k].values.size());
@@ -298,15 +300,17 @@ TEST_F(Revision, ClassTwoTwiceKeepsOneCopyAndTheSharedIdentifier) {
   EXPECT_EQ(ctx.detrend.fitParam, 5.0f);
 
   const auto after = snapshot();
-  EXPECT_EQ(after.at(kCombinedIndexFileName), before.at(kIndexFiles[0]) + before.at(kIndexFiles[2]) +
-                                                  before.at(kIndexFiles[3]) + before.at(kIndexFiles[4]) +
-                                                  after.at(kIndexFiles[1]));
+  EXPECT_EQ(after.at(kCombinedIndexFileName),
+            before.at(kIndexFiles[0]) + before.at(kIndexFiles[2]) + before.at(kIndexFiles[3]) +
+                before.at(kIndexFiles[4]) + after.at(kIndexFiles[1]));
   EXPECT_NE(after.at(kIndexFiles[1]), before.at(kIndexFiles[1]));
   const std::vector<Series> combined = readAll(kCombinedIndexFileName);
   int dup = 0;
   for (const Series& s : combined) dup += s.id.rfind("DUP1", 0) == 0 ? 1 : 0;
   EXPECT_EQ(dup, 2);
-  for (int c : {0, 2, 3, 4}) EXPECT_EQ(after.at(kAgeFiles[static_cast<size_t>(c)]), before.at(kAgeFiles[static_cast<size_t>(c)]));
+  for (int c : {0, 2, 3, 4})
+    EXPECT_EQ(after.at(kAgeFiles[static_cast<size_t>(c)]),
+              before.at(kAgeFiles[static_cast<size_t>(c)]));
 
   const std::string logText = slurp("Kavrelv6_log.txt");
   EXPECT_EQ(count(logText, "ReCalculate file: shortlowV6_raw_agealigned.txt"), 2);

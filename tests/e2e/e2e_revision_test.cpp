@@ -103,7 +103,8 @@ void checkRatiosReproduceRaw(const RunResult& r, int c) {
 }
 
 void expectNormalEnd(const RunResult& r) {
-  ASSERT_EQ(r.exitStatus, 0) << r.screen.substr(r.screen.size() > 3000 ? r.screen.size() - 3000 : 0);
+  ASSERT_EQ(r.exitStatus, 0) << r.screen.substr(r.screen.size() > 3000 ? r.screen.size() - 3000
+                                                                       : 0);
   EXPECT_THAT(r.screen, HasSubstr(" Normal Termination of Program\n"));
 }
 
@@ -119,7 +120,8 @@ TEST(E2eRevision, LinearCurveForClassThreeIsLogged) {
   const std::string rwl = sourceDir() + "/examples/kavrel_example.rwl";
   // A file of the user's named temp.txt in the working folder survives.
   const std::string notes = writeTempFile("temp.txt", "field notes, plot 7\n");
-  RunResult r = runKavrel(dialogue() + "t\n3\n4\nc\nf\n", {{rwl, "input.rwl"}, {notes, "temp.txt"}});
+  RunResult r =
+      runKavrel(dialogue() + "t\n3\n4\nc\nf\n", {{rwl, "input.rwl"}, {notes, "temp.txt"}});
   expectNormalEnd(r);
   EXPECT_EQ(r.file("temp.txt"), "field notes, plot 7\n");
   const std::string log = r.file(kLog);
@@ -173,7 +175,8 @@ TEST(E2eRevision, ClassRevisedTwiceOnRealDataWithSharedIdentifier) {
   const int revised = holders[1];
   const std::string cls = std::to_string(revised);
 
-  RunResult r = runKavrel(dialogue() + "t\n" + cls + "\n6\nc\nt\n" + cls + "\n-3\n5\nc\nf\n", inputs);
+  RunResult r =
+      runKavrel(dialogue() + "t\n" + cls + "\n6\nc\nt\n" + cls + "\n-3\n5\nc\nf\n", inputs);
   expectNormalEnd(r);
   std::string expected;
   for (int c = 1; c <= 5; ++c) {
@@ -181,7 +184,8 @@ TEST(E2eRevision, ClassRevisedTwiceOnRealDataWithSharedIdentifier) {
     SCOPED_TRACE("class " + std::to_string(c));
     EXPECT_EQ(r.file(indexName(c)), first.file(indexName(c)));
     EXPECT_EQ(r.file(aligned(c)), first.file(aligned(c)));
-    EXPECT_EQ(r.file(kRaw[static_cast<size_t>(c - 1)]), first.file(kRaw[static_cast<size_t>(c - 1)]));
+    EXPECT_EQ(r.file(kRaw[static_cast<size_t>(c - 1)]),
+              first.file(kRaw[static_cast<size_t>(c - 1)]));
     expected += first.file(indexName(c));
   }
   EXPECT_NE(r.file(indexName(revised)), first.file(indexName(revised)));
@@ -214,18 +218,19 @@ TEST(E2eRevision, SmoothingCodesOnRealData) {
   // class 9 asks again; tweeter 10 is out of range, then RET gives 7;
   // lowess 2 starts the menu over; median 4 starts over, then 7;
   // RET gives stiffness 75; 12 is a spline of fixed length.
-  const std::string smoothers = "t\n9\n1\n-5\n10\n\nc\n"
-                                "t\n2\n-4\n2\n-4\n-50\nc\n"
-                                "t\n3\n-3\n4\n-3\n7\nc\n"
-                                "t\n4\n-2\n\nc\n"
-                                "t\n5\n12\nc\nf\n";
+  const std::string smoothers =
+      "t\n9\n1\n-5\n10\n\nc\n"
+      "t\n2\n-4\n2\n-4\n-50\nc\n"
+      "t\n3\n-3\n4\n-3\n7\nc\n"
+      "t\n4\n-2\n\nc\n"
+      "t\n5\n12\nc\nf\n";
   RunResult r = runKavrel(dialogue() + smoothers, inputs);
   expectNormalEnd(r);
   EXPECT_EQ(count(r.screen, "Friedman tweeter not in admissible range"), 1);
   EXPECT_EQ(count(r.screen, "Enter a value between 1 and 5 :> "), 6);
   const std::string log = r.file(kLog);
-  for (const char* d : {" friedman super smoother\n", " robust lowess smoother\n", " median smoothing\n",
-                        " Age-dependent spline smoothing\n"}) {
+  for (const char* d : {" friedman super smoother\n", " robust lowess smoother\n",
+                        " median smoothing\n", " Age-dependent spline smoothing\n"}) {
     EXPECT_EQ(count(log, d), 1) << d;
   }
   std::string expected;
@@ -275,8 +280,9 @@ TEST(E2eRevision, SlashInTheMenuAndRevisionWithoutIndices) {
   expectNormalEnd(none);
   EXPECT_FALSE(none.exists(kCombined));
   for (int c = 1; c <= 5; ++c) EXPECT_FALSE(none.exists(indexName(c))) << c;
-  EXPECT_THAT(none.file(kLog), HasSubstr("ReCalculate file: longlowV6_raw_agealigned.txt\n"
-                                         " horizontal line through mean   f(i) = mean(y(i)) = d\n"));
+  EXPECT_THAT(none.file(kLog),
+              HasSubstr("ReCalculate file: longlowV6_raw_agealigned.txt\n"
+                        " horizontal line through mean   f(i) = mean(y(i)) = d\n"));
   // A horizontal line: one value at every age that has a curve value.
   double level = -999.0;
   for (const auto& row : readTable(none.file(aligned(4)))) {
