@@ -291,6 +291,9 @@ void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
   ++state.screenPages;
 }
 
+// The scratch file a page is drawn into before it replaces the named file.
+std::string scratchName(const std::string& name) { return name + ".part"; }
+
 // Asks for the PostScript file name until one can be written; "-" is
 // PLplot's name for standard output. End of input raises Fatal.
 std::string askPostScriptName(Console& console) {
@@ -301,7 +304,7 @@ std::string askPostScriptName(Console& console) {
     if (name == "-") return name;
     // PLplot asks again on its own when it cannot open the file, so make
     // sure it can before handing the name over.
-    if (auto error = checkWritable(name)) {
+    if (auto error = checkWritable(scratchName(name))) {
       console.writeLine(" Can't open file " + name + ": " + *error);
       continue;
     }
@@ -317,13 +320,31 @@ void savePage(PlotState& state, Console& console, const PlotInputs& inputs, cons
     console.writeLine(" The PLplot PostScript device psc is not available: the page is not saved.");
     return;
   }
+  const std::string name = askPostScriptName(console);
   Target target;
   target.device = kPostScriptDevice;
-  target.fileName = askPostScriptName(console);
-  drawPage(state, inputs, page, ticks, target, false);
+  // The page is drawn beside the named file and then replaces it, so an
+  // interrupted save never leaves a half-written page under that name.
+  target.fileName = name == "-" ? name : scratchName(name);
+  try {
+    drawPage(state, inputs, page, ticks, target, false);
+  } catch (const Fatal&) {
+    if (name != "-") std::remove(target.fileName.c_str());
+    throw;
+  }
   reportAborts(console);
+  if (name == "-") {
+    ++state.savedPages;
+    return;
+  }
+  if (std::rename(target.fileName.c_str(), name.c_str()) != 0) {
+    const std::string error = std::strerror(errno);
+    std::remove(target.fileName.c_str());
+    console.writeLine(" Can't write file " + name + ": " + error + "; the page is not saved.");
+    return;
+  }
   ++state.savedPages;
-  if (target.fileName != "-") console.writeLine(" The page is saved in " + target.fileName);
+  console.writeLine(" The page is saved in " + name);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -222,11 +223,20 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
   EXPECT_EQ(ps.rfind("%!PS", 0), 0u);
   EXPECT_NE(ps.find("%%EOF"), std::string::npos);
   EXPECT_EQ(readSvgPage("page.svg").panels.size(), 5u);
+  EXPECT_FALSE(std::filesystem::exists("saved.ps.part"));
 
   if (std::system("gs --version > /dev/null 2>&1") == 0) {
     EXPECT_EQ(std::system("gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=nullpage saved.ps > gs.txt 2>&1"), 0)
         << readFile("gs.txt");
   }
+
+  // A name that is a folder cannot be replaced by the page: said so, nothing
+  // counted as saved, no scratch file left behind.
+  std::filesystem::create_directory("folder.ps");
+  const std::string again = run(state, five.inputs, "s\nfolder.ps\nc\n");
+  EXPECT_NE(again.find(" Can't write file folder.ps: "), std::string::npos) << again;
+  EXPECT_EQ(state.savedPages, 1);
+  EXPECT_FALSE(std::filesystem::exists("folder.ps.part"));
 
   // End of input while the name is awaited ends the run.
   try {
