@@ -19,7 +19,6 @@
 
 #include "driver/combined_index.h"
 #include "driver/first_pass.h"
-#include "driver/rcdrvr.h"
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
 #include "util/console.h"
@@ -153,8 +152,7 @@ class Revision : public ::testing::Test {
   }
 
   // Runs the loop on scripted answers; returns the screen.
-  std::string revise(RunContext& ctx, const std::string& answers, bool expectFatal = false,
-                     int* status = nullptr) {
+  std::string revise(RunContext& ctx, const std::string& answers) {
     std::string input = answers;
     std::FILE* in = fmemopen(input.data(), input.size(), "r");
     char* buf = nullptr;
@@ -172,14 +170,7 @@ class Revision : public ::testing::Test {
     run.maxRawValue = ctx.maxRawValue;
     run.seriesInClass = ctx.seriesInClass;
     run.indexFileNames = ctx.indexFileNames;
-    bool fatal = false;
-    try {
-      revisionLoop(run);
-    } catch (const Fatal& e) {
-      fatal = true;
-      if (status != nullptr) *status = e.exitStatus();
-    }
-    EXPECT_EQ(fatal, expectFatal);
+    EXPECT_NO_THROW(revisionLoop(run));
     ctx.detrend = run.detrend;
     std::fclose(out);
     std::fclose(in);
@@ -316,44 +307,6 @@ TEST_F(Revision, ClassTwoTwiceKeepsOneCopyAndTheSharedIdentifier) {
   EXPECT_EQ(count(logText, "ReCalculate file: shortlowV6_raw_agealigned.txt"), 2);
   EXPECT_EQ(count(logText, "horizontal line through mean   f(i) = mean(y(i)) = d"), 1);
   EXPECT_EQ(count(logText, " median smoothing\n"), 1);
-}
-
-// Without indices a revision refits the class and rewrites its age-aligned
-// file; there is nothing to remove and no index file appears.
-TEST_F(Revision, IndexModeZeroRefitsWithoutIndexFiles) {
-  RunContext ctx(unused_, log_);
-  firstPassOn(ctx, 0);
-  ASSERT_GT(ctx.seriesInClass[3], 0);
-  log_.flush();
-  const auto before = snapshot();
-  revise(ctx, "c\nt\n4\n6\nc\nf\n");
-  const auto after = snapshot();
-  EXPECT_FALSE(after.count(kCombinedIndexFileName));
-  for (const std::string& name : kIndexFiles) EXPECT_FALSE(after.count(name)) << name;
-  EXPECT_NE(after.at(kAgeFiles[3]), before.at(kAgeFiles[3]));
-  // A horizontal line: one curve value at every age that has one.
-  const auto rows = readTable(kAgeFiles[3]);
-  double level = -999.0;
-  for (const auto& row : rows) {
-    if (row[1] == -999.0) continue;
-    if (level == -999.0) level = row[1];
-    EXPECT_DOUBLE_EQ(row[1], level);
-  }
-  EXPECT_NE(level, -999.0);
-}
-
-// "/" at the tweeter prompt ends the run at once: every file of the last
-// completed pass stays as it was.
-TEST_F(Revision, StopInTheMenuLeavesTheFilesOfTheLastPass) {
-  RunContext ctx(unused_, log_);
-  firstPassOn(ctx, 1);
-  revise(ctx, "c\nt\n5\n6\nc\nf\n");
-  log_.flush();
-  const auto before = snapshot();
-  int status = -1;
-  revise(ctx, "c\nt\n1\n-5\n/\n", true, &status);
-  EXPECT_EQ(status, kMenuStopExitStatus);
-  EXPECT_EQ(snapshot(), before);
 }
 
 }  // namespace
