@@ -100,8 +100,9 @@ AgeAlignedTable readAgeAlignedTable(const std::string& path, int32_t seriesCount
     }
     if (numbers.empty()) continue;
     if (numbers.size() < needed) {
-      throw Fatal(where() + ": " + std::to_string(numbers.size()) + " numbers where age, curve and " +
-                  std::to_string(seriesCount) + " series values were expected");
+      throw Fatal(where() + ": " + std::to_string(numbers.size()) +
+                  " numbers where age, curve and " + std::to_string(seriesCount) +
+                  " series values were expected");
     }
     if (table.lineCount() >= kPlotMaxAges) {
       throw Fatal(where() + ": more than " + std::to_string(kPlotMaxAges) + " ages");

@@ -14,10 +14,10 @@ inline constexpr int32_t kPlotMaxSeries = 10000;  // series columns one file may
 inline constexpr int32_t kPlotMaxAges = 2000;     // data lines (cambial ages) one file may hold
 
 struct AgeAlignedTable {
-  int32_t seriesCount = 0;      // series columns read per line
-  std::vector<float> ages;      // cambial age of each data line, in file order
-  std::vector<float> curve;     // regional-curve value of each line
-  std::vector<float> values;    // line i, series k (0-based) at [i * seriesCount + k]
+  int32_t seriesCount = 0;    // series columns read per line
+  std::vector<float> ages;    // cambial age of each data line, in file order
+  std::vector<float> curve;   // regional-curve value of each line
+  std::vector<float> values;  // line i, series k (0-based) at [i * seriesCount + k]
 
   int32_t lineCount() const { return static_cast<int32_t>(ages.size()); }
   float value(int32_t line, int32_t series) const {

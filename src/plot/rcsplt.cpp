@@ -49,9 +49,8 @@ std::vector<std::string>& abortMessages() {
 
 // PLplot calls this instead of ending the process; it must not return.
 int onPlplotExit(const char* message) {
-  const std::string text = message != nullptr && *message != '\0'
-                               ? message
-                               : "the plotting library ended the drawing";
+  const std::string text =
+      message != nullptr && *message != '\0' ? message : "the plotting library ended the drawing";
   throw Fatal("PLplot error: " + text);
 }
 
@@ -272,12 +271,14 @@ void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
       }
     }
     if (target.device.empty()) {
-      console.writeLine(" No interactive PLplot device (xcairo, xwin): the screen page is skipped.");
+      console.writeLine(
+          " No interactive PLplot device (xcairo, xwin): the screen page is skipped.");
       return;
     }
     // Wait in the window only for someone at a terminal; piped runs go on.
     target.pause = isatty(fileno(console.in())) != 0;
-    if (target.pause) console.writeLine(" Press Enter or right-click in the plot window to continue.");
+    if (target.pause)
+      console.writeLine(" Press Enter or right-click in the plot window to continue.");
   }
   console.flush();
   // A display that cannot be opened skips the screen page; a file that
@@ -314,7 +315,8 @@ std::string askPostScriptName(Console& console) {
 
 void savePage(PlotState& state, Console& console, const PlotInputs& inputs, const PageData& page,
               const AxisTicks& ticks) {
-  console.writeLine(formatLayout("(/'NOTE: The image file type is postscript. Use a .ps extention')", {}));
+  console.writeLine(
+      formatLayout("(/'NOTE: The image file type is postscript. Use a .ps extention')", {}));
   console.writeLine(formatLayout("(2x,'to make that readily apparent to your OS',/)", {}));
   if (!deviceAvailable(kPostScriptDevice)) {
     console.writeLine(" The PLplot PostScript device psc is not available: the page is not saved.");

@@ -35,16 +35,16 @@ AxisTicks axisTicks(int32_t maxAge, float maxValue);
 // style chosen after one pass also applies to the plots of later passes.
 // Default-constructed it holds the reset defaults (series colour 7, curve 1).
 struct PlotState {
-  int32_t backgroundRed = 255;    // 0..255
-  int32_t backgroundGreen = 255;  // 0..255
-  int32_t backgroundBlue = 255;   // 0..255
-  bool invertedColourMap = false; // colour-map flag: colour 0 black and 15 white
-  int32_t frameColour = 15;       // PLplot colour-map-0 index 0..15
-  int32_t textColour = 15;        // colour-map-0 index
-  int32_t seriesColour = 7;       // colour-map-0 index of the series lines
-  int32_t curveColour = 1;        // colour-map-0 index of the regional curve
-  int32_t curveStyle = 1;         // PLplot line style 1..8 (1 continuous)
-  float curveWidth = 2.0f;        // PLplot line width of the curve
+  int32_t backgroundRed = 255;     // 0..255
+  int32_t backgroundGreen = 255;   // 0..255
+  int32_t backgroundBlue = 255;    // 0..255
+  bool invertedColourMap = false;  // colour-map flag: colour 0 black and 15 white
+  int32_t frameColour = 15;        // PLplot colour-map-0 index 0..15
+  int32_t textColour = 15;         // colour-map-0 index
+  int32_t seriesColour = 7;        // colour-map-0 index of the series lines
+  int32_t curveColour = 1;         // colour-map-0 index of the regional curve
+  int32_t curveStyle = 1;          // PLplot line style 1..8 (1 continuous)
+  float curveWidth = 2.0f;         // PLplot line width of the curve
 
   // Where "screen" drawings go. Empty: an interactive device (xcairo, else
   // xwin) when a display is available, otherwise the drawing is skipped with
@@ -65,7 +65,7 @@ inline constexpr int32_t kPlotClassCount = 5;
 // What one drawing of the page needs from the class loop.
 struct PlotInputs {
   std::array<std::string, kPlotClassCount> classFileNames;  // age-aligned file of class c at [c-1]
-  std::array<int32_t, kPlotClassCount> seriesInClass{};      // series columns in each file
+  std::array<int32_t, kPlotClassCount> seriesInClass{};     // series columns in each file
   int32_t maxAgeAllClasses = 0;  // right end of the age axis (largest cambial age of any pass)
   float maxRawValue = 1.0f;      // top of the value axis (largest ring width read)
   float missingValue = kMissingValue;  // marker of ages without a value in the files

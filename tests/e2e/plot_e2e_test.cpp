@@ -32,14 +32,14 @@ std::vector<RunInput> exampleInputs() {
 // The run-options dialogue for the example data with pith offsets, the
 // median age and ratio indices; the plot menu answers follow.
 std::string dialogue() {
-  return "\n"                        // banner
-         "kavrel_example.rwl\n"      // input file
-         "t\n"                       // pith-offset file
+  return "\n"                    // banner
+         "kavrel_example.rwl\n"  // input file
+         "t\n"                   // pith-offset file
          "kavrel_example.pith\n"
          "'(8x,i5)'\n"
-         "f\nf\nf\nf\n"              // power transformation, outliers, age band, years
-         "2\n"                       // median age
-         "1\n";                      // ratios
+         "f\nf\nf\nf\n"  // power transformation, outliers, age band, years
+         "2\n"           // median age
+         "1\n";          // ratios
 }
 
 size_t count(const std::string& text, const std::string& what) {
@@ -60,11 +60,11 @@ bool haveCommand(const std::string& name) {
 }
 
 // Skips the test when a tool is missing, except under CI where it must be installed.
-#define REQUIRE_COMMAND(name)                                                       \
-  if (!haveCommand(name)) {                                                         \
-    const char* ci_ = std::getenv("CI");                                            \
-    if (ci_ != nullptr && std::string(ci_) == "true") FAIL() << name " missing";    \
-    GTEST_SKIP() << name " not installed";                                          \
+#define REQUIRE_COMMAND(name)                                                    \
+  if (!haveCommand(name)) {                                                      \
+    const char* ci_ = std::getenv("CI");                                         \
+    if (ci_ != nullptr && std::string(ci_) == "true") FAIL() << name " missing"; \
+    GTEST_SKIP() << name " not installed";                                       \
   }
 
 TEST(PlotE2E, SavesPostScriptThroughPipedAnswers) {
@@ -101,8 +101,8 @@ TEST(PlotE2E, SavesPostScriptThroughPipedAnswers) {
 TEST(PlotE2E, StyleCarriesOverToThePageOfARevisionPass) {
   // Series lines blue(9) on the first page; class 3 refitted as a straight
   // line; the page of the revision pass saved.
-  const auto run = runKavrel(dialogue() + "4\n9\nc\n" + "t\n3\n4\n" + "s\nrevised.ps\nc\nf\n",
-                             exampleInputs());
+  const auto run =
+      runKavrel(dialogue() + "4\n9\nc\n" + "t\n3\n4\n" + "s\nrevised.ps\nc\nf\n", exampleInputs());
   ASSERT_EQ(run.exitStatus, 0) << run.screen << run.errors;
   EXPECT_EQ(count(run.screen, kMenuTop), 4u);  // two on each page
   const std::string ps = run.file("revised.ps");
@@ -112,7 +112,7 @@ TEST(PlotE2E, StyleCarriesOverToThePageOfARevisionPass) {
   constexpr const char* kRed = "1.0000 0.0000 0.0000 C";
   EXPECT_GE(count(ps, kBlue), 5u);  // at least once per panel
   EXPECT_EQ(count(ps, kGrey), 0u);
-  EXPECT_GE(count(ps, kRed), 4u);   // the curves of the four classes with series
+  EXPECT_GE(count(ps, kRed), 4u);  // the curves of the four classes with series
 }
 
 TEST(PlotE2E, ScreenPageOpensDrawsAndClosesUnderAVirtualDisplay) {

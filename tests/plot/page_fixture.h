@@ -41,7 +41,8 @@ inline FiveClasses writeFiveClasses() {
   FiveClasses f;
   f.classes = {
       {{"AB001A  ", 0, rings(60, 0.83f)}, {"AB002B  ", 20, rings(50, 0.611f)}},
-      {{"CD101   ", 0, rings(40, 0.52f)}, {"CD102   ", 3, rings(45, 0.47f)},
+      {{"CD101   ", 0, rings(40, 0.52f)},
+       {"CD102   ", 3, rings(45, 0.47f)},
        {"CD103   ", 7, rings(30, 0.55f)}},
       {},
       {{"EF201   ", 5, rings(95, 0.43f)}},

@@ -186,7 +186,8 @@ SvgPage readSvgPage(const std::string& path, const std::string& frameStroke) {
       const size_t end = svg.find("</text>", text);
       const std::string element = svg.substr(text, end - text);
       if (inData) finish();
-      SvgText t{textContent(element), attribute(element.substr(0, element.find('>')), "text-anchor")};
+      SvgText t{textContent(element),
+                attribute(element.substr(0, element.find('>')), "text-anchor")};
       if (t.text == "AGE") {
         current.hasAgeLabel = true;
         if (!current.labels.empty()) {

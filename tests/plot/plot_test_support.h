@@ -64,9 +64,9 @@ class ScriptedConsole {
 
 // Elements of an svg page in document order.
 struct SvgPolyline {
-  std::string stroke;                  // "#RRGGBB"
-  double width = 0.0;                  // stroke width
-  std::vector<double> xs, ys;          // points in device units
+  std::string stroke;          // "#RRGGBB"
+  double width = 0.0;          // stroke width
+  std::vector<double> xs, ys;  // points in device units
 };
 struct SvgText {
   std::string text;    // decoded characters
@@ -85,7 +85,7 @@ struct SvgPanel {
 };
 
 struct SvgPage {
-  std::string background;   // fill of the page rectangle
+  std::string background;  // fill of the page rectangle
   std::vector<SvgPanel> panels;
 };
 

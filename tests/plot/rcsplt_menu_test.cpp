@@ -19,7 +19,8 @@ using plottest::readSvgPage;
 using plottest::ScratchDir;
 using plottest::ScriptedConsole;
 
-constexpr const char* kMenuTop = "               |************* plot options menu ***************|\n";
+constexpr const char* kMenuTop =
+    "               |************* plot options menu ***************|\n";
 constexpr const char* kPrompt = "\n enter option number > ";
 constexpr const char* kFileNamePrompt = "Enter graphics output file name: ";
 
@@ -106,7 +107,8 @@ TEST(RcspltMenu, UnknownOptionsShowTheMenuAgain) {
   const auto five = plottest::writeFiveClasses();
   PlotState state = plottest::svgState();
   const std::string out = run(state, five.inputs, "8\nsx\n100\n-1\nCx\nc\n");
-  EXPECT_NE(out.find("\n             Unknown option 8  re-enter a valid choise\n"), std::string::npos);
+  EXPECT_NE(out.find("\n             Unknown option 8  re-enter a valid choise\n"),
+            std::string::npos);
   EXPECT_NE(out.find("Unknown option sx re-enter"), std::string::npos);
   EXPECT_NE(out.find("Unknown option 10 re-enter"), std::string::npos);  // read as two characters
   EXPECT_NE(out.find("Unknown option -1 re-enter"), std::string::npos);
@@ -226,7 +228,8 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
   EXPECT_FALSE(std::filesystem::exists("saved.ps.part"));
 
   if (std::system("gs --version > /dev/null 2>&1") == 0) {
-    EXPECT_EQ(std::system("gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=nullpage saved.ps > gs.txt 2>&1"), 0)
+    EXPECT_EQ(
+        std::system("gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=nullpage saved.ps > gs.txt 2>&1"), 0)
         << readFile("gs.txt");
   }
 

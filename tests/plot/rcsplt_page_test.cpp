@@ -79,7 +79,14 @@ TEST(RcspltPage, OnePanelPerClassWithItsSeriesAndCurve) {
 TEST(RcspltPage, TickSpacingFollowsTheLargestAgeAndValue) {
   setPlotEnvironment();
   // The table at its boundaries.
-  struct Row { int32_t age; float value; float xMajor; int32_t xMinor; float yMajor; int32_t yMinor; };
+  struct Row {
+    int32_t age;
+    float value;
+    float xMajor;
+    int32_t xMinor;
+    float yMajor;
+    int32_t yMinor;
+  };
   const Row rows[] = {{100, 1.0f, 10, 10, 0.1f, 10},  {101, 1.01f, 100, 5, 1.0f, 5},
                       {500, 5.0f, 100, 5, 1.0f, 5},   {501, 5.01f, 200, 2, 2.0f, 2},
                       {1000, 10.0f, 200, 2, 2.0f, 2}, {1001, 10.01f, 250, 1, 5.0f, 0},
@@ -109,7 +116,8 @@ TEST(RcspltPage, TickSpacingFollowsTheLargestAgeAndValue) {
   EXPECT_EQ(labelsFor(101, 0.93f, "middle"), (std::vector<double>{0, 100}));
   const auto tenths = labelsFor(100, 1.0f, "end");
   ASSERT_EQ(tenths.size(), 11u);
-  for (size_t i = 0; i < tenths.size(); ++i) EXPECT_NEAR(tenths[i], 0.1 * static_cast<double>(i), 1e-9);
+  for (size_t i = 0; i < tenths.size(); ++i)
+    EXPECT_NEAR(tenths[i], 0.1 * static_cast<double>(i), 1e-9);
   EXPECT_EQ(labelsFor(100, 1.01f, "end"), (std::vector<double>{0, 1}));
 }
 
