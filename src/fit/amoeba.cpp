@@ -336,131 +336,165 @@ class ProfileObjective {
 
 using Theta = std::array<double, 3>;
 
-// Keeps the shift at or above 0, as the simplex does.
-void projectShift(Theta& theta, int shiftIndex) {
-  if (shiftIndex >= 0 && theta[static_cast<size_t>(shiftIndex)] < 0.0) {
-    theta[static_cast<size_t>(shiftIndex)] = 0.0;
+// Model parameters in double precision, in the vertex order of the selector.
+using Params = std::array<double, kSimplexMaxParams>;
+
+// Roles of the vertex positions.
+enum class Role { A, B, C, S, K };
+
+std::array<Role, kSimplexMaxParams> roles(int32_t modelSelector) {
+  switch (modelSelector) {
+    case kModelNegExp:
+      return {Role::A, Role::B, Role::K, Role::K, Role::K};
+    case kModelGenExp:
+      return {Role::A, Role::B, Role::S, Role::K, Role::K};
+    default:
+      return {Role::A, Role::C, Role::B, Role::S, Role::K};
   }
 }
 
-// One Nelder-Mead run in double precision from `best` with the given steps;
-// updates best/bestValue and the evaluation count.
-void localSearch(ProfileObjective& objective, Theta& best, double& bestValue, const Theta& steps,
-                 int32_t maxEvaluations, int32_t& evaluations) {
-  const int dims = objective.dims();
-  const int shift = objective.shiftIndex();
-  std::array<Theta, 4> x{};
-  std::array<double, 4> f{};
-  double a = 0.0;
-  double k = 0.0;
-  x[0] = best;
-  f[0] = bestValue;
-  for (int i = 1; i <= dims; ++i) {
-    x[static_cast<size_t>(i)] = best;
-    x[static_cast<size_t>(i)][static_cast<size_t>(i - 1)] += steps[static_cast<size_t>(i - 1)];
-    projectShift(x[static_cast<size_t>(i)], shift);
-    f[static_cast<size_t>(i)] = objective.evaluate(x[static_cast<size_t>(i)], a, k);
-    ++evaluations;
-  }
-  auto tryPoint = [&](const Theta& centroid, const Theta& from, double factor, Theta& out) {
-    for (int j = 0; j < dims; ++j) {
-      const size_t jj = static_cast<size_t>(j);
-      out[jj] = centroid[jj] + factor * (from[jj] - centroid[jj]);
+// Levenberg-Marquardt least squares on the full model in double precision,
+// from `p`, with the shift kept >= 0. Returns the residual sum of squares at
+// the final `p`; counts one evaluation per model pass.
+double levenbergMarquardt(const SimplexProblem& problem, Params& p, int32_t maxIterations,
+                          int32_t& evaluations) {
+  const int32_t count = simplexParamCount(problem.modelSelector);
+  const auto role = roles(problem.modelSelector);
+  const int32_t n = problem.n;
+  auto unpack = [&](const Params& q, double& a, double& b, double& c, double& sh, double& k) {
+    a = b = sh = k = 0.0;
+    c = problem.modelSelector == kModelGenExp ? 1.0 : 0.0;
+    for (int32_t j = 0; j < count; ++j) {
+      const double v = q[static_cast<size_t>(j)];
+      switch (role[static_cast<size_t>(j)]) {
+        case Role::A: a = v; break;
+        case Role::B: b = v; break;
+        case Role::C: c = v; break;
+        case Role::S: sh = v; break;
+        case Role::K: k = v; break;
+      }
     }
-    projectShift(out, shift);
-    ++evaluations;
-    return objective.evaluate(out, a, k);
   };
-  while (evaluations < maxEvaluations) {
-    // Order the vertices by value (at most four).
-    for (int i = 1; i <= dims; ++i) {
-      for (int j = i; j > 0 && f[static_cast<size_t>(j)] < f[static_cast<size_t>(j - 1)]; --j) {
-        std::swap(f[static_cast<size_t>(j)], f[static_cast<size_t>(j - 1)]);
-        std::swap(x[static_cast<size_t>(j)], x[static_cast<size_t>(j - 1)]);
-      }
+  auto rssAt = [&](const Params& q) {
+    double a, b, c, sh, k;
+    unpack(q, a, b, c, sh, k);
+    ++evaluations;
+    double sum = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+      const double u = static_cast<double>(problem.abscissa[static_cast<size_t>(i)]) + sh;
+      if (!(u > 0.0)) return ProfileObjective::kInfinite;
+      const double logTerm = (c == 0.0) ? 0.0 : c * std::log(u);
+      const double r = static_cast<double>(problem.series[static_cast<size_t>(i)]) -
+                       (a * std::exp(b * u + logTerm) + k);
+      sum += r * r;
     }
-    const size_t worst = static_cast<size_t>(dims);
-    if (f[worst] - f[0] <= 1.0e-13 * std::fabs(f[0])) break;
-    Theta centroid{};
-    for (int i = 0; i < dims; ++i) {
-      for (int j = 0; j < dims; ++j) {
-        centroid[static_cast<size_t>(j)] += x[static_cast<size_t>(i)][static_cast<size_t>(j)] / dims;
-      }
+    return std::isfinite(sum) ? sum : ProfileObjective::kInfinite;
+  };
+  auto clampShift = [&](Params& q) {
+    for (int32_t j = 0; j < count; ++j) {
+      if (role[static_cast<size_t>(j)] == Role::S && q[static_cast<size_t>(j)] < 0.0) q[static_cast<size_t>(j)] = 0.0;
     }
-    Theta reflected{};
-    const double fr = tryPoint(centroid, x[worst], -1.0, reflected);
-    if (fr < f[0]) {
-      Theta expanded{};
-      const double fe = tryPoint(centroid, x[worst], -2.0, expanded);
-      x[worst] = fe < fr ? expanded : reflected;
-      f[worst] = fe < fr ? fe : fr;
-    } else if (fr < f[worst - 1]) {
-      x[worst] = reflected;
-      f[worst] = fr;
-    } else {
-      Theta contracted{};
-      const double fc = fr < f[worst] ? tryPoint(centroid, reflected, 0.5, contracted)
-                                      : tryPoint(centroid, x[worst], 0.5, contracted);
-      if (fc < std::min(fr, f[worst])) {
-        x[worst] = contracted;
-        f[worst] = fc;
-      } else {
-        for (int i = 1; i <= dims; ++i) {
-          Theta& xi = x[static_cast<size_t>(i)];
-          for (int j = 0; j < dims; ++j) {
-            xi[static_cast<size_t>(j)] = x[0][static_cast<size_t>(j)] +
-                                         0.5 * (xi[static_cast<size_t>(j)] - x[0][static_cast<size_t>(j)]);
-          }
-          f[static_cast<size_t>(i)] = objective.evaluate(xi, a, k);
-          ++evaluations;
+  };
+
+  clampShift(p);
+  double rss = rssAt(p);
+  if (!std::isfinite(rss)) return rss;
+  double lambda = 1.0e-3;
+  for (int32_t iteration = 0; iteration < maxIterations; ++iteration) {
+    // Normal equations J'J d = J'r at p.
+    double jtj[kSimplexMaxParams][kSimplexMaxParams] = {};
+    double jtr[kSimplexMaxParams] = {};
+    double a, b, c, sh, k;
+    unpack(p, a, b, c, sh, k);
+    for (int32_t i = 0; i < n; ++i) {
+      const double u = static_cast<double>(problem.abscissa[static_cast<size_t>(i)]) + sh;
+      const double logU = std::log(u);
+      const double g = std::exp(b * u + ((c == 0.0) ? 0.0 : c * logU));
+      const double r = static_cast<double>(problem.series[static_cast<size_t>(i)]) - (a * g + k);
+      double d[kSimplexMaxParams] = {};
+      for (int32_t j = 0; j < count; ++j) {
+        switch (role[static_cast<size_t>(j)]) {
+          case Role::A: d[j] = g; break;
+          case Role::B: d[j] = a * g * u; break;
+          case Role::C: d[j] = a * g * logU; break;
+          case Role::S: d[j] = a * g * (b + c / u); break;
+          case Role::K: d[j] = 1.0; break;
         }
       }
+      for (int32_t j = 0; j < count; ++j) {
+        jtr[j] += d[j] * r;
+        for (int32_t m = 0; m <= j; ++m) jtj[j][m] += d[j] * d[m];
+      }
     }
-  }
-  for (int i = 0; i <= dims; ++i) {
-    if (f[static_cast<size_t>(i)] < bestValue) {
-      bestValue = f[static_cast<size_t>(i)];
-      best = x[static_cast<size_t>(i)];
+    ++evaluations;
+    bool stepped = false;
+    while (lambda < 1.0e12) {
+      // Cholesky solve of (J'J + lambda diag(J'J)) d = J'r.
+      double l[kSimplexMaxParams][kSimplexMaxParams] = {};
+      bool positive = true;
+      for (int32_t j = 0; j < count && positive; ++j) {
+        for (int32_t m = 0; m <= j; ++m) {
+          double v = jtj[j][m];
+          if (m == j) v += lambda * (jtj[j][j] > 0.0 ? jtj[j][j] : 1.0);
+          for (int32_t q = 0; q < m; ++q) v -= l[j][q] * l[m][q];
+          if (m == j) {
+            if (!(v > 0.0)) {
+              positive = false;
+              break;
+            }
+            l[j][j] = std::sqrt(v);
+          } else {
+            l[j][m] = v / l[m][m];
+          }
+        }
+      }
+      if (!positive) {
+        lambda *= 10.0;
+        continue;
+      }
+      double z[kSimplexMaxParams] = {};
+      for (int32_t j = 0; j < count; ++j) {
+        double v = jtr[j];
+        for (int32_t q = 0; q < j; ++q) v -= l[j][q] * z[q];
+        z[j] = v / l[j][j];
+      }
+      Params trial = p;
+      for (int32_t j = count - 1; j >= 0; --j) {
+        double v = z[j];
+        for (int32_t q = j + 1; q < count; ++q) v -= l[q][j] * trial[static_cast<size_t>(q)];
+        trial[static_cast<size_t>(j)] = v / l[j][j];
+      }
+      for (int32_t j = 0; j < count; ++j) trial[static_cast<size_t>(j)] += p[static_cast<size_t>(j)];
+      clampShift(trial);
+      const double trialRss = rssAt(trial);
+      if (trialRss < rss) {
+        const double gain = (rss - trialRss) / rss;
+        p = trial;
+        rss = trialRss;
+        lambda = std::max(lambda / 10.0, 1.0e-12);
+        stepped = gain > 1.0e-13;
+        break;
+      }
+      lambda *= 10.0;
     }
+    if (!stepped) break;
   }
+  return rss;
 }
 
-}  // namespace
-
-namespace {
-
-// Local search with restarts from its own result until a restart no longer
-// lowers the value; the evaluation budget is shared through `evaluations`.
-void polish(ProfileObjective& objective, Theta& theta, double& value, const RefineOptions& options,
-            int32_t budget, int32_t& evaluations) {
-  for (int32_t restart = 0; restart <= options.maxRestarts; ++restart) {
-    Theta steps{};
-    for (int j = 0; j < objective.dims(); ++j) {
-      const size_t jj = static_cast<size_t>(j);
-      // Steps of about a tenth of each parameter, with a floor per kind.
-      double floor = 1.0e-3;                                // rate b
-      if (objective.dims() == 3 && j == 0) floor = 0.05;  // exponent c
-      if (j == objective.shiftIndex()) floor = 0.5;        // shift s
-      steps[jj] = 0.1 * std::fabs(theta[jj]) + floor;
-    }
-    const double before = value;
-    localSearch(objective, theta, value, steps, budget, evaluations);
-    if (!(value < before * (1.0 - 1.0e-12)) || evaluations >= budget) break;
-  }
-}
-
-// Best point of a coarse grid of declining curves over the nonlinear
-// parameters: rates from -0.001 to -0.1, shifts 0 to 20, exponents 0.5 to 2.
-double coarseGrid(ProfileObjective& objective, Theta& best, int32_t& evaluations) {
-  static constexpr std::array<double, 5> kRates{-0.001, -0.003, -0.01, -0.03, -0.1};
+// Best point of a coarse grid over the nonlinear parameters (falling and rising
+// rates, shifts 0 to 20, exponents 0.5 to 2), with a and k solved by linear
+// least squares, in the selector's vertex order.
+double coarseGrid(ProfileObjective& objective, int32_t modelSelector, Params& best,
+                  int32_t& evaluations) {
+  static constexpr std::array<double, 10> kRates{-0.1,  -0.03, -0.01, -0.003, -0.001,
+                                                 0.001, 0.003, 0.01,  0.03,   0.1};
   static constexpr std::array<double, 3> kShifts{0.0, 3.0, 20.0};
   static constexpr std::array<double, 3> kExponents{0.5, 1.0, 2.0};
   const int dims = objective.dims();
   const size_t shiftCount = dims >= 2 ? kShifts.size() : 1;
   const size_t exponentCount = dims == 3 ? kExponents.size() : 1;
   double bestValue = ProfileObjective::kInfinite;
-  double a = 0.0;
-  double k = 0.0;
   for (double rate : kRates) {
     for (size_t si = 0; si < shiftCount; ++si) {
       for (size_t ci = 0; ci < exponentCount; ++ci) {
@@ -468,11 +502,15 @@ double coarseGrid(ProfileObjective& objective, Theta& best, int32_t& evaluations
         if (dims == 1) theta = {rate, 0.0, 0.0};
         if (dims == 2) theta = {rate, kShifts[si], 0.0};
         if (dims == 3) theta = {kExponents[ci], rate, kShifts[si]};
+        double a = 0.0;
+        double k = 0.0;
         const double value = objective.evaluate(theta, a, k);
         ++evaluations;
         if (value < bestValue) {
           bestValue = value;
-          best = theta;
+          if (modelSelector == kModelNegExp) best = {a, rate, k, 0.0, 0.0};
+          if (modelSelector == kModelGenExp) best = {a, rate, kShifts[si], k, 0.0};
+          if (modelSelector == kModelHugershoff) best = {a, kExponents[ci], rate, kShifts[si], k};
         }
       }
     }
@@ -487,59 +525,28 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
   RefineResult result;
   result.point = start;
   result.value = startValue;
-  if (problem.n < 3) return result;
+  const int32_t count = simplexParamCount(problem.modelSelector);
+  if (problem.n <= count) return result;
+  // Two local searches: from the simplex result, and from the best curve of a
+  // coarse grid, in case the simplex settled in another valley.
+  Params fromSimplex{};
+  for (int32_t j = 0; j < count; ++j) fromSimplex[static_cast<size_t>(j)] = static_cast<double>(start[static_cast<size_t>(j)]);
+  double best = levenbergMarquardt(problem, fromSimplex, options.maxIterations, result.evaluations);
+  Params bestParams = fromSimplex;
   ProfileObjective objective(problem);
-  const ModelParams m = modelParams(start, problem.modelSelector);
-  Theta theta{};
-  switch (objective.dims()) {
-    case 1:
-      theta = {static_cast<double>(m.b), 0.0, 0.0};
-      break;
-    case 2:
-      theta = {static_cast<double>(m.b), static_cast<double>(m.s), 0.0};
-      break;
-    default:
-      theta = {static_cast<double>(m.c), static_cast<double>(m.b), static_cast<double>(m.s)};
-      break;
-  }
-  projectShift(theta, objective.shiftIndex());
-  double a = 0.0;
-  double k = 0.0;
-  double value = objective.evaluate(theta, a, k);
-  result.evaluations = 1;
-  // Half the budget polishes the simplex result; the rest polishes the best
-  // declining curve of a coarse grid, in case the simplex settled in another
-  // valley.
-  polish(objective, theta, value, options, options.maxEvaluations / 2, result.evaluations);
-  Theta gridTheta{};
-  double gridValue = coarseGrid(objective, gridTheta, result.evaluations);
-  if (std::isfinite(gridValue)) {
-    polish(objective, gridTheta, gridValue, options, options.maxEvaluations, result.evaluations);
-    if (gridValue < value) {
-      value = gridValue;
-      theta = gridTheta;
+  Params fromGrid{};
+  if (options.gridStart &&
+      std::isfinite(coarseGrid(objective, problem.modelSelector, fromGrid, result.evaluations))) {
+    const double gridBest = levenbergMarquardt(problem, fromGrid, options.maxIterations, result.evaluations);
+    if (gridBest < best) {
+      best = gridBest;
+      bestParams = fromGrid;
     }
   }
-  if (!std::isfinite(value)) return result;
-  (void)objective.evaluate(theta, a, k);
-  double b = 0.0;
-  double c = 0.0;
-  double s = 0.0;
-  objective.unpack(theta, b, c, s);
+  if (!std::isfinite(best)) return result;
   SimplexPoint point{};
-  switch (problem.modelSelector) {
-    case kModelNegExp:
-      point = {static_cast<float>(a), static_cast<float>(b), static_cast<float>(k), 0.0f, 0.0f};
-      break;
-    case kModelGenExp:
-      point = {static_cast<float>(a), static_cast<float>(b), static_cast<float>(s),
-               static_cast<float>(k), 0.0f};
-      break;
-    default:
-      point = {static_cast<float>(a), static_cast<float>(c), static_cast<float>(b),
-               static_cast<float>(s), static_cast<float>(k)};
-      break;
-  }
+  for (int32_t j = 0; j < count; ++j) point[static_cast<size_t>(j)] = static_cast<float>(bestParams[static_cast<size_t>(j)]);
+  // The single-precision point is judged by the simplex's own objective.
   const float pointValue = gamoff(point, problem);
   if (pointValue < startValue * static_cast<float>(1.0 - options.minGain)) {
     result.point = point;

@@ -100,21 +100,22 @@ float ametry(Simplex& simplex, int32_t paramCount, int32_t worst, float factor,
 void amoeba(Simplex& simplex, int32_t paramCount, int32_t& evaluations, float tolerance,
             const SimplexProblem& problem);
 
-// Local least-squares refinement of a point. The simplex often stops in a flat
-// valley well above the minimum (its spread test compares objective values
-// only). The refinement minimises the residual sum of squares over the
-// nonlinear parameters (b; b, s; or c, b, s) in double precision, solving a and
-// k by linear least squares at every trial, and keeps the shift s >= 0.
+// Least-squares refinement of a simplex result. The simplex often stops in a
+// flat valley well above the minimum (its spread test compares objective values
+// only), or settles in another valley than the best. The refinement runs
+// Levenberg-Marquardt in double precision (shift kept >= 0) from the point and
+// from the best point of a coarse grid over the nonlinear parameters, and keeps
+// the better result.
 struct RefineOptions {
-  double minGain = 1.0e-4;        // relative drop of the objective needed to replace a point
-  int32_t maxEvaluations = 1500;  // objective evaluations of the refinement, all restarts
-  int32_t maxRestarts = 4;        // restarts of the local search from its own result
+  double minGain = 1.0e-4;       // relative drop of the objective needed to replace a point
+  int32_t maxIterations = 200;   // iterations of each Levenberg-Marquardt search
+  bool gridStart = true;         // also search from the best point of a coarse grid
 };
 struct RefineResult {
   SimplexPoint point{};     // refined parameters (single precision)
   float value = 0.0f;       // gamoff at `point`
   bool accepted = false;    // true when value < startValue * (1 - minGain)
-  int32_t evaluations = 0;  // evaluations used
+  int32_t evaluations = 0;  // model passes used (objective and Jacobian)
 };
 RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
                                 const SimplexProblem& problem, const RefineOptions& options = {});
