@@ -137,16 +137,14 @@ void powerTransformAll(SeriesStore& store) {
 
 void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, RunLog& log) {
   if (!o.usePithOffsets || o.offsetCount == store.seriesCount) return;
-  console.writeLine(formatLayout("(/2x,a/2x,a,i4/2x,a,i4)",
-                                 {"*************** WARNING **************** ",
-                                  "The number of series measurements read >>>>> ",
-                                  store.seriesCount,
-                                  "Does NOT equal number of pith ofsets read >> ",
-                                  o.offsetCount}));
-  log.line(formatLayout("(1x,a/1x,a,i4/1x,a,i4)",
-                        {"*************** WARNING **************** ",
-                         "The number of series measurements read >>>>> ", store.seriesCount,
-                         "Does NOT equal number of pith ofsets read >> ", o.offsetCount}));
+  console.writeLine(formatLayout(
+      "(/2x,a/2x,a,i4/2x,a,i4)",
+      {"*************** WARNING **************** ", "The number of series measurements read >>>>> ",
+       store.seriesCount, "Does NOT equal number of pith ofsets read >> ", o.offsetCount}));
+  log.line(formatLayout(
+      "(1x,a/1x,a,i4/1x,a,i4)",
+      {"*************** WARNING **************** ", "The number of series measurements read >>>>> ",
+       store.seriesCount, "Does NOT equal number of pith ofsets read >> ", o.offsetCount}));
   console.writeLine("  Program continuing without offset information");
   log.line(" Program continuing without offset information");
   console.pause(" Hit Return to Continue");
@@ -196,16 +194,15 @@ std::string loadingRow(SeriesStore& store, int32_t k) {
   const int32_t length = store.lengths[i];
   const int32_t offset = store.pithOffsets[i];
   const int32_t lastYear = firstYear + length - 1;
-  std::string layout = "(i" + std::to_string(intWidth(k, 4)) + ",3a,i" +
-                       std::to_string(intWidth(firstYear, 5)) + ",a,i" +
-                       std::to_string(intWidth(lastYear, 5)) + ",a,i" +
-                       std::to_string(intWidth(length, 4));
+  std::string layout =
+      "(i" + std::to_string(intWidth(k, 4)) + ",3a,i" + std::to_string(intWidth(firstYear, 5)) +
+      ",a,i" + std::to_string(intWidth(lastYear, 5)) + ",a,i" + std::to_string(intWidth(length, 4));
   for (float s : stats) layout += ",a,f" + std::to_string(realWidth(s)) + ".3";
   layout += ",a,i" + std::to_string(intWidth(offset, 3)) + ")";
   const char* sep = kTableSeparator;
-  return formatLayout(layout, {k, sep, store.ids[i], sep, firstYear, sep, lastYear, sep, length,
-                               sep, stats[0], sep, stats[1], sep, stats[2], sep, stats[3], sep,
-                               stats[4], sep, offset});
+  return formatLayout(layout, {k,        sep, store.ids[i], sep, firstYear, sep, lastYear, sep,
+                               length,   sep, stats[0],     sep, stats[1],  sep, stats[2], sep,
+                               stats[3], sep, stats[4],     sep, offset});
 }
 
 void writeLoadingTable(SeriesStore& store, RunLog& log) {

@@ -36,7 +36,7 @@ bool readPithField(std::string_view record, const PithFormat& format, int32_t& v
 struct PithReadResult {
   std::vector<int32_t> offsets;  // one per record read, in file order
   int32_t badRecord = 0;         // 1-based number of the first record that could not be read, or 0
-  bool negative = false;         // that record holds a negative offset (else it does not fit the format)
+  bool negative = false;  // that record holds a negative offset (else it does not fit the format)
 };
 
 // Reads records (lines ending in LF or CRLF) until end of file or maxRecords

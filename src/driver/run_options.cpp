@@ -49,9 +49,9 @@ void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets) 
   std::string why;
   std::optional<PithFormat> format = parsePithFormat(options.pithReadFormat, &why);
   if (!format) {
-    throw Fatal(std::string("\n") + kPithReadError + "\nThe read format " +
-                options.pithReadFormat + " is not supported: " + why +
-                ". Use forms such as (i3) or (50x,i3).\n" + kPithTerminating);
+    throw Fatal(std::string("\n") + kPithReadError + "\nThe read format " + options.pithReadFormat +
+                " is not supported: " + why + ". Use forms such as (i3) or (50x,i3).\n" +
+                kPithTerminating);
   }
   std::FILE* file = std::fopen(options.pithFileName.c_str(), "rb");
   if (file == nullptr) {
@@ -76,8 +76,7 @@ void askRunOptions(RunContext& ctx) {
   RunLog& log = ctx.log;
   RunOptions& o = ctx.options;
 
-  o.inputFileName =
-      trimmed(console.askText("\n Enter input file of tree-ring measurements :> "));
+  o.inputFileName = trimmed(console.askText("\n Enter input file of tree-ring measurements :> "));
   log.line(freeLine({"input file = ", o.inputFileName}));
 
   o.usePithOffsets = console.askLogical(
@@ -90,9 +89,9 @@ void askRunOptions(RunContext& ctx) {
       "\n  Enter t[rue] or f[alse] :> ");
   if (o.usePithOffsets) {
     o.pithFileName = trimmed(console.askText("\n  Enter Pith Offset file name :> "));
-    o.pithReadFormat = trimmed(console.askText(
-        "\n  Enter FORTRAN read format (within single quotes)\n"
-        "  Examples: '(i3)' or '(50x,i3)'  :> "));
+    o.pithReadFormat =
+        trimmed(console.askText("\n  Enter FORTRAN read format (within single quotes)\n"
+                                "  Examples: '(i3)' or '(50x,i3)'  :> "));
     readPithOffsetFile(o, ctx.store.pithOffsets);
     console.writeLine(formatLayout("(/2x,a,i4)", {"Number of offsets read = ", o.offsetCount}));
     log.line(freeLine({"pith offset file = ", o.pithFileName}));
@@ -153,8 +152,8 @@ void askRunOptions(RunContext& ctx) {
   if (o.indexMode == 1 || o.indexMode == 2) {
     ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
     if (ctx.combinedIndexFile == nullptr) {
-      throw Fatal(std::string("Cannot create the combined index file ") +
-                  kCombinedIndexFileName + ": " + std::strerror(errno));
+      throw Fatal(std::string("Cannot create the combined index file ") + kCombinedIndexFileName +
+                  ": " + std::strerror(errno));
     }
   }
 }

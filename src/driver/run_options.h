@@ -9,9 +9,10 @@
 namespace kavrel {
 
 struct RunOptions {
-  std::string inputFileName;     // ring-width input file (at most 60 characters)
-  bool usePithOffsets = false;   // a pith-offset file accompanies the data; cleared on a count mismatch
-  std::string pithFileName;      // pith-offset file (at most 60 characters)
+  std::string inputFileName;  // ring-width input file (at most 60 characters)
+  bool usePithOffsets =
+      false;                 // a pith-offset file accompanies the data; cleared on a count mismatch
+  std::string pithFileName;  // pith-offset file (at most 60 characters)
   std::string pithReadFormat;    // read format of one pith-offset record, e.g. (i3) or (50x,i3)
   int32_t offsetCount = 0;       // pith offsets read (at most 10000)
   bool powerTransform = false;   // spread-versus-level power transformation of every series
@@ -21,11 +22,12 @@ struct RunOptions {
   bool restrictAgeBand = false;  // keep only records with minAge..maxAge values
   int32_t minAge = 0;            // inclusive lower limit of the number of values
   int32_t maxAge = 0;            // inclusive upper limit of the number of values
-  bool restrictYears = false;    // keep only records whose first year is in firstYearMin..firstYearMax
-  int32_t firstYearMin = 0;      // inclusive, calendar year
-  int32_t firstYearMax = 0;      // inclusive, calendar year
-  bool useMeanAge = false;       // age threshold: mean (true) or median (false) of the total ages
-  int32_t indexMode = 0;         // 0 no indices, 1 ratios, 2 residuals
+  bool restrictYears =
+      false;                 // keep only records whose first year is in firstYearMin..firstYearMax
+  int32_t firstYearMin = 0;  // inclusive, calendar year
+  int32_t firstYearMax = 0;  // inclusive, calendar year
+  bool useMeanAge = false;   // age threshold: mean (true) or median (false) of the total ages
+  int32_t indexMode = 0;     // 0 no indices, 1 ratios, 2 residuals
 };
 
 struct RunContext;

@@ -25,10 +25,10 @@ struct SeriesStore {
   int32_t skipCount = 0;    // records dropped by the screening tests (and the capacity check)
 
   // Per accepted series, index k-1 for series k.
-  std::vector<std::string> ids;      // identifier, 8 characters, blank padded, as read
-  std::vector<int32_t> firstYears;   // calendar year of the first measured ring
-  std::vector<int32_t> lengths;      // number of measured values (never includes the pith offset)
-  std::vector<int32_t> totalAges;    // lengths + pithOffsets: cambial age of the last ring
+  std::vector<std::string> ids;     // identifier, 8 characters, blank padded, as read
+  std::vector<int32_t> firstYears;  // calendar year of the first measured ring
+  std::vector<int32_t> lengths;     // number of measured values (never includes the pith offset)
+  std::vector<int32_t> totalAges;   // lengths + pithOffsets: cambial age of the last ring
 
   // Pith offsets, index k-1 for series k. While loading this is the list read
   // from the pith-offset file (offsetCount entries), kept paired with the
@@ -46,9 +46,9 @@ struct SeriesStore {
   int32_t readCounter = 0;  // the reader's call counter; -999 marks end of file
 
   // Classification results.
-  float ageThreshold = 0.0f;                                // mean or median total age
-  std::vector<std::array<float, 3>> thirdMedians;            // per series: medians of the three thirds
-  std::array<int32_t, kClassCount> classCounts{};           // series per class, class c at [c-1]
+  float ageThreshold = 0.0f;                       // mean or median total age
+  std::vector<std::array<float, 3>> thirdMedians;  // per series: medians of the three thirds
+  std::array<int32_t, kClassCount> classCounts{};  // series per class, class c at [c-1]
   std::array<std::vector<int32_t>, kClassCount> classPithOffsets;  // [c-1][m-1]: pith offset of the
                                                                    // m-th series written to class c
 

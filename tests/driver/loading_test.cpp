@@ -63,8 +63,9 @@ class LoadingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           (std::string("kavrel_loading_") + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+           (std::string("kavrel_loading_") +
+            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
     log_.open((dir_ / "log.txt").string());
   }
@@ -221,15 +222,15 @@ TEST_F(LoadingTest, ShiftToCambialAgeAndLoadingRow) {
   // Row 1: 40 values 0.500..0.539: median (0.519 + 0.520) / 2, hinges the
   // medians of the halves of 20 values each.
   const std::string sep = "\t       ";
-  EXPECT_EQ(loadingRow(store_, 1), std::string("   1") + sep + "PO10    " + sep + " 1801" + sep + " 1840" +
-                                       sep + "  40" + sep + "  0.500" + sep + "  0.539" + sep +
-                                       "  0.520" + sep + "  0.530" + sep + "  0.510" + sep +
+  EXPECT_EQ(loadingRow(store_, 1), std::string("   1") + sep + "PO10    " + sep + " 1801" + sep +
+                                       " 1840" + sep + "  40" + sep + "  0.500" + sep + "  0.539" +
+                                       sep + "  0.520" + sep + "  0.530" + sep + "  0.510" + sep +
                                        " 10");
   // Row 2: missing rings are left out: 0.0, 0.2, 0.4, 0.6, 0.8 -> median
   // 0.4, hinges of the halves of 3 values (middle one included).
-  EXPECT_EQ(loadingRow(store_, 2), std::string("   2") + sep + "GAPS    " + sep + " 1900" + sep + " 1906" +
-                                       sep + "   7" + sep + "  0.000" + sep + "  0.800" + sep +
-                                       "  0.400" + sep + "  0.600" + sep + "  0.200" + sep +
+  EXPECT_EQ(loadingRow(store_, 2), std::string("   2") + sep + "GAPS    " + sep + " 1900" + sep +
+                                       " 1906" + sep + "   7" + sep + "  0.000" + sep + "  0.800" +
+                                       sep + "  0.400" + sep + "  0.600" + sep + "  0.200" + sep +
                                        "  0");
 }
 

@@ -39,8 +39,8 @@ TEST(PithFormat, OfferedFormsAndCombinations) {
 }
 
 TEST(PithFormat, UnsupportedFormsAreRejectedWithAReason) {
-  for (const char* bad : {"i3", "(i3", "()", "(f5.2)", "(10x)", "(i)", "(i0)", "(a8,i3)",
-                          "(3i)", "(i3,,2x)", "(-2x,i3)", "(2.5x,i3)", "(i99999999999)"}) {
+  for (const char* bad : {"i3", "(i3", "()", "(f5.2)", "(10x)", "(i)", "(i0)", "(a8,i3)", "(3i)",
+                          "(i3,,2x)", "(-2x,i3)", "(2.5x,i3)", "(i99999999999)"}) {
     std::string why;
     EXPECT_FALSE(parsePithFormat(bad, &why)) << bad;
     EXPECT_FALSE(why.empty()) << bad;

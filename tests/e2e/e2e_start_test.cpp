@@ -209,8 +209,7 @@ const char* const kQ6 =
     "year.\n  greater than x and less than y.\n  [t]rue or [f]alse :> ";
 const char* const kQ7 =
     "\n Use Mean or Median\n  values for defining age classes?\n  [1] Mean or [2] Median  :> ";
-const char* const kQ8 =
-    "\n Compute indices? \n  [0] No \n  [1] As Ratios \n  [2] As Residuals :> ";
+const char* const kQ8 = "\n Compute indices? \n  [0] No \n  [1] As Ratios \n  [2] As Residuals :> ";
 
 size_t countOf(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -229,7 +228,8 @@ std::vector<std::string> logHead(const RunResult& r) {
 }
 
 void expectNormalEnd(const RunResult& r) {
-  EXPECT_EQ(r.exitStatus, 0) << r.screen.substr(r.screen.size() > 3000 ? r.screen.size() - 3000 : 0);
+  EXPECT_EQ(r.exitStatus, 0) << r.screen.substr(r.screen.size() > 3000 ? r.screen.size() - 3000
+                                                                       : 0);
   EXPECT_THAT(r.screen, HasSubstr(" *************************************\n"
                                   " Normal Termination of Program\n"
                                   " *************************************\n"));
@@ -262,7 +262,12 @@ TEST(E2eStart, GpWithPithOffsetsShowsEveryQuestionAndLogsInOrder) {
       "\n  Enter FORTRAN read format (within single quotes)\n"
       "  Examples: '(i3)' or '(50x,i3)'  :> ",
       "\n  Number of offsets read =   58\n",
-      kQ3, kQ4, kQ5, kQ6, kQ7, kQ8,
+      kQ3,
+      kQ4,
+      kQ5,
+      kQ6,
+      kQ7,
+      kQ8,
       "\n Loading " + std::string(98, '_') + "\n",
       " Rec#\t       ID \t               FYR\t        LYR\t        AGE\t         Min  \t"
       "         Max  \t         Xmed \t         Hh   \t         Hl   \t         Poff\n"};
@@ -273,12 +278,12 @@ TEST(E2eStart, GpWithPithOffsetsShowsEveryQuestionAndLogsInOrder) {
     pos = at + b.size();
   }
 
-  EXPECT_EQ(logHead(r), (std::vector<std::string>{
-                            " input file = gp.rwl", " pith offset file = gp.pith",
-                            " Number of offsets read = 58", " Power Transformation = F",
-                            " Remove Outliers = F", " Restrict Age band = F",
-                            " Restrict Chronology length = F", " Using file Median Age",
-                            " Compute Ratios", ""}));
+  EXPECT_EQ(
+      logHead(r),
+      (std::vector<std::string>{
+          " input file = gp.rwl", " pith offset file = gp.pith", " Number of offsets read = 58",
+          " Power Transformation = F", " Remove Outliers = F", " Restrict Age band = F",
+          " Restrict Chronology length = F", " Using file Median Age", " Compute Ratios", ""}));
 
   const std::vector<Series> series = readDecadeFile(rwl);
   ASSERT_EQ(series.size(), 58u);
@@ -326,10 +331,9 @@ TEST(E2eStart, ZofAgeBandDropsRecordsAndKeepsOffsetsPaired) {
   EXPECT_EQ(std::vector<std::string>(head.begin(), head.begin() + 11),
             (std::vector<std::string>{
                 " input file = zof.rwl", " pith offset file = zof.pith",
-                " Number of offsets read = 61", " Power Transformation = F",
-                " Remove Outliers = F", " Restrict Age band = T", " Lower limit = 50",
-                " Upper limit = 130", " Restrict Chronology length = F", " Using file Mean Age ",
-                " No detrending"}));
+                " Number of offsets read = 61", " Power Transformation = F", " Remove Outliers = F",
+                " Restrict Age band = T", " Lower limit = 50", " Upper limit = 130",
+                " Restrict Chronology length = F", " Using file Mean Age ", " No detrending"}));
   EXPECT_EQ(std::vector<std::string>(head.begin() + 11, head.end() - 1), skipLines);
   EXPECT_THAT(r.screen, ::testing::Not(HasSubstr("WARNING")));
   expectRows(loadingRows(r.screen), kept, keptOffsets);
@@ -412,11 +416,11 @@ TEST(E2eStart, Co021FirstYearBandAndDecliningEveryOption) {
   a.years.reset();
   RunResult all = runKavrel(script(a), {{rwl, "co021.rwl"}});
   expectNormalEnd(all);
-  EXPECT_EQ(logHead(all), (std::vector<std::string>{
-                              " input file = co021.rwl", " Power Transformation = F",
-                              " Remove Outliers = F", " Restrict Age band = F",
-                              " Restrict Chronology length = F", " Using file Median Age",
-                              " No detrending", ""}));
+  EXPECT_EQ(logHead(all),
+            (std::vector<std::string>{" input file = co021.rwl", " Power Transformation = F",
+                                      " Remove Outliers = F", " Restrict Age band = F",
+                                      " Restrict Chronology length = F", " Using file Median Age",
+                                      " No detrending", ""}));
   expectRows(loadingRows(all.file("Kavrelv6_log.txt")), readDecadeFile(rwl), {});
 }
 
@@ -479,8 +483,7 @@ TEST(E2eStart, ExampleDataWithColumnPithFile) {
   a.pithFile = "kavrel_example.pith";
   a.pithFormat = "'(10x,i3)'";
   a.indexMode = 1;
-  RunResult r =
-      runKavrel(script(a), {{rwl, "kavrel_example.rwl"}, {pith, "kavrel_example.pith"}});
+  RunResult r = runKavrel(script(a), {{rwl, "kavrel_example.rwl"}, {pith, "kavrel_example.pith"}});
   expectNormalEnd(r);
   const std::vector<Series> series = readDecadeFile(rwl);
   EXPECT_GE(series.size(), 30u);
@@ -543,10 +546,9 @@ TEST(E2eStart, OffsetCountMismatchWarnsAndRunsWithoutOffsets) {
   for (size_t i = 0; i + 1 < offsets.size(); ++i) fewer += std::to_string(offsets[i]) + "\n";
   for (int o : offsets) more += std::to_string(o) + "\n";
   more += "12\n";
-  const std::vector<std::pair<std::string, int>> cases = {
-      {writeTempFile("fewer.pith", fewer), 57},
-      {writeTempFile("more.pith", more), 59},
-      {writeTempFile("empty.pith", ""), 0}};
+  const std::vector<std::pair<std::string, int>> cases = {{writeTempFile("fewer.pith", fewer), 57},
+                                                          {writeTempFile("more.pith", more), 59},
+                                                          {writeTempFile("empty.pith", ""), 0}};
   for (const auto& [file, count] : cases) {
     SCOPED_TRACE(file);
     Answers a;
@@ -567,11 +569,11 @@ TEST(E2eStart, OffsetCountMismatchWarnsAndRunsWithoutOffsets) {
                                     " Hit Return to Continue\n"));
     const std::string log = r.file("Kavrelv6_log.txt");
     EXPECT_THAT(log, HasSubstr(" Number of offsets read = " + std::to_string(count) + "\n"));
-    EXPECT_THAT(log, HasSubstr(" *************** WARNING **************** \n"
-                               " The number of series measurements read >>>>>   58\n"
-                               " Does NOT equal number of pith ofsets read >> " +
-                               std::string(buf) +
-                               "\n Program continuing without offset information\n"));
+    EXPECT_THAT(log,
+                HasSubstr(" *************** WARNING **************** \n"
+                          " The number of series measurements read >>>>>   58\n"
+                          " Does NOT equal number of pith ofsets read >> " +
+                          std::string(buf) + "\n Program continuing without offset information\n"));
     expectRows(loadingRows(r.screen), readDecadeFile(rwl), {});
   }
 }
@@ -611,15 +613,21 @@ TEST(E2eStart, BadFilesAndEndOfInputEndTheRunWithAMessage) {
   };
   const std::string letters = writeTempFile("letters.pith", "12\n 7\nab\n");
   const std::vector<Case> cases = {
-      {"missing input file", "\nnosuch.rwl\nf\nf\nf\nf\nf\n2\n0\n", {},
+      {"missing input file",
+       "\nnosuch.rwl\nf\nf\nf\nf\nf\n2\n0\n",
+       {},
        {"Cannot open the input file nosuch.rwl"}},
-      {"missing pith file", "\ngp.rwl\nt\nnosuch.pith\n'(i3)'\n", {{rwl, "gp.rwl"}},
+      {"missing pith file",
+       "\ngp.rwl\nt\nnosuch.pith\n'(i3)'\n",
+       {{rwl, "gp.rwl"}},
        {"Cannot open the pith offset file nosuch.pith"}},
-      {"unsupported format", "\ngp.rwl\nt\np.pith\n'(f5.2)'\n", {{rwl, "gp.rwl"}, {letters, "p.pith"}},
-       {"\n There was an error reading the pith offset information\n",
-        "(f5.2) is not supported",
+      {"unsupported format",
+       "\ngp.rwl\nt\np.pith\n'(f5.2)'\n",
+       {{rwl, "gp.rwl"}, {letters, "p.pith"}},
+       {"\n There was an error reading the pith offset information\n", "(f5.2) is not supported",
         " Check the format entered and try again. Program Terminating.\n"}},
-      {"letters in the pith file", "\ngp.rwl\nt\np.pith\n'(i3)'\n",
+      {"letters in the pith file",
+       "\ngp.rwl\nt\np.pith\n'(i3)'\n",
        {{rwl, "gp.rwl"}, {letters, "p.pith"}},
        {"\n There was an error reading the pith offset information\n",
         " Record 3 of p.pith does not fit the format (i3).\n",

@@ -28,9 +28,9 @@ class RunResult {
   RunResult& operator=(RunResult&& other) noexcept;
   ~RunResult();
 
-  int exitStatus = -1;     // the program's exit status (124 when it timed out)
-  std::string screen;      // everything written to standard output
-  std::string errors;      // everything written to standard error
+  int exitStatus = -1;           // the program's exit status (124 when it timed out)
+  std::string screen;            // everything written to standard output
+  std::string errors;            // everything written to standard error
   std::filesystem::path folder;  // the working folder of the run
 
   // Contents of a file in the run folder ("" when it does not exist).
