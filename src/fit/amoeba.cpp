@@ -266,8 +266,6 @@ class ProfileObjective {
   }
 
   int dims() const { return dims_; }
-  // Index of the shift in theta, or -1.
-  int shiftIndex() const { return dims_ == 1 ? -1 : dims_ - 1; }
 
   // Residual sum of squares at theta; a and k of the solution through the arguments.
   double evaluate(const std::array<double, 3>& theta, double& a, double& k) {
@@ -331,7 +329,7 @@ class ProfileObjective {
  private:
   const SimplexProblem& problem_;
   int dims_ = 1;
-  std::array<double, kObjectiveCapacity> work_{};
+  std::array<double, kObjectiveCapacity> work_;  // regressor values of one evaluation
 };
 
 using Theta = std::array<double, 3>;

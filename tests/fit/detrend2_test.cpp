@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <random>
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "fit/amoeba.h"
+#include "support/testdata.h"
 #include "util/fatal.h"
 
 namespace kavrel {
@@ -450,6 +453,71 @@ TEST(Detrend2, NonlinearFitsReachTheLeastSquaresOptimum) {
   DetrendRun r7 = runDetrend(hug, 7);
   EXPECT_EQ(r7.option, 7);
   EXPECT_LE(fittedRss(hug, r7.fitted), 1.01 * refHug);
+}
+
+// The first `count` series of a decade-format file with the 999 end marker
+// (hundredths of mm), read by fixed columns: identifier 1-8, year 9-12, six
+// columns per value.
+std::vector<std::vector<float>> firstSeries(const std::string& path, size_t count) {
+  std::ifstream in(path);
+  std::vector<std::vector<float>> all;
+  std::string id;
+  std::string line;
+  bool open = false;
+  while (std::getline(in, line) && all.size() <= count) {
+    if (line.size() < 18) continue;
+    const std::string lineId = line.substr(0, 8);
+    if (!open || lineId != id) {
+      all.emplace_back();
+      id = lineId;
+      open = true;
+    }
+    for (size_t col = 12; col + 6 <= line.size(); col += 6) {
+      const int v = std::stoi(line.substr(col, 6));
+      if (v == 999) {
+        open = false;
+        break;
+      }
+      all.back().push_back(static_cast<float>(v) / 100.0f);
+    }
+  }
+  if (all.size() > count) all.resize(count);
+  return all;
+}
+
+TEST(Detrend2, RealSeriesFitsReachTheLeastSquaresOptimum) {
+  REQUIRE_SHARED_DATA(path, "dplr/gp.rwl");
+  const std::vector<std::vector<float>> series = firstSeries(path, 6);
+  ASSERT_EQ(series.size(), 6u);
+  for (size_t k = 0; k < series.size(); ++k) {
+    const std::vector<float>& y = series[k];
+    const int32_t n = static_cast<int32_t>(y.size());
+    ASSERT_GT(n, 100);
+    std::vector<float> abscissa(y.size());
+    for (int32_t t = 1; t <= n; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
+    std::vector<float> fitted(y.size());
+
+    // General negative exponential (the simplex of method 3, either sign of b).
+    testing::internal::CaptureStdout();
+    const SimplexFit neg = gamoeba(SimplexPoint{}, {kModelNegExp, kObjectiveCapacity, n, abscissa, y}, n, fitted);
+    testing::internal::GetCapturedStdout();
+    const double refNeg = zoomGridRss(y, {0.0}, {0.2}, {-1.0}, [](const std::vector<double>& th, double t) {
+      return std::exp(th[0] * t);
+    });
+    EXPECT_LE(fittedRss(y, fitted), 1.01 * refNeg) << "series " << k;
+
+    // General exponential, method 8.
+    testing::internal::CaptureStdout();
+    const DetrendRun r8 = runDetrend(y, 8);
+    testing::internal::GetCapturedStdout();
+    const double refGen = zoomGridRss(y, {-0.05, 10.0}, {0.049, 10.0}, {-1.0, 0.0},
+                                      [](const std::vector<double>& th, double t) {
+                                        const double u = t + th[1];
+                                        return u * std::exp(th[0] * u);
+                                      });
+    EXPECT_LE(fittedRss(y, r8.fitted), 1.01 * refGen) << "series " << k;
+    (void)neg;
+  }
 }
 
 }  // namespace
