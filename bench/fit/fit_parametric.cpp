@@ -91,7 +91,10 @@ void BM_DefaultFitCandidates(benchmark::State& state) {
     fitOnce(y, fitted, 8);
   }
 }
-BENCHMARK(BM_DefaultFitCandidates)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_DefaultFitCandidates)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 
 }  // namespace
 

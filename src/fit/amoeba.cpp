@@ -38,7 +38,8 @@ bool hasShift(int32_t modelSelector) {
 void recomputeParamSum(Simplex& simplex, int32_t paramCount) {
   for (int32_t j = 0; j < paramCount; ++j) {
     float sum = 0.0f;
-    for (int32_t i = 0; i <= paramCount; ++i) sum += simplex.vertices[static_cast<size_t>(i)][static_cast<size_t>(j)];
+    for (int32_t i = 0; i <= paramCount; ++i)
+      sum += simplex.vertices[static_cast<size_t>(i)][static_cast<size_t>(j)];
     simplex.paramSum[static_cast<size_t>(j)] = sum;
   }
 }
@@ -262,7 +263,8 @@ namespace {
 class ProfileObjective {
  public:
   explicit ProfileObjective(const SimplexProblem& problem) : problem_(problem) {
-    dims_ = problem.modelSelector == kModelNegExp ? 1 : (problem.modelSelector == kModelGenExp ? 2 : 3);
+    dims_ =
+        problem.modelSelector == kModelNegExp ? 1 : (problem.modelSelector == kModelGenExp ? 2 : 3);
   }
 
   int dims() const { return dims_; }
@@ -365,11 +367,21 @@ double levenbergMarquardt(const SimplexProblem& problem, Params& p, int32_t maxI
     for (int32_t j = 0; j < count; ++j) {
       const double v = q[static_cast<size_t>(j)];
       switch (role[static_cast<size_t>(j)]) {
-        case Role::A: a = v; break;
-        case Role::B: b = v; break;
-        case Role::C: c = v; break;
-        case Role::S: sh = v; break;
-        case Role::K: k = v; break;
+        case Role::A:
+          a = v;
+          break;
+        case Role::B:
+          b = v;
+          break;
+        case Role::C:
+          c = v;
+          break;
+        case Role::S:
+          sh = v;
+          break;
+        case Role::K:
+          k = v;
+          break;
       }
     }
   };
@@ -390,7 +402,8 @@ double levenbergMarquardt(const SimplexProblem& problem, Params& p, int32_t maxI
   };
   auto clampShift = [&](Params& q) {
     for (int32_t j = 0; j < count; ++j) {
-      if (role[static_cast<size_t>(j)] == Role::S && q[static_cast<size_t>(j)] < 0.0) q[static_cast<size_t>(j)] = 0.0;
+      if (role[static_cast<size_t>(j)] == Role::S && q[static_cast<size_t>(j)] < 0.0)
+        q[static_cast<size_t>(j)] = 0.0;
     }
   };
 
@@ -412,11 +425,21 @@ double levenbergMarquardt(const SimplexProblem& problem, Params& p, int32_t maxI
       double d[kSimplexMaxParams] = {};
       for (int32_t j = 0; j < count; ++j) {
         switch (role[static_cast<size_t>(j)]) {
-          case Role::A: d[j] = g; break;
-          case Role::B: d[j] = a * g * u; break;
-          case Role::C: d[j] = a * g * logU; break;
-          case Role::S: d[j] = a * g * (b + c / u); break;
-          case Role::K: d[j] = 1.0; break;
+          case Role::A:
+            d[j] = g;
+            break;
+          case Role::B:
+            d[j] = a * g * u;
+            break;
+          case Role::C:
+            d[j] = a * g * logU;
+            break;
+          case Role::S:
+            d[j] = a * g * (b + c / u);
+            break;
+          case Role::K:
+            d[j] = 1.0;
+            break;
         }
       }
       for (int32_t j = 0; j < count; ++j) {
@@ -462,7 +485,8 @@ double levenbergMarquardt(const SimplexProblem& problem, Params& p, int32_t maxI
         for (int32_t q = j + 1; q < count; ++q) v -= l[q][j] * trial[static_cast<size_t>(q)];
         trial[static_cast<size_t>(j)] = v / l[j][j];
       }
-      for (int32_t j = 0; j < count; ++j) trial[static_cast<size_t>(j)] += p[static_cast<size_t>(j)];
+      for (int32_t j = 0; j < count; ++j)
+        trial[static_cast<size_t>(j)] += p[static_cast<size_t>(j)];
       clampShift(trial);
       const double trialRss = rssAt(trial);
       if (trialRss < rss) {
@@ -528,14 +552,16 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
   // Two local searches: from the simplex result, and from the best curve of a
   // coarse grid, in case the simplex settled in another valley.
   Params fromSimplex{};
-  for (int32_t j = 0; j < count; ++j) fromSimplex[static_cast<size_t>(j)] = static_cast<double>(start[static_cast<size_t>(j)]);
+  for (int32_t j = 0; j < count; ++j)
+    fromSimplex[static_cast<size_t>(j)] = static_cast<double>(start[static_cast<size_t>(j)]);
   double best = levenbergMarquardt(problem, fromSimplex, options.maxIterations, result.evaluations);
   Params bestParams = fromSimplex;
   ProfileObjective objective(problem);
   Params fromGrid{};
   if (options.gridStart &&
       std::isfinite(coarseGrid(objective, problem.modelSelector, fromGrid, result.evaluations))) {
-    const double gridBest = levenbergMarquardt(problem, fromGrid, options.maxIterations, result.evaluations);
+    const double gridBest =
+        levenbergMarquardt(problem, fromGrid, options.maxIterations, result.evaluations);
     if (gridBest < best) {
       best = gridBest;
       bestParams = fromGrid;
@@ -543,7 +569,8 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
   }
   if (!std::isfinite(best)) return result;
   SimplexPoint point{};
-  for (int32_t j = 0; j < count; ++j) point[static_cast<size_t>(j)] = static_cast<float>(bestParams[static_cast<size_t>(j)]);
+  for (int32_t j = 0; j < count; ++j)
+    point[static_cast<size_t>(j)] = static_cast<float>(bestParams[static_cast<size_t>(j)]);
   // The single-precision point is judged by the simplex's own objective.
   const float pointValue = gamoff(point, problem);
   if (pointValue < startValue * static_cast<float>(1.0 - options.minGain)) {
@@ -562,11 +589,13 @@ SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int
   const int32_t p = simplexParamCount(problem.modelSelector);
   Simplex simplex;
   simplex.vertices[0] = start;
-  for (int32_t j = p; j < kSimplexMaxParams; ++j) simplex.vertices[0][static_cast<size_t>(j)] = 0.0f;
+  for (int32_t j = p; j < kSimplexMaxParams; ++j)
+    simplex.vertices[0][static_cast<size_t>(j)] = 0.0f;
   simplex.values[0] = gamoff(simplex.vertices[0], problem);
   for (int32_t i = 1; i <= p; ++i) {
     simplex.vertices[static_cast<size_t>(i)] = fixedVertex(problem.modelSelector, i);
-    simplex.values[static_cast<size_t>(i)] = gamoff(simplex.vertices[static_cast<size_t>(i)], problem);
+    simplex.values[static_cast<size_t>(i)] =
+        gamoff(simplex.vertices[static_cast<size_t>(i)], problem);
   }
   SimplexFit fit;
   amoeba(simplex, p, fit.evaluations, kSimplexTolerance, problem);

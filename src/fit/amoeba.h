@@ -16,10 +16,10 @@
 
 namespace kavrel {
 
-inline constexpr int32_t kSimplexMaxParams = 5;                      // columns
+inline constexpr int32_t kSimplexMaxParams = 5;                        // columns
 inline constexpr int32_t kSimplexMaxVertices = kSimplexMaxParams + 1;  // rows
-inline constexpr int32_t kObjectiveCapacity = 5000;    // most values the objective accepts
-inline constexpr float kSimplexTolerance = 1.0e-5f;    // fractional spread of the vertex values
+inline constexpr int32_t kObjectiveCapacity = 5000;  // most values the objective accepts
+inline constexpr float kSimplexTolerance = 1.0e-5f;  // fractional spread of the vertex values
 inline constexpr int32_t kSimplexMaxEvaluations = 3000;
 
 // Model selectors.
@@ -43,11 +43,11 @@ struct Simplex {
 
 // The data a fit is measured against.
 struct SimplexProblem {
-  int32_t modelSelector = kModelNegExp;      // 1, 2 or 3
-  int32_t capacity = kObjectiveCapacity;     // largest accepted n
-  int32_t n = 0;                             // number of values
-  std::span<const float> abscissa;           // t values (the dispatcher passes 1..n)
-  std::span<const float> series;             // values to fit
+  int32_t modelSelector = kModelNegExp;   // 1, 2 or 3
+  int32_t capacity = kObjectiveCapacity;  // largest accepted n
+  int32_t n = 0;                          // number of values
+  std::span<const float> abscissa;        // t values (the dispatcher passes 1..n)
+  std::span<const float> series;          // values to fit
 };
 
 // Model parameters a, b, c, s, k of a point under a model selector.
@@ -107,9 +107,9 @@ void amoeba(Simplex& simplex, int32_t paramCount, int32_t& evaluations, float to
 // from the best point of a coarse grid over the nonlinear parameters, and keeps
 // the better result.
 struct RefineOptions {
-  double minGain = 1.0e-4;       // relative drop of the objective needed to replace a point
-  int32_t maxIterations = 200;   // iterations of each Levenberg-Marquardt search
-  bool gridStart = true;         // also search from the best point of a coarse grid
+  double minGain = 1.0e-4;      // relative drop of the objective needed to replace a point
+  int32_t maxIterations = 200;  // iterations of each Levenberg-Marquardt search
+  bool gridStart = true;        // also search from the best point of a coarse grid
 };
 struct RefineResult {
   SimplexPoint point{};     // refined parameters (single precision)
@@ -122,11 +122,11 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
 
 // Result of one simplex fit.
 struct SimplexFit {
-  SimplexPoint best{};       // vertex 0 of the final simplex (or its refinement)
-  float bestValue = 0.0f;    // its residual sum of squares
-  int32_t evaluations = 0;   // evaluations counted by the search
+  SimplexPoint best{};            // vertex 0 of the final simplex (or its refinement)
+  float bestValue = 0.0f;         // its residual sum of squares
+  int32_t evaluations = 0;        // evaluations counted by the search
   int32_t refineEvaluations = 0;  // evaluations of the least-squares refinement
-  bool refined = false;      // the refinement replaced the simplex result
+  bool refined = false;           // the refinement replaced the simplex result
 };
 
 // Sets up the simplex from `start` and the selector's fixed vertices, runs the

@@ -48,8 +48,8 @@ RateFit fitAtRate(std::span<const float> series, int32_t n, double rate,
   fit.a = (sy - nd * fit.k) / se;
   double rss = 0.0;
   for (int32_t t = 1; t <= n; ++t) {
-    const double e = keep ? expWork[static_cast<size_t>(t - 1)]
-                          : std::exp(-rate * static_cast<double>(t));
+    const double e =
+        keep ? expWork[static_cast<size_t>(t - 1)] : std::exp(-rate * static_cast<double>(t));
     const double r = static_cast<double>(series[static_cast<size_t>(t - 1)]) - fit.k - fit.a * e;
     rss += r * r;
   }

@@ -14,17 +14,17 @@
 namespace kavrel {
 
 // Constants of the exponential rate search.
-inline constexpr int32_t kCurveMinValues = 20;          // fewer values: no fit
-inline constexpr int32_t kCurveEndValues = 10;          // values averaged at each end for the start
-inline constexpr double kCurveMinStartRate = 1.0e-8;    // replaces a starting rate <= 0
-inline constexpr double kCurveInitialStep = 0.0005;     // first step of the rate search
-inline constexpr double kCurveStepEnd = 5.0e-7;         // search ends when the halved step is <= this
-inline constexpr int32_t kCurveMaxPasses = 34;          // more passes: the fit fails
-inline constexpr double kCurveMaxExponent = 112.8;      // largest allowed t*abs(b)
-inline constexpr double kCurveMaxSum = 1.0e15;          // allowed range of the regressor sums
+inline constexpr int32_t kCurveMinValues = 20;        // fewer values: no fit
+inline constexpr int32_t kCurveEndValues = 10;        // values averaged at each end for the start
+inline constexpr double kCurveMinStartRate = 1.0e-8;  // replaces a starting rate <= 0
+inline constexpr double kCurveInitialStep = 0.0005;   // first step of the rate search
+inline constexpr double kCurveStepEnd = 5.0e-7;       // search ends when the halved step is <= this
+inline constexpr int32_t kCurveMaxPasses = 34;        // more passes: the fit fails
+inline constexpr double kCurveMaxExponent = 112.8;    // largest allowed t*abs(b)
+inline constexpr double kCurveMaxSum = 1.0e15;        // allowed range of the regressor sums
 inline constexpr double kCurveMinSum = 1.0e-15;
-inline constexpr double kCurveMaxAsymptote = 9999.0;    // larger asymptotes reject the rate
-inline constexpr float kCurveFailedRate = -999.0f;      // params[1] and fitted[0] on failure
+inline constexpr double kCurveMaxAsymptote = 9999.0;  // larger asymptotes reject the rate
+inline constexpr float kCurveFailedRate = -999.0f;    // params[1] and fitted[0] on failure
 
 // Fits y = a*exp(-b*t) + k to series[0..n-1] (t = 1..n).
 // On success: params[0] = a, params[1] = b (>= 0), params[4] = k, params[5] = the

@@ -40,8 +40,8 @@ float fitLine(std::span<const float> series, std::span<float> fitted, int32_t nC
 }
 
 // Horizontal line at the mean: params[4] = mean, every curve point the mean.
-void fitMeanLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve,
-                 int32_t n, CurveParams& params) {
+void fitMeanLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve, int32_t n,
+                 CurveParams& params) {
   params.fill(0.0f);
   const float mean = xmean2(series, n);
   params[4] = mean;
@@ -62,10 +62,10 @@ void fillAbscissa(WorkArray& abscissa, int32_t n, int32_t nCurve) {
 bool simplexUsable(const SimplexFit& fit, std::span<const float> fitted, int32_t nCurve,
                    int32_t option) {
   bool finite = std::isfinite(fit.bestValue);
-  for (int32_t t = 0; t < nCurve && finite; ++t) finite = std::isfinite(fitted[static_cast<size_t>(t)]);
+  for (int32_t t = 0; t < nCurve && finite; ++t)
+    finite = std::isfinite(fitted[static_cast<size_t>(t)]);
   if (!finite) {
-    std::printf(">> sbr detrend2: method%3d gives no finite curve, straight line fitted\n",
-                option);
+    std::printf(">> sbr detrend2: method%3d gives no finite curve, straight line fitted\n", option);
     std::fflush(stdout);
   }
   return finite;
@@ -88,8 +88,8 @@ float xmean2(std::span<const float> x, int32_t n) {
 }
 
 void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
-              CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span,
-              float& fitParam, int32_t startStiffness) {
+              CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span, float& fitParam,
+              int32_t startStiffness) {
   params.fill(0.0f);
   if (option < 1 || option > 8) {
     detrendSmoothing(series, fitted, n, option, maxLen, span, fitParam, startStiffness);

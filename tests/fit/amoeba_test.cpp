@@ -68,7 +68,8 @@ TEST(Amoeba, ObjectiveIsTheResidualSumOfSquares) {
 
   // An overflowing sum ranks worst as +infinity.
   const SimplexProblem big{kModelNegExp, kObjectiveCapacity, 3, t, y};
-  EXPECT_EQ(gamoff({1.0e30f, 30.0f, 0.0f, 0.0f, 0.0f}, big), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(gamoff({1.0e30f, 30.0f, 0.0f, 0.0f, 0.0f}, big),
+            std::numeric_limits<float>::infinity());
 }
 
 TEST(Amoeba, ObjectiveFatalConditions) {
@@ -123,7 +124,8 @@ TEST(Amoeba, TrialShiftIsClampedAtZero) {
   const int32_t n = 10;
   const std::vector<float> t = positions(n);
   std::vector<float> y(n);
-  for (int i = 1; i <= n; ++i) y[static_cast<size_t>(i - 1)] = static_cast<float>(1.0 * i * std::exp(-0.025 * i) + 0.1);
+  for (int i = 1; i <= n; ++i)
+    y[static_cast<size_t>(i - 1)] = static_cast<float>(1.0 * i * std::exp(-0.025 * i) + 0.1);
   const SimplexProblem problem{kModelGenExp, kObjectiveCapacity, n, t, y};
   Simplex simplex;
   simplex.vertices[0] = {1.0f, -0.01f, 0.0f, 0.1f, 0.0f};
@@ -164,12 +166,14 @@ TEST(Amoeba, ConvergedSearchPutsTheLowestVertexFirst) {
   const std::vector<float> t = positions(n);
   std::vector<float> y(n);
   for (int i = 1; i <= n; ++i) {
-    y[static_cast<size_t>(i - 1)] = static_cast<float>(1.9 * std::exp(-0.04 * i) + 0.45 + 0.05 * std::sin(1.3 * i));
+    y[static_cast<size_t>(i - 1)] =
+        static_cast<float>(1.9 * std::exp(-0.04 * i) + 0.45 + 0.05 * std::sin(1.3 * i));
   }
   const SimplexProblem problem{kModelNegExp, kObjectiveCapacity, n, t, y};
   Simplex simplex;
   simplex.vertices[0] = {};
-  for (int32_t i = 1; i <= 3; ++i) simplex.vertices[static_cast<size_t>(i)] = fixedVertex(kModelNegExp, i);
+  for (int32_t i = 1; i <= 3; ++i)
+    simplex.vertices[static_cast<size_t>(i)] = fixedVertex(kModelNegExp, i);
   for (size_t i = 0; i < 4; ++i) simplex.values[i] = gamoff(simplex.vertices[i], problem);
   int32_t evaluations = 0;
   amoeba(simplex, 3, evaluations, kSimplexTolerance, problem);
@@ -207,8 +211,8 @@ TEST(Amoeba, RefinementOnlyLowersTheObjective) {
   std::vector<float> y(n);
   for (int i = 1; i <= n; ++i) {
     const double u = i + 1.5;
-    y[static_cast<size_t>(i - 1)] =
-        static_cast<float>(1.5 * std::pow(u, 0.8) * std::exp(-0.025 * u) + 0.3 + 0.2 * std::sin(0.9 * i));
+    y[static_cast<size_t>(i - 1)] = static_cast<float>(
+        1.5 * std::pow(u, 0.8) * std::exp(-0.025 * u) + 0.3 + 0.2 * std::sin(0.9 * i));
   }
   const SimplexProblem problem{kModelHugershoff, kObjectiveCapacity, n, t, y};
   std::vector<float> plainCurve(n);
@@ -228,11 +232,13 @@ TEST(Amoeba, RefinementOnlyLowersTheObjective) {
   const ModelParams m = modelParams(refined.best, kModelHugershoff);
   double rss = 0.0;
   for (int i = 0; i < n; ++i) {
-    const double r = static_cast<double>(y[static_cast<size_t>(i)]) - refinedCurve[static_cast<size_t>(i)];
+    const double r =
+        static_cast<double>(y[static_cast<size_t>(i)]) - refinedCurve[static_cast<size_t>(i)];
     rss += r * r;
   }
   EXPECT_NEAR(rss, refined.bestValue, 1.0e-3 * refined.bestValue);
-  EXPECT_NEAR(refinedCurve[9], m.a * std::pow(10.0f + m.s, m.c) * std::exp(m.b * (10.0f + m.s)) + m.k, 1.0e-4f);
+  EXPECT_NEAR(refinedCurve[9],
+              m.a * std::pow(10.0f + m.s, m.c) * std::exp(m.b * (10.0f + m.s)) + m.k, 1.0e-4f);
 }
 
 }  // namespace

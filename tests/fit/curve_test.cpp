@@ -12,7 +12,8 @@ namespace {
 
 std::vector<float> negExp(int32_t n, double a, double b, double k) {
   std::vector<float> y(static_cast<size_t>(n));
-  for (int32_t t = 1; t <= n; ++t) y[static_cast<size_t>(t - 1)] = static_cast<float>(a * std::exp(-b * t) + k);
+  for (int32_t t = 1; t <= n; ++t)
+    y[static_cast<size_t>(t - 1)] = static_cast<float>(a * std::exp(-b * t) + k);
   return y;
 }
 
@@ -75,7 +76,8 @@ TEST(Curve, RisingSeriesIsRejected) {
   // The last ten values exceed the first ten: the search starts at 1e-8 and the
   // converged rate is 0 (flat curve a + k), or the fit fails outright.
   std::vector<float> y(80);
-  for (int t = 1; t <= 80; ++t) y[static_cast<size_t>(t - 1)] = static_cast<float>(0.6 + 0.012 * t + 0.1 * std::sin(0.7 * t));
+  for (int t = 1; t <= 80; ++t)
+    y[static_cast<size_t>(t - 1)] = static_cast<float>(0.6 + 0.012 * t + 0.1 * std::sin(0.7 * t));
   std::vector<float> fitted(80);
   CurveParams p{};
   testing::internal::CaptureStdout();

@@ -42,7 +42,8 @@ DetrendRun runDetrend(std::vector<float> series, int32_t option) {
 
 std::vector<float> line(int32_t n, double intercept, double slope) {
   std::vector<float> y(static_cast<size_t>(n));
-  for (int32_t t = 1; t <= n; ++t) y[static_cast<size_t>(t - 1)] = static_cast<float>(intercept + slope * t);
+  for (int32_t t = 1; t <= n; ++t)
+    y[static_cast<size_t>(t - 1)] = static_cast<float>(intercept + slope * t);
   return y;
 }
 
@@ -169,7 +170,8 @@ TEST(Detrend2, NegativeExponentialFallbackChain) {
   // method 2 to the mean line (reported as method 5).
   std::vector<float> rising(60);
   for (int t = 1; t <= 60; ++t) {
-    rising[static_cast<size_t>(t - 1)] = static_cast<float>(0.8 + 0.9 * (1.0 - std::exp(-0.05 * t)));
+    rising[static_cast<size_t>(t - 1)] =
+        static_cast<float>(0.8 + 0.9 * (1.0 - std::exp(-0.05 * t)));
   }
   double slope = 0.0;
   double intercept = 0.0;
@@ -193,7 +195,8 @@ TEST(Detrend2, NegativeExponentialFallbackChain) {
   testing::internal::CaptureStdout();
   DetrendRun r2short = runDetrend(shortFalling, 2);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find(">> sbr curve: only      19 values, no exponential curve fit"), std::string::npos);
+  EXPECT_NE(out.find(">> sbr curve: only      19 values, no exponential curve fit"),
+            std::string::npos);
   EXPECT_EQ(r2short.option, 5);
   expectParamsZeroExcept(r2short.params, {2, 4});
   EXPECT_NEAR(r2short.params[2], -0.04, 1e-6);
@@ -250,7 +253,8 @@ TEST(Detrend2, HugershoffAndGeneralExponentialParamsLayout) {
   std::vector<float> y(180);
   for (int t = 1; t <= 180; ++t) {
     const double u = t + 2.0;
-    y[static_cast<size_t>(t - 1)] = static_cast<float>(1.4 * std::pow(u, 0.9) * std::exp(-0.028 * u) + 0.35);
+    y[static_cast<size_t>(t - 1)] =
+        static_cast<float>(1.4 * std::pow(u, 0.9) * std::exp(-0.028 * u) + 0.35);
   }
   DetrendRun r7 = runDetrend(y, 7);
   EXPECT_EQ(r7.option, 7);
@@ -260,7 +264,8 @@ TEST(Detrend2, HugershoffAndGeneralExponentialParamsLayout) {
   EXPECT_GE(r7.params[5], 0.0f);  // shift
   for (int t = 1; t <= 180; t += 23) {
     const double u = t + r7.params[5];
-    const double f = r7.params[0] * std::pow(u, r7.params[1]) * std::exp(-r7.params[2] * u) + r7.params[4];
+    const double f =
+        r7.params[0] * std::pow(u, r7.params[1]) * std::exp(-r7.params[2] * u) + r7.params[4];
     EXPECT_NEAR(r7.fitted[static_cast<size_t>(t - 1)], f, 2e-4 * std::fabs(f) + 1e-5);
   }
 
@@ -296,7 +301,8 @@ TEST(Detrend2, CodesOutsideOneToEightNeverTakeAParametricBranch) {
   // Whatever the smoothing methods do, they leave params at 0 and the code
   // unchanged; a parametric branch would set params or change the code.
   std::vector<float> y(60);
-  for (int t = 1; t <= 60; ++t) y[static_cast<size_t>(t - 1)] = static_cast<float>(1.9 * std::exp(-0.03 * t) + 0.4);
+  for (int t = 1; t <= 60; ++t)
+    y[static_cast<size_t>(t - 1)] = static_cast<float>(1.9 * std::exp(-0.03 * t) + 0.4);
   for (int code : {-9, -6, -5, -4, -3, -2, 0, 9, 10, 30, -10, -67}) {
     std::vector<float> series = y;
     std::vector<float> fitted(60, -1.0f);
@@ -348,8 +354,8 @@ double linearRss(const std::vector<float>& y, const std::vector<double>& g) {
 
 // Grid search over the nonlinear parameters that repeatedly zooms in on the
 // best grid point; the linear parameters are solved at every point.
-double zoomGridRss(const std::vector<float>& y, std::vector<double> centre, std::vector<double> halfWidth,
-                   const std::vector<double>& lower,
+double zoomGridRss(const std::vector<float>& y, std::vector<double> centre,
+                   std::vector<double> halfWidth, const std::vector<double>& lower,
                    const std::function<double(const std::vector<double>&, double t)>& regressor) {
   const int dims = static_cast<int>(centre.size());
   const int points = dims == 1 ? 401 : (dims == 2 ? 41 : 17);
@@ -411,10 +417,9 @@ TEST(Detrend2, NonlinearFitsReachTheLeastSquaresOptimum) {
     negExp[static_cast<size_t>(t - 1)] = static_cast<float>(1.8 * std::exp(-0.015 * t) + 0.6 + e);
     trueNegExp += e * e;
   }
-  const double refNegExp = zoomGridRss(negExp, {0.05}, {0.0499}, {1e-6},
-                                       [](const std::vector<double>& th, double t) {
-                                         return std::exp(-th[0] * t);
-                                       });
+  const double refNegExp =
+      zoomGridRss(negExp, {0.05}, {0.0499}, {1e-6},
+                  [](const std::vector<double>& th, double t) { return std::exp(-th[0] * t); });
   EXPECT_LE(refNegExp, trueNegExp);
   for (int code : {1, 3}) {
     DetrendRun r = runDetrend(negExp, code);
@@ -442,8 +447,8 @@ TEST(Detrend2, NonlinearFitsReachTheLeastSquaresOptimum) {
   std::vector<float> hug(static_cast<size_t>(n));
   for (int t = 1; t <= n; ++t) {
     const double u = t + 1.5;
-    hug[static_cast<size_t>(t - 1)] =
-        static_cast<float>((1.5 * std::pow(u, 0.8) * std::exp(-0.025 * u) + 0.3) * std::exp(0.15 * noise(gen)));
+    hug[static_cast<size_t>(t - 1)] = static_cast<float>(
+        (1.5 * std::pow(u, 0.8) * std::exp(-0.025 * u) + 0.3) * std::exp(0.15 * noise(gen)));
   }
   const double refHug = zoomGridRss(hug, {1.0, -0.05, 10.0}, {1.0, 0.049, 10.0}, {-3.0, -1.0, 0.0},
                                     [](const std::vector<double>& th, double t) {
@@ -499,11 +504,12 @@ TEST(Detrend2, RealSeriesFitsReachTheLeastSquaresOptimum) {
 
     // General negative exponential (the simplex of method 3, either sign of b).
     testing::internal::CaptureStdout();
-    const SimplexFit neg = gamoeba(SimplexPoint{}, {kModelNegExp, kObjectiveCapacity, n, abscissa, y}, n, fitted);
+    const SimplexFit neg =
+        gamoeba(SimplexPoint{}, {kModelNegExp, kObjectiveCapacity, n, abscissa, y}, n, fitted);
     testing::internal::GetCapturedStdout();
-    const double refNeg = zoomGridRss(y, {0.0}, {0.2}, {-1.0}, [](const std::vector<double>& th, double t) {
-      return std::exp(th[0] * t);
-    });
+    const double refNeg =
+        zoomGridRss(y, {0.0}, {0.2}, {-1.0},
+                    [](const std::vector<double>& th, double t) { return std::exp(th[0] * t); });
     EXPECT_LE(fittedRss(y, fitted), 1.01 * refNeg) << "series " << k;
 
     // General exponential, method 8.

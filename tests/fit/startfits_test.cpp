@@ -20,7 +20,8 @@ std::vector<float> positions(int32_t n) {
 
 std::vector<float> hugershoff(int32_t n, double a, double c, double b) {
   std::vector<float> y(static_cast<size_t>(n));
-  for (int32_t t = 1; t <= n; ++t) y[static_cast<size_t>(t - 1)] = static_cast<float>(a * std::pow(t, c) * std::exp(b * t));
+  for (int32_t t = 1; t <= n; ++t)
+    y[static_cast<size_t>(t - 1)] = static_cast<float>(a * std::pow(t, c) * std::exp(b * t));
   return y;
 }
 
@@ -33,7 +34,8 @@ TEST(Hughdi, ExactModelData) {
   EXPECT_NEAR(p[0], 2.0f, 1.0e-4f);
   EXPECT_NEAR(p[1], 0.5f, 1.0e-5f);
   EXPECT_NEAR(p[2], -0.03f, 1.0e-6f);
-  for (int i = 0; i < 100; i += 13) EXPECT_NEAR(fitted[static_cast<size_t>(i)], y[static_cast<size_t>(i)], 2.0e-5f);
+  for (int i = 0; i < 100; i += 13)
+    EXPECT_NEAR(fitted[static_cast<size_t>(i)], y[static_cast<size_t>(i)], 2.0e-5f);
 }
 
 TEST(Hughdi, ZeroAndNegativeValuesAndSumCorrection) {
@@ -79,7 +81,8 @@ TEST(Hughdi, TooFewUsableValuesLeaveZeroStart) {
 TEST(Gexp, ExactModelDataAndSkippedFirstValue) {
   const int32_t n = 150;
   std::vector<float> y(n);
-  for (int t = 1; t <= n; ++t) y[static_cast<size_t>(t - 1)] = static_cast<float>(3.0 * t * std::exp(-0.02 * t));
+  for (int t = 1; t <= n; ++t)
+    y[static_cast<size_t>(t - 1)] = static_cast<float>(3.0 * t * std::exp(-0.02 * t));
   std::vector<float> fitted(n);
   std::vector<float> xw(n, -1.0f);
   std::vector<float> zw(n, -1.0f);
