@@ -127,7 +127,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       params[4] = m.k;
       params[5] = 0.0f;
       // A rate >= 0 is no decline: straight line instead.
-      if (m.b >= 0.0f || !simplexUsable(fit, fitted, nCurve, option)) {
+      if (!simplexUsable(fit, fitted, nCurve, option) || m.b >= 0.0f) {
         params.fill(0.0f);
         option = 4;
         fitLine(values, fitted, nCurve, n, params);

@@ -72,6 +72,20 @@ TEST(Curve, LengthLimitAndFailureValues) {
   EXPECT_EQ(fz[0], -999.0f);
 }
 
+TEST(Curve, SteepDeclineHitsTheExponentLimitSilently) {
+  // The rate search doubles its step towards b = 3; with 20 values some trial
+  // rate makes 20*b exceed 112.8 and the fit fails without a message.
+  const std::vector<float> y = negExp(20, 5.0, 3.0, 1.0);
+  std::vector<float> fitted(20, 2.5f);
+  CurveParams p{};
+  testing::internal::CaptureStdout();
+  curve(20, 20, y, fitted, p);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(p[1], -999.0f);
+  EXPECT_EQ(fitted[0], -999.0f);
+  EXPECT_EQ(fitted[1], 2.5f);
+}
+
 TEST(Curve, RisingSeriesIsRejected) {
   // The last ten values exceed the first ten: the search starts at 1e-8 and the
   // converged rate is 0 (flat curve a + k), or the fit fails outright.

@@ -282,6 +282,30 @@ TEST(Detrend2, HugershoffAndGeneralExponentialParamsLayout) {
   }
 }
 
+TEST(Detrend2, SimplexWithoutFiniteResultFallsBackToTheLineWithAMessage) {
+  // Widths near 3e20: every residual sum of squares overflows single
+  // precision, so no simplex point has a finite objective.
+  std::vector<float> y(40);
+  for (int t = 1; t <= 40; ++t) {
+    y[static_cast<size_t>(t - 1)] = static_cast<float>(3.0e20 * (1.0 + 0.2 * std::sin(1.7 * t)));
+  }
+  double slope = 0.0;
+  double intercept = 0.0;
+  lsLine(y, slope, intercept);
+  for (int code : {3, 7, 8}) {
+    testing::internal::CaptureStdout();
+    const DetrendRun r = runDetrend(y, code);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(">> sbr detrend2: method  " + std::to_string(code) +
+                       " gives no finite curve, straight line fitted"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(r.option, 4);
+    EXPECT_NEAR(r.params[2], slope, 1.0e-5 * std::fabs(intercept));
+    for (float v : r.fitted) EXPECT_TRUE(std::isfinite(v));
+  }
+}
+
 TEST(Detrend2, SimplexMethodsRejectMoreValuesThanTheirCapacity) {
   const std::vector<float> y(5001, 1.25f);
   for (int code : {3, 7, 8}) {
