@@ -1,6 +1,9 @@
 // Least-squares fit of the growth-curve family y(t) = a*u^c*exp(b*u) + k,
 // u = t + s, by the downhill simplex method (Nelder, J.A. & Mead, R. 1965,
 // A simplex method for function minimization, Computer Journal 7: 308-313).
+// A result that stopped short of the least-squares minimum is refined by
+// Levenberg-Marquardt (Marquardt, D.W. 1963, An algorithm for least-squares
+// estimation of nonlinear parameters, J. SIAM 11: 431-441).
 // Three members are used, chosen by a model selector:
 //   1  a, b, k        (c = 0, s = 0)  general negative exponential
 //   2  a, b, s, k     (c = 1)         general exponential

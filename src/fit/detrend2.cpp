@@ -126,7 +126,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       params[2] = 0.0f;
       params[4] = m.k;
       params[5] = 0.0f;
-      // A rate >= 0 is no decline: straight line instead.
+      // An unusable (not finite) result, or a rate >= 0 (no decline): straight line.
       if (!simplexUsable(fit, fitted, nCurve, option) || m.b >= 0.0f) {
         params.fill(0.0f);
         option = 4;

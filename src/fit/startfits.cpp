@@ -109,7 +109,7 @@ void hughdi(std::span<const float> abscissa, std::span<const float> series, int3
     fitted[static_cast<size_t>(i)] = f;
     if (i < n && series[static_cast<size_t>(i)] != missing) {
       sumCurve += static_cast<double>(f);
-      sumResidual += static_cast<double>(series[static_cast<size_t>(i)] - f);
+      sumResidual += static_cast<double>(series[static_cast<size_t>(i)]) - static_cast<double>(f);
     }
   }
   if (!finite) {
