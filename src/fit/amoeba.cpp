@@ -113,7 +113,7 @@ void checkObjectiveCapacity(int32_t n, int32_t capacity) {
     std::fflush(stdout);
     char line[64];
     std::snprintf(line, sizeof line, "in gamoff ne > nemax: %10d%10d", n, capacity);
-    throw Fatal(std::string(line) + "\n bye.", true);
+    throw Fatal(std::string(line) + "\nbye.", true);
   }
 }
 
@@ -137,7 +137,7 @@ float gamoff(const SimplexPoint& point, const SimplexProblem& problem) {
       std::printf("\n");
       std::fflush(stdout);
       throw Fatal("in gamoff tmd \xE2\x89\xA4 0 at xd." + formatD17_10(u) + formatD17_10(t) +
-                      "\n this is a fatal condition.",
+                      "\nthis is a fatal condition.",
                   true);
     }
     // c*ln(u) is exactly 0 for c = 0 and exactly ln(u) for c = 1; skipping the

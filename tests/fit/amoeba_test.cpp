@@ -83,7 +83,7 @@ TEST(Amoeba, ObjectiveFatalConditions) {
   } catch (const Fatal& e) {
     EXPECT_EQ(std::string(e.what()),
               "in gamoff tmd \xE2\x89\xA4 0 at xd.-0.2000000000D+01-0.2000000000D+01\n"
-              " this is a fatal condition.");
+              "this is a fatal condition.");
     EXPECT_TRUE(e.pauseForReturn());
   }
   const std::vector<float> many(5001, 1.0f);
@@ -92,7 +92,7 @@ TEST(Amoeba, ObjectiveFatalConditions) {
     (void)gamoff({}, tooMany);
     ADD_FAILURE() << "5001 values must be fatal";
   } catch (const Fatal& e) {
-    EXPECT_EQ(std::string(e.what()), "in gamoff ne > nemax:       5001      5000\n bye.");
+    EXPECT_EQ(std::string(e.what()), "in gamoff ne > nemax:       5001      5000\nbye.");
   }
   testing::internal::GetCapturedStdout();
 }

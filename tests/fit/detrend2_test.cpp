@@ -314,7 +314,7 @@ TEST(Detrend2, SimplexMethodsRejectMoreValuesThanTheirCapacity) {
       runDetrend(y, code);
       ADD_FAILURE() << "5001 values must be fatal for code " << code;
     } catch (const Fatal& e) {
-      EXPECT_EQ(std::string(e.what()), "in gamoff ne > nemax:       5001      5000\n bye.");
+      EXPECT_EQ(std::string(e.what()), "in gamoff ne > nemax:       5001      5000\nbye.");
       EXPECT_TRUE(e.pauseForReturn());
     }
     testing::internal::GetCapturedStdout();
