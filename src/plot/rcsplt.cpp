@@ -47,15 +47,27 @@ std::vector<std::string>& abortMessages() {
   return messages;
 }
 
+// A PLplot message as one line: its line ends (PLplot ends some messages
+// with one) become blanks, trailing blanks are dropped.
+std::string oneLine(const char* message) {
+  std::string text = message != nullptr ? message : "";
+  for (char& ch : text) {
+    if (ch == '\n' || ch == '\r') ch = ' ';
+  }
+  const size_t last = text.find_last_not_of(' ');
+  text.erase(last == std::string::npos ? 0 : last + 1);
+  return text;
+}
+
 // PLplot calls this instead of ending the process; it must not return.
 int onPlplotExit(const char* message) {
-  const std::string text =
-      message != nullptr && *message != '\0' ? message : "the plotting library ended the drawing";
+  std::string text = oneLine(message);
+  if (text.empty()) text = "the plotting library ended the drawing";
   throw Fatal("PLplot error: " + text);
 }
 
 void onPlplotAbort(const char* message) {
-  const std::string text = message != nullptr ? message : "";
+  const std::string text = oneLine(message);
   auto& messages = abortMessages();
   if (std::find(messages.begin(), messages.end(), text) == messages.end()) {
     messages.push_back(text);
