@@ -601,22 +601,34 @@ SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int
   amoeba(simplex, p, fit.evaluations, kSimplexTolerance, problem);
   fit.best = simplex.vertices[0];
   fit.bestValue = simplex.values[0];
+
+  // Model curve at a point in single precision; false when a value is not finite.
+  auto writeCurve = [&](const SimplexPoint& point) {
+    const ModelParams m = modelParams(point, problem.modelSelector);
+    bool finite = true;
+    for (int32_t t = 1; t <= nCurve; ++t) {
+      const float u = static_cast<float>(t) + m.s;
+      const float logTerm = (m.c == 0.0f) ? 0.0f : m.c * std::log(u);
+      const float value = m.a * std::exp(m.b * u + logTerm) + m.k;
+      fitted[static_cast<size_t>(t - 1)] = value;
+      finite = finite && std::isfinite(value);
+    }
+    return finite;
+  };
+
   if (refine) {
     const RefineResult better = refineLeastSquares(fit.best, fit.bestValue, problem);
     fit.refineEvaluations = better.evaluations;
-    if (better.accepted) {
+    // A refined point whose curve overflows in single precision (a tiny
+    // amplitude times a huge exponential) is of no use: keep the search's result.
+    if (better.accepted && writeCurve(better.point)) {
       fit.best = better.point;
       fit.bestValue = better.value;
       fit.refined = true;
+      return fit;
     }
   }
-
-  const ModelParams m = modelParams(fit.best, problem.modelSelector);
-  for (int32_t t = 1; t <= nCurve; ++t) {
-    const float u = static_cast<float>(t) + m.s;
-    const float logTerm = (m.c == 0.0f) ? 0.0f : m.c * std::log(u);
-    fitted[static_cast<size_t>(t - 1)] = m.a * std::exp(m.b * u + logTerm) + m.k;
-  }
+  writeCurve(fit.best);
   return fit;
 }
 

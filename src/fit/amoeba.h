@@ -135,7 +135,7 @@ struct SimplexFit {
 // Sets up the simplex from `start` and the selector's fixed vertices, runs the
 // search with tolerance 1e-5, then (when `refine` is set) replaces the result by
 // its least-squares refinement if that lowers the objective by more than
-// RefineOptions::minGain, and writes the model curve at the result into
+// RefineOptions::minGain and its curve is finite in single precision, and writes the model curve at the result into
 // fitted[t-1], t = 1..nCurve (t + s as the shifted abscissa, single precision).
 SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
                    std::span<float> fitted, bool refine = true);

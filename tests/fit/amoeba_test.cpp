@@ -239,6 +239,27 @@ TEST(Amoeba, RefinementOnlyLowersTheObjective) {
   EXPECT_NEAR(rss, refined.bestValue, 1.0e-3 * refined.bestValue);
   EXPECT_NEAR(refinedCurve[9],
               m.a * std::pow(10.0f + m.s, m.c) * std::exp(m.b * (10.0f + m.s)) + m.k, 1.0e-4f);
+
+  // A steep late rise, 0.8 + 1e-36*exp(0.095 t): the least-squares point has a
+  // tiny amplitude and exp(b*u) beyond the single-precision range, so its curve
+  // cannot be computed; the search's own (finite) result is kept.
+  const int32_t nr = 1000;
+  const std::vector<float> tr = positions(nr);
+  std::vector<float> rise(nr);
+  for (int i = 1; i <= nr; ++i)
+    rise[static_cast<size_t>(i - 1)] = static_cast<float>(0.8 + 1.0e-36 * std::exp(0.095 * i));
+  for (int32_t selector : {kModelNegExp, kModelGenExp, kModelHugershoff}) {
+    const SimplexProblem steep{selector, kObjectiveCapacity, nr, tr, rise};
+    std::vector<float> plainSteep(nr);
+    std::vector<float> refinedSteep(nr);
+    testing::internal::CaptureStdout();
+    const SimplexFit plainFit = gamoeba(SimplexPoint{}, steep, nr, plainSteep, false);
+    const SimplexFit refinedFit = gamoeba(SimplexPoint{}, steep, nr, refinedSteep, true);
+    testing::internal::GetCapturedStdout();
+    for (float v : plainSteep) ASSERT_TRUE(std::isfinite(v)) << "selector " << selector;
+    for (float v : refinedSteep) ASSERT_TRUE(std::isfinite(v)) << "selector " << selector;
+    EXPECT_LE(refinedFit.bestValue, plainFit.bestValue);
+  }
 }
 
 }  // namespace
