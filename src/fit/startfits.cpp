@@ -131,7 +131,7 @@ void gexp(std::span<const float> series, int32_t nCurve, int32_t n, std::span<fl
           float missing) {
   if (n < 1) {
     say("\n");
-    throw Fatal("*** n .le. 0 in sbr gexp ***", true);
+    throw Fatal("*** n .le. 0 in sbr gexp ***\n", true);
   }
   if (n > static_cast<int32_t>(series.size()) || n > static_cast<int32_t>(abscissaWork.size()) ||
       n > static_cast<int32_t>(logWork.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
@@ -148,7 +148,7 @@ void gexp(std::span<const float> series, int32_t nCurve, int32_t n, std::span<fl
   }
   if (m == 0) {
     say("\n");
-    throw Fatal("*** n1 .le. 0 in sbr gexp ***", true);
+    throw Fatal("*** n1 .le. 0 in sbr gexp ***\n", true);
   }
   if (m == 1) {
     say(">> sbr gexp: only one usable value, starting values left at 0\n");

@@ -31,7 +31,8 @@ void hughdi(std::span<const float> abscissa, std::span<const float> series, int3
 // With exactly one usable value no slope exists: params[0..1] stay 0, fitted is
 // 0 and a console line says so.
 // n < 1 and no usable value are fatal (kavrel::Fatal with a pause):
-// "*** n .le. 0 in sbr gexp ***" and "*** n1 .le. 0 in sbr gexp ***".
+// "*** n .le. 0 in sbr gexp ***" and "*** n1 .le. 0 in sbr gexp ***", each
+// followed by an empty line.
 void gexp(std::span<const float> series, int32_t nCurve, int32_t n, std::span<float> fitted,
           std::span<float> abscissaWork, std::span<float> logWork, CurveParams& params,
           float missing);

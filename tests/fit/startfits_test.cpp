@@ -137,14 +137,14 @@ TEST(Gexp, DegenerateInput) {
     gexp(none, 4, 4, fitted, xw, zw, p, 0.0f);
     ADD_FAILURE() << "no usable value must be fatal";
   } catch (const Fatal& e) {
-    EXPECT_STREQ(e.what(), "*** n1 .le. 0 in sbr gexp ***");
+    EXPECT_STREQ(e.what(), "*** n1 .le. 0 in sbr gexp ***\n");  // empty line after it
     EXPECT_TRUE(e.pauseForReturn());
   }
   try {
     gexp(none, 0, 0, fitted, xw, zw, p, 0.0f);
     ADD_FAILURE() << "n = 0 must be fatal";
   } catch (const Fatal& e) {
-    EXPECT_STREQ(e.what(), "*** n .le. 0 in sbr gexp ***");
+    EXPECT_STREQ(e.what(), "*** n .le. 0 in sbr gexp ***\n");
     EXPECT_TRUE(e.pauseForReturn());
   }
   testing::internal::GetCapturedStdout();
