@@ -74,6 +74,13 @@ void onPlplotAbort(const char* message) {
   }
 }
 
+// Routes PLplot's fatal errors and aborted operations to the handlers above.
+// Needed before any PLplot call: even the list of devices may end the process.
+void installPlplotHandlers() {
+  plsexit(onPlplotExit);
+  plsabort(onPlplotAbort);
+}
+
 // PLplot writes the text of an aborted operation here instead of to the
 // standard error stream; the abort handler has already kept the message.
 PLINT abortCode = 0;
@@ -206,8 +213,7 @@ void setColours(const PlotState& state) {
 std::optional<std::string> drawPage(const PlotState& state, const PlotInputs& inputs,
                                     const PageData& page, const AxisTicks& ticks,
                                     const Target& target, bool openFailureSkips) {
-  plsexit(onPlplotExit);
-  plsabort(onPlplotAbort);
+  installPlplotHandlers();
   abortMessages().clear();
   // An empty or unusable axis range would make PLplot refuse the window.
   const double xMax = inputs.maxAgeAllClasses > 0 ? inputs.maxAgeAllClasses : 1.0;
@@ -456,6 +462,7 @@ AxisTicks axisTicks(int32_t maxAge, float maxValue) {
 }
 
 void rcsplt(PlotState& state, Console& console, const PlotInputs& inputs) {
+  installPlplotHandlers();
   const PageData page = loadPage(inputs);
   AxisTicks ticks = axisTicks(inputs.maxAgeAllClasses, inputs.maxRawValue);
   drawOnScreen(state, console, inputs, page, ticks);

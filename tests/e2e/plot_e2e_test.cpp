@@ -98,6 +98,31 @@ TEST(PlotE2E, SavesPostScriptThroughPipedAnswers) {
   EXPECT_GT((x1 - x0) * (y1 - y0), 612 * 792 / 3) << bbox;
 }
 
+TEST(PlotE2E, APLplotFailureEndsTheRunThroughTheProgram) {
+  // No PLplot drivers at all: PLplot's fatal error while listing the devices
+  // (before any page is drawn) becomes the program's own fatal message with
+  // the log closed, instead of PLplot ending the process itself.
+  char pattern[] = "/tmp/kavrel_nodrv_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const char* old = std::getenv("PLPLOT_DRV_DIR");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("PLPLOT_DRV_DIR", pattern, 1);
+  const auto run = runKavrel(dialogue() + "s\nnever.ps\nc\nf\n", exampleInputs());
+  if (old != nullptr) {
+    setenv("PLPLOT_DRV_DIR", saved.c_str(), 1);
+  } else {
+    unsetenv("PLPLOT_DRV_DIR");
+  }
+  fs::remove(pattern);
+  EXPECT_NE(run.exitStatus, 0);
+  EXPECT_NE(run.screen.find("PLplot error: No device drivers found"), std::string::npos)
+      << run.screen << run.errors;
+  EXPECT_EQ(run.errors.find("IMMEDIATE EXIT"), std::string::npos) << run.errors;
+  EXPECT_NE(run.file("Kavrelv6_log.txt").find("Processing file: medV6_raw_agealigned.txt"),
+            std::string::npos);
+  EXPECT_FALSE(run.exists("never.ps"));
+}
+
 TEST(PlotE2E, StyleCarriesOverToThePageOfARevisionPass) {
   // Series lines blue(9) on the first page; class 3 refitted as a straight
   // line; the page of the revision pass saved.
