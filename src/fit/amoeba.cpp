@@ -548,7 +548,8 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
   result.point = start;
   result.value = startValue;
   const int32_t count = simplexParamCount(problem.modelSelector);
-  if (problem.n <= count) return result;
+  // Too few values to determine the parameters, or more than the work space holds.
+  if (problem.n <= count || problem.n > kObjectiveCapacity) return result;
   // Two local searches: from the simplex result, and from the best curve of a
   // coarse grid, in case the simplex settled in another valley.
   Params fromSimplex{};

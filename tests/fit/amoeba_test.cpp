@@ -260,6 +260,15 @@ TEST(Amoeba, RefinementOnlyLowersTheObjective) {
     for (float v : refinedSteep) ASSERT_TRUE(std::isfinite(v)) << "selector " << selector;
     EXPECT_LE(refinedFit.bestValue, plainFit.bestValue);
   }
+
+  // More values than the refinement's work space (a caller with a larger
+  // capacity): the start is returned unchanged.
+  const std::vector<float> tl = positions(5001);
+  const std::vector<float> yl(5001, 1.0f);
+  const SimplexProblem large{kModelNegExp, 6000, 5001, tl, yl};
+  const RefineResult none = refineLeastSquares({0.5f, -0.01f, 0.2f, 0.0f, 0.0f}, 10.0f, large);
+  EXPECT_FALSE(none.accepted);
+  EXPECT_EQ(none.value, 10.0f);
 }
 
 }  // namespace
