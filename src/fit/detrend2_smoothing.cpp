@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -84,7 +85,8 @@ void splineOrMean(std::span<const float> series, std::span<float> fitted, int32_
 int32_t codeStiffness(int32_t option, int32_t n) {
   if (option >= 10) return option;
   if (option <= -10) {
-    return static_cast<int32_t>(std::abs(static_cast<int64_t>(option)) * n / 100);
+    const int64_t years = std::abs(static_cast<int64_t>(option)) * n / 100;
+    return static_cast<int32_t>(std::min<int64_t>(years, INT32_MAX));
   }
   return 0;
 }
@@ -248,7 +250,7 @@ void detrendSmoothing(std::span<float> series, std::span<float> fitted, int32_t&
   }
   if (n > kFitCapacity) {
     if (isSplineCode(option)) throw Fatal(kSplineTooLongMessage);
-    throw Fatal("\n *** series too long for detrend2: " + std::to_string(n) +
+    throw Fatal("\n*** series too long for detrend2: " + std::to_string(n) +
                 " values, at most " + std::to_string(kFitCapacity) + " ***\n");
   }
   const std::span<const float> values(series.data(), static_cast<size_t>(n));

@@ -179,7 +179,7 @@ void lowess(std::span<const float> series, std::span<float> curve, float fractio
   assert(curve.size() >= series.size());
   if (n <= 0) return;
   if (n > work.capacity()) {
-    throw Fatal("\n *** series too long for lowess subroutine: " + std::to_string(n) +
+    throw Fatal("\n*** series too long for lowess subroutine: " + std::to_string(n) +
                 " values, at most " + std::to_string(work.capacity()) + " ***\n");
   }
   if (n == 1) {

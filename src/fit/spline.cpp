@@ -1,7 +1,9 @@
 #include "fit/spline.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -223,7 +225,12 @@ SplineStatus detail::splineWithParameters(std::span<const float> series, std::sp
 
 void lsmake(int32_t n, int32_t startStiffness, std::span<int32_t> stiffnessByRing) {
   assert(n <= 0 || stiffnessByRing.size() >= static_cast<size_t>(n));
-  for (int32_t i = 0; i < n; ++i) stiffnessByRing[i] = startStiffness + i;
+  // Held at the largest integer rather than overflowing: such a stiffness is
+  // a straight line already.
+  for (int32_t i = 0; i < n; ++i) {
+    stiffnessByRing[i] = static_cast<int32_t>(
+        std::min<int64_t>(static_cast<int64_t>(startStiffness) + i, INT32_MAX));
+  }
 }
 
 }  // namespace kavrel

@@ -24,8 +24,8 @@ inline constexpr float kSplineTooShort = -9998.0f;
 inline constexpr float kSplineFailed = -9999.0f;
 // Message of the Fatal raised for a series longer than the spline's capacity.
 inline constexpr const char* kSplineTooLongMessage =
-    "\n *** series too long for spline subroutine ***\n"
-    " *** enlarge mxy parameter in subroutine ***\n";
+    "\n*** series too long for spline subroutine ***\n"
+    "*** enlarge mxy parameter in subroutine ***\n";
 // Fewest values a spline accepts.
 inline constexpr int32_t kSplineMinValues = 4;
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -75,6 +76,10 @@ TEST(DetrendSmoothing, SplineCodeStiffness) {
   EXPECT_EQ(head(smoothWith(y, -29).fitted, 300), splineOf(y, 87));
   const auto y100 = rings(100, 5);
   EXPECT_EQ(head(smoothWith(y100, -29).fitted, 100), splineOf(y100, 29));
+  // A relative stiffness beyond the integer range is held at its limit.
+  r = smoothWith(y, INT32_MIN);
+  EXPECT_EQ(head(r.fitted, 300), splineOf(y, INT32_MAX));
+  EXPECT_EQ(r.screen, "");
 
   // Codes without a stiffness, and a relative code that truncates to 0,
   // use 67 % of the length and say so.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -251,8 +252,8 @@ TEST(Spline, ShortLongAndInvalidInput) {
     ADD_FAILURE() << "no Fatal";
   } catch (const Fatal& e) {
     EXPECT_EQ(std::string(e.what()),
-              "\n *** series too long for spline subroutine ***\n"
-              " *** enlarge mxy parameter in subroutine ***\n");
+              "\n*** series too long for spline subroutine ***\n"
+              "*** enlarge mxy parameter in subroutine ***\n");
   }
   std::vector<int32_t> longT(5001, 20);
   EXPECT_THROW((void)spline2(longY, longCurve, longT), Fatal);
@@ -291,6 +292,9 @@ TEST(Spline, Lsmake) {
   std::vector<int32_t> t(3, 0);
   lsmake(3, 75, t);
   EXPECT_EQ(t, (std::vector<int32_t>{75, 76, 77}));
+  // A starting stiffness near the integer limit is held there, not wrapped.
+  lsmake(3, INT32_MAX - 1, t);
+  EXPECT_EQ(t, (std::vector<int32_t>{INT32_MAX - 1, INT32_MAX, INT32_MAX}));
 }
 
 }  // namespace
