@@ -76,6 +76,13 @@ std::string trimmedId(const std::string& id) {
   return end == std::string::npos ? id : id.substr(0, end + 1);
 }
 
+// Why no index value came from a curve value.
+const char* problemText(float curve, int32_t indexMode) {
+  if (curve == kMissingValue || !std::isfinite(curve)) return "has no value: index set to missing";
+  if (indexMode == 1 && curve <= 0.0f) return "is not positive: index set to missing";
+  return "gives no finite index: index set to missing";
+}
+
 // Reads every series of a class raw file and gives it its pith offset.
 std::vector<ClassSeries> readClassFile(const std::string& rawName,
                                        const std::vector<int32_t>& pithOffsets) {
@@ -97,6 +104,12 @@ std::vector<ClassSeries> readClassFile(const std::string& rawName,
                   " cambial ages");
     }
     series.push_back(std::move(s));
+  }
+  // Every pith offset belongs to one series of the file, in order; a series
+  // lost on the way would shift every later one to the wrong cambial ages.
+  if (series.size() != pithOffsets.size()) {
+    throw Fatal("Class file " + rawName + " holds " + std::to_string(series.size()) +
+                " series, but " + std::to_string(pithOffsets.size()) + " were classed into it");
   }
   return series;
 }
@@ -148,8 +161,7 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     for (const IndexProblem& p : problems) {
       const std::string text = freeLine(
           {"Warning: class", classNumber, "series", trimmedId(s.id), "age", p.age, "regional curve",
-           p.curve, mode == 1 ? "is not positive: index set to missing"
-                              : "has no value: index set to missing"});
+           p.curve, problemText(p.curve, mode)});
       if (problemCount < kScreenProblemLines) {
         ctx.log.echo(text);
       } else {

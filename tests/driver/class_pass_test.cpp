@@ -365,6 +365,12 @@ TEST_F(ClassPassFiles, ResidualPassAndMissingClassFile) {
   ASSERT_EQ(trrwRead(in, id, year, idx, counter), 25);
   EXPECT_FLOAT_EQ(*std::min_element(idx.begin(), idx.end()), 0.001f);
 
+  // A class file with fewer series than pith offsets classed into it would
+  // put every later series at the wrong cambial ages.
+  st.classPithOffsets[4] = {0, 0};
+  EXPECT_THROW(classPass(ctx, 5, false), Fatal);
+  st.classPithOffsets[4] = {0};
+
   std::filesystem::remove("longlowV6_raw");
   EXPECT_THROW(classPass(ctx, 4, false), Fatal);
   EXPECT_THROW(classPass(ctx, 6, false), Fatal);
@@ -417,6 +423,19 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
   EXPECT_EQ(warnings, 13u);
   EXPECT_NE(logText.find("age 38 regional curve"), std::string::npos);
   EXPECT_NE(logText.find("Class 2: 3 more index warnings are in the log"), std::string::npos);
+
+  // A difference-index curve is one value shorter: the last age has no curve
+  // value, and the warning says so rather than calling it not positive.
+  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+  ctx.detrend.option = -1;
+  classPass(ctx, 2, true);
+  std::fclose(ctx.combinedIndexFile);
+  ctx.combinedIndexFile = nullptr;
+  log_.flush();
+  const std::string logAfter = slurp(kRunLogFileName);
+  EXPECT_NE(logAfter.find("series NEG1 age 50 regional curve -999.0 has no value: index set to missing"),
+            std::string::npos);
+  EXPECT_EQ(logAfter.find("-999.0 is not positive"), std::string::npos);
 }
 
 }  // namespace
