@@ -257,7 +257,11 @@ int32_t endOfInput(std::vector<float>& values, int32_t& seriesCounter) {
 
 }  // namespace
 
-RwInput::RwInput(std::string text, std::string name) : text_(std::move(text)), name_(std::move(name)) {}
+RwInput::RwInput(std::string text, std::string name) : text_(std::move(text)), name_(std::move(name)) {
+  // A UTF-8 byte-order mark written by some editors would shift every column
+  // of the first line by three; it is not part of the data.
+  if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
+}
 
 std::optional<RwInput> RwInput::openFile(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");

@@ -128,6 +128,14 @@ TEST(TrrwRead, LineEndingsReadAlike) {
   // No final newline at all.
   auto s = readAllSeries(decadeLine("S3", 1910, {4, 999}).substr(0, 24));
   ASSERT_EQ(s.size(), 1u);
+  // A byte-order mark before the first data line does not shift its columns.
+  const std::string data = decadeLine("S2", 1910, {4, 999});
+  const auto bom = readAllSeries("\xEF\xBB\xBF" + data);
+  const auto plain = readAllSeries(data);
+  ASSERT_EQ(bom.size(), 1u);
+  EXPECT_EQ(bom[0].id, plain[0].id);
+  EXPECT_EQ(bom[0].firstYear, 1910);
+  EXPECT_EQ(bom[0].values, plain[0].values);
 }
 
 TEST(TrrwRead, TextLineLimit) {
