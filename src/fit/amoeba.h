@@ -74,7 +74,7 @@ void checkObjectiveCapacity(int32_t n, int32_t capacity);
 // Objective: residual sum of squares of the model at `point`, summed in double
 // precision over the problem's n values and returned in single precision. A sum
 // that is not finite in single precision is returned as +infinity, so that such
-// a point always ranks worst. A shifted abscissa u = t + s <= 0 is fatal
+// a point always ranks worst. A shifted abscissa u = t + s < 0 is fatal
 // ("in gamoff tmd <= 0 at xd." with u and t, pause "this is a fatal
 // condition."), as is n > capacity.
 float gamoff(const SimplexPoint& point, const SimplexProblem& problem);
