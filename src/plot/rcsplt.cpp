@@ -161,6 +161,7 @@ struct Target {
   std::string device;
   std::string fileName;  // empty for an interactive device
   bool pause = false;    // wait in the window at the end of the page
+  std::string hint;      // line shown once the device is open, before the page waits
 };
 
 void drawPolyline(const AgePolyline& line) {
@@ -210,9 +211,10 @@ void setColours(const PlotState& state) {
 // Draws the whole page on the target. When openFailureSkips is set, a device
 // that cannot be opened (e.g. an unreachable display) returns the PLplot
 // message instead of ending the run; any other PLplot failure raises Fatal.
-std::optional<std::string> drawPage(const PlotState& state, const PlotInputs& inputs,
-                                    const PageData& page, const AxisTicks& ticks,
-                                    const Target& target, bool openFailureSkips) {
+std::optional<std::string> drawPage(Console& console, const PlotState& state,
+                                    const PlotInputs& inputs, const PageData& page,
+                                    const AxisTicks& ticks, const Target& target,
+                                    bool openFailureSkips) {
   installPlplotHandlers();
   abortMessages().clear();
   // An empty or unusable axis range would make PLplot refuse the window.
@@ -230,6 +232,10 @@ std::optional<std::string> drawPage(const PlotState& state, const PlotInputs& in
     endQuietly();
     if (openFailureSkips) return std::string(e.what());
     throw;
+  }
+  if (!target.hint.empty()) {
+    console.writeLine(target.hint);
+    console.flush();
   }
   try {
     plfontld(1);
@@ -295,13 +301,13 @@ void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
     }
     // Wait in the window only for someone at a terminal; piped runs go on.
     target.pause = isatty(fileno(console.in())) != 0;
-    if (target.pause)
-      console.writeLine(" Press Enter or right-click in the plot window to continue.");
+    if (target.pause) target.hint = " Press Enter or right-click in the plot window to continue.";
   }
   console.flush();
   // A display that cannot be opened skips the screen page; a file that
   // cannot be written is a real failure.
-  const auto failure = drawPage(state, inputs, page, ticks, target, target.fileName.empty());
+  const auto failure =
+      drawPage(console, state, inputs, page, ticks, target, target.fileName.empty());
   reportAborts(console);
   if (failure) {
     console.writeLine(" The screen page could not be shown (" + *failure + "); it is skipped.");
@@ -347,7 +353,7 @@ void savePage(PlotState& state, Console& console, const PlotInputs& inputs, cons
   // interrupted save never leaves a half-written page under that name.
   target.fileName = name == "-" ? name : scratchName(name);
   try {
-    drawPage(state, inputs, page, ticks, target, false);
+    drawPage(console, state, inputs, page, ticks, target, false);
   } catch (const Fatal&) {
     if (name != "-") std::remove(target.fileName.c_str());
     throw;

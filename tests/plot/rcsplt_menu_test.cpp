@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -276,6 +279,33 @@ TEST(RcspltMenu, WithoutADisplayTheScreenPageIsSkippedAndSavingWorks) {
     EXPECT_EQ(line.substr(line.size() - 17), "); it is skipped.") << out;
     EXPECT_EQ(line.find("display )"), std::string::npos) << line;
     EXPECT_EQ(count(out, kMenuTop), 1u);
+    EXPECT_EQ(state.screenPages, 0);
+  }
+  {
+    // The same at a terminal: no window opened, so no hint to press Enter in it.
+    EnvVar display("DISPLAY", ":987");
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::FILE* terminal = std::fopen(ptsname(master), "r");
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_EQ(write(master, "c\n", 2), 2);
+    std::FILE* screen = std::tmpfile();
+    Console console(terminal, screen);
+    PlotState state;
+    rcsplt(state, console, five.inputs);
+    std::fflush(screen);
+    std::rewind(screen);
+    std::string out;
+    for (int ch = std::fgetc(screen); ch != EOF; ch = std::fgetc(screen)) {
+      out.push_back(static_cast<char>(ch));
+    }
+    std::fclose(screen);
+    std::fclose(terminal);
+    close(master);
+    EXPECT_EQ(count(out, " The screen page could not be shown (PLplot error: "), 1u) << out;
+    EXPECT_EQ(out.find("Press Enter"), std::string::npos) << out;
     EXPECT_EQ(state.screenPages, 0);
   }
 }
