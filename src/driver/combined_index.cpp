@@ -117,12 +117,19 @@ void copyKeptLines(std::FILE* in, std::FILE* out, const LinePlan& plan, const Re
   int32_t lineNumber = 0;
   int32_t seriesWritten = 0;
   std::size_t nextKept = 0;
+  bool lineOpen = false;  // the last line written has no line end
+  auto write = [&](const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
+      throw Fatal("Cannot write the scratch file " + scratchFile + ": " + std::strerror(errno));
+    }
+  };
   auto emit = [&]() {
     ++lineNumber;
     const auto n = static_cast<std::size_t>(lineNumber);
     const bool drop = n < plan.dropped.size() && plan.dropped[n];
-    if (!drop && std::fwrite(line.data(), 1, line.size(), out) != line.size()) {
-      throw Fatal("Cannot write the scratch file " + scratchFile + ": " + std::strerror(errno));
+    if (!drop) {
+      write(line);
+      lineOpen = line.back() != '\n' && line.back() != '\r';
     }
     line.clear();
     while (nextKept < plan.keptLastLines.size() && plan.keptLastLines[nextKept] <= lineNumber) {
@@ -148,6 +155,9 @@ void copyKeptLines(std::FILE* in, std::FILE* out, const LinePlan& plan, const Re
   if (!line.empty()) emit();
   if (std::ferror(in))
     throw Fatal("Cannot read the combined index file: " + std::string(std::strerror(errno)));
+  // The class's new series follow: a last kept line without a line end gets
+  // one, so that the first of them doesn't run on into it.
+  if (lineOpen) write("\n");
 }
 
 // Directory part of a path, for syncing the rename; "." for a bare name.

@@ -166,7 +166,23 @@ TEST_F(CombinedIndex, OtherLinesAndLineEndsAreCopiedAsTheyWere) {
   EXPECT_EQ(r.classSeries, 2);
   EXPECT_EQ(r.removed, 1);
   EXPECT_EQ(r.notFound(), 1);
-  EXPECT_EQ(slurp(combined), head + a + "\r\n" + cNoEnd);
+  // The last line gets a line end, so that series appended after it stay apart.
+  EXPECT_EQ(slurp(combined), head + a + "\r\n" + cNoEnd + "\n");
+
+  spit(combined, head + a + "\r\n" + b + cNoEnd);
+  const std::string b2 = series("B1      ", 1802, {2.0f, 2.3f});
+  {
+    CombinedIndexRewrite rewrite(classFile.string(), combined.string(), scratch.string());
+    std::fputs(b2.c_str(), rewrite.file());
+    rewrite.commit();
+  }
+  EXPECT_EQ(slurp(combined), head + a + "\r\n" + cNoEnd + "\n" + b2);
+  const std::vector<Read> after = readAll(combined);
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_EQ(after[1].id, "C1      ");
+  EXPECT_EQ(after[1].values.size(), 2u);
+  EXPECT_EQ(after[2].id, "B1      ");
+  EXPECT_EQ(after[2].values, (std::vector<float>{2.0f, 2.3f}));
 }
 
 // A real file with a duplicate identifier, CRLF lines, an ITRDB header and
@@ -195,7 +211,11 @@ TEST_F(CombinedIndex, RealFileWithDuplicateIdentifier) {
 
   // The result is the original with one contiguous run of lines cut out; the
   // cut lines all belong to ST850A and read back as the removed series.
-  const std::string after = slurp(combined);
+  std::string after = slurp(combined);
+  // The file's last line has no line end; the copy gives it one.
+  ASSERT_NE(original.back(), '\n');
+  ASSERT_EQ(after.back(), '\n');
+  after.pop_back();
   ASSERT_LT(after.size(), original.size());
   std::size_t prefix = 0;
   while (prefix < after.size() && after[prefix] == original[prefix]) ++prefix;
