@@ -10,6 +10,7 @@
 #include "driver/run_options.h"
 #include "plot/rcsplt.h"
 #include "util/console.h"
+#include "util/fixedformat.h"
 
 namespace kavrel {
 
@@ -75,11 +76,12 @@ void writeTermination(RunContext& ctx) {
   ctx.log.close();
   std::string stars(38, '*');
   stars[0] = ' ';
-  ctx.console.write("\n");
+  const std::string emptyRecords = formatLayout("(/)", {});  // two empty records
+  ctx.console.writeLine(emptyRecords);
   ctx.console.writeLine(stars);
-  ctx.console.writeLine(" Normal Termination of Program");
+  ctx.console.writeLine(formatLayout("(1x,'Normal Termination of Program')", {}));
   ctx.console.writeLine(stars);
-  ctx.console.write("\n");
+  ctx.console.writeLine(emptyRecords);
   ctx.console.flush();
 }
 

@@ -19,9 +19,9 @@ void runProgram(RunContext& ctx);
 // The banner lines, each ending in a newline.
 const char* bannerText();
 
-// Closes the log and writes the termination lines on the screen: an empty
-// line, 37 asterisks, " Normal Termination of Program", 37 asterisks and an
-// empty line.
+// Closes the log and writes the termination lines on the screen: two empty
+// lines, 37 asterisks, " Normal Termination of Program", 37 asterisks and two
+// empty lines (the layout "(/)" before and after).
 void writeTermination(RunContext& ctx);
 
 // Ends a run that raised Fatal: writes each line of its message with one

@@ -230,9 +230,11 @@ std::vector<std::string> logHead(const RunResult& r) {
 void expectNormalEnd(const RunResult& r) {
   EXPECT_EQ(r.exitStatus, 0) << r.screen.substr(r.screen.size() > 3000 ? r.screen.size() - 3000
                                                                        : 0);
-  EXPECT_THAT(r.screen, HasSubstr(" *************************************\n"
-                                  " Normal Termination of Program\n"
-                                  " *************************************\n"));
+  // "(/)" before and after: two empty records each.
+  const std::string end = ":> \n\n *************************************\n"
+                          " Normal Termination of Program\n"
+                          " *************************************\n\n\n";
+  EXPECT_EQ(r.screen.substr(r.screen.size() - std::min(r.screen.size(), end.size())), end);
   EXPECT_THAT(r.file("Kavrelv6_log.txt"), ::testing::Not(HasSubstr("Normal Termination")));
 }
 
@@ -546,9 +548,14 @@ TEST(E2eStart, OffsetCountMismatchWarnsAndRunsWithoutOffsets) {
   for (size_t i = 0; i + 1 < offsets.size(); ++i) fewer += std::to_string(offsets[i]) + "\n";
   for (int o : offsets) more += std::to_string(o) + "\n";
   more += "12\n";
+  // More than 10000 records: only the first 10000 are read, and the count
+  // widens its 4-digit field.
+  std::string many;
+  for (int i = 0; i < 10005; ++i) many += "  3\n";
   const std::vector<std::pair<std::string, int>> cases = {{writeTempFile("fewer.pith", fewer), 57},
                                                           {writeTempFile("more.pith", more), 59},
-                                                          {writeTempFile("empty.pith", ""), 0}};
+                                                          {writeTempFile("empty.pith", ""), 0},
+                                                          {writeTempFile("many.pith", many), 10000}};
   for (const auto& [file, count] : cases) {
     SCOPED_TRACE(file);
     Answers a;
