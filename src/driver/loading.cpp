@@ -137,12 +137,15 @@ void powerTransformAll(SeriesStore& store) {
 
 void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, RunLog& log) {
   if (!o.usePithOffsets || o.offsetCount == store.seriesCount) return;
+  // Counts of 10000 widen their 4-digit fields instead of showing asterisks.
+  const std::string seriesField = ",a,i" + std::to_string(intWidth(store.seriesCount, 4));
+  const std::string offsetField = ",a,i" + std::to_string(intWidth(o.offsetCount, 4));
   console.writeLine(formatLayout(
-      "(/2x,a/2x,a,i4/2x,a,i4)",
+      "(/2x,a/2x" + seriesField + "/2x" + offsetField + ")",
       {"*************** WARNING **************** ", "The number of series measurements read >>>>> ",
        store.seriesCount, "Does NOT equal number of pith ofsets read >> ", o.offsetCount}));
   log.line(formatLayout(
-      "(1x,a/1x,a,i4/1x,a,i4)",
+      "(1x,a/1x" + seriesField + "/1x" + offsetField + ")",
       {"*************** WARNING **************** ", "The number of series measurements read >>>>> ",
        store.seriesCount, "Does NOT equal number of pith ofsets read >> ", o.offsetCount}));
   console.writeLine("  Program continuing without offset information");

@@ -93,7 +93,9 @@ void askRunOptions(RunContext& ctx) {
         trimmed(console.askText("\n  Enter FORTRAN read format (within single quotes)\n"
                                 "  Examples: '(i3)' or '(50x,i3)'  :> "));
     readPithOffsetFile(o, ctx.store.pithOffsets);
-    console.writeLine(formatLayout("(/2x,a,i4)", {"Number of offsets read = ", o.offsetCount}));
+    // A count of 10000 widens the 4-digit field instead of showing asterisks.
+    console.writeLine(formatLayout(o.offsetCount > 9999 ? "(/2x,a,i5)" : "(/2x,a,i4)",
+                                   {"Number of offsets read = ", o.offsetCount}));
     log.line(freeLine({"pith offset file = ", o.pithFileName}));
     log.line(freeLine({"Number of offsets read = ", o.offsetCount}));
   }

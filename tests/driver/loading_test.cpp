@@ -296,6 +296,22 @@ TEST_F(LoadingTest, PithCountMismatchWarnsAndDropsTheOffsets) {
   shiftByPithOffsets(store_);
   EXPECT_EQ(store_.pithOffsets, (std::vector<int32_t>{0, 0}));
   EXPECT_EQ(store_.totalAges, (std::vector<int32_t>{20, 20}));
+
+  // A count of 10000 widens its field instead of showing asterisks.
+  SeriesStore full;
+  full.seriesCount = kMaxSeries;
+  options_.usePithOffsets = true;
+  options_.offsetCount = 9999;
+  std::FILE* in2 = std::tmpfile();
+  std::fputs("\n", in2);
+  std::rewind(in2);
+  std::FILE* out2 = std::tmpfile();
+  Console console2(in2, out2);
+  checkPithOffsetCount(full, options_, console2, log_);
+  std::fclose(in2);
+  std::fclose(out2);
+  EXPECT_THAT(logText(), HasSubstr(" The number of series measurements read >>>>> 10000\n"
+                                   " Does NOT equal number of pith ofsets read >> 9999\n"));
 }
 
 }  // namespace
