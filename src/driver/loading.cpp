@@ -119,7 +119,15 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
 void loadInputFile(RunContext& ctx) {
   const std::string& name = ctx.options.inputFileName;
   if (std::FILE* probe = std::fopen(name.c_str(), "rb")) {
+    // A directory opens but can't be read: report it like a missing file.
+    errno = 0;
+    (void)std::fgetc(probe);
+    const int readError = std::ferror(probe) != 0 ? (errno != 0 ? errno : EIO) : 0;
     std::fclose(probe);
+    if (readError != 0) {
+      throw Fatal("Cannot open the input file " + name + " for reading: " +
+                  std::strerror(readError));
+    }
   } else {
     throw Fatal("Cannot open the input file " + name + " for reading: " + std::strerror(errno));
   }

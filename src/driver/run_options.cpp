@@ -58,8 +58,15 @@ void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets) 
     throw Fatal("Cannot open the pith offset file " + options.pithFileName +
                 " for reading: " + std::strerror(errno));
   }
+  errno = 0;
   PithReadResult result = readPithOffsets(file, *format, kMaxPithOffsets);
+  // A directory opens but can't be read: report it like a missing file.
+  const int readError = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
   std::fclose(file);
+  if (readError != 0) {
+    throw Fatal("Cannot open the pith offset file " + options.pithFileName +
+                " for reading: " + std::strerror(readError));
+  }
   if (result.badRecord != 0) {
     throw Fatal(std::string("\n") + kPithReadError + "\nRecord " +
                 std::to_string(result.badRecord) + " of " + options.pithFileName +

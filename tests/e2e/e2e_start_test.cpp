@@ -640,6 +640,15 @@ TEST(E2eStart, BadFilesAndEndOfInputEndTheRunWithAMessage) {
         " Record 3 of p.pith does not fit the format (i3).\n",
         " Check the format entered and try again. Program Terminating.\n"}},
       {"end of input", "\ngp.rwl\nf\nt\n", {{rwl, "gp.rwl"}}, {"End of input"}},
+      // A folder opens but can't be read.
+      {"input file is a folder",
+       "\n..\nf\nf\nf\nf\nf\n2\n0\n",
+       {},
+       {"Cannot open the input file .. for reading: Is a directory"}},
+      {"pith file is a folder",
+       "\ngp.rwl\nt\n..\n'(i3)'\n",
+       {{rwl, "gp.rwl"}},
+       {"Cannot open the pith offset file .. for reading: Is a directory"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
