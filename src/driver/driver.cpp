@@ -16,10 +16,13 @@ namespace kavrel {
 
 namespace {
 
+// A run that ends before its first pass is complete drops the combined file
+// it was writing; the combined file of an earlier run stays as it was.
 void closeCombinedIndexFile(RunContext& ctx) {
   if (ctx.combinedIndexFile != nullptr) {
     std::fclose(ctx.combinedIndexFile);
     ctx.combinedIndexFile = nullptr;
+    std::remove(kCombinedIndexPartName);
   }
 }
 

@@ -1,6 +1,8 @@
 #include "driver/first_pass.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "driver/class_pass.h"
 #include "driver/classify.h"
@@ -27,7 +29,11 @@ void firstPass(RunContext& ctx) {
     ctx.combinedIndexFile = nullptr;
     const bool bad = std::ferror(f) != 0;
     if (std::fclose(f) != 0 || bad) {
-      throw Fatal(std::string("Cannot write the combined index file ") + kCombinedIndexFileName);
+      throw Fatal(std::string("Cannot write the combined index file ") + kCombinedIndexPartName);
+    }
+    if (std::rename(kCombinedIndexPartName, kCombinedIndexFileName) != 0) {
+      throw Fatal(std::string("Cannot rename ") + kCombinedIndexPartName + " to " +
+                  kCombinedIndexFileName + ": " + std::strerror(errno));
     }
   }
 }

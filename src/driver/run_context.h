@@ -20,6 +20,10 @@ class Console;
 
 // Name of the file holding every index series of every class.
 inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
+// The first pass writes the combined index file under this name and renames
+// it into place when the pass is complete, so that a run ending early never
+// leaves a half-written or emptied combined file where a good one was.
+inline constexpr const char* kCombinedIndexPartName = "KavrelV6indx.raw.txt.part";
 
 // Raw class file names, in class order 1..5.
 inline constexpr std::array<const char*, kClassCount> kClassFileNames = {

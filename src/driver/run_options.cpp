@@ -159,9 +159,9 @@ void askRunOptions(RunContext& ctx) {
                                                "Compute Residuals"};
   log.line(freeLine({kModeLines[o.indexMode]}));
   if (o.indexMode == 1 || o.indexMode == 2) {
-    ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+    ctx.combinedIndexFile = std::fopen(kCombinedIndexPartName, "w");
     if (ctx.combinedIndexFile == nullptr) {
-      throw Fatal(std::string("Cannot create the combined index file ") + kCombinedIndexFileName +
+      throw Fatal(std::string("Cannot create the combined index file ") + kCombinedIndexPartName +
                   ": " + std::strerror(errno));
     }
   }

@@ -145,7 +145,7 @@ class Revision : public ::testing::Test {
     add(ctx, "H8", 55, 3, -1, gen);
     add(ctx, "I9", 190, 0, +1, gen);
     if (indexMode != 0) {
-      ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+      ctx.combinedIndexFile = std::fopen(kCombinedIndexPartName, "w");
       ASSERT_NE(ctx.combinedIndexFile, nullptr);
     }
     firstPass(ctx);

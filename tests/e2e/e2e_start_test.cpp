@@ -619,10 +619,12 @@ TEST(E2eStart, BadFilesAndEndOfInputEndTheRunWithAMessage) {
     std::vector<std::string> screen;  // texts the screen must hold
   };
   const std::string letters = writeTempFile("letters.pith", "12\n 7\nab\n");
+  // The combined index file of an earlier run, which a failed run must keep.
+  const std::string earlier = writeTempFile("earlier_combined.txt", "EARLIER RUN\n");
   const std::vector<Case> cases = {
-      {"missing input file",
-       "\nnosuch.rwl\nf\nf\nf\nf\nf\n2\n0\n",
-       {},
+      {"missing input file, ratios asked",
+       "\nnosuch.rwl\nf\nf\nf\nf\nf\n2\n1\n",
+       {{earlier, "KavrelV6indx.raw.txt"}},
        {"Cannot open the input file nosuch.rwl"}},
       {"missing pith file",
        "\ngp.rwl\nt\nnosuch.pith\n'(i3)'\n",
@@ -662,6 +664,10 @@ TEST(E2eStart, BadFilesAndEndOfInputEndTheRunWithAMessage) {
     EXPECT_THAT(log, HasSubstr(" input file = "));
     EXPECT_THAT(log, HasSubstr(c.screen.back().substr(c.screen.back().find_first_not_of("\n "))));
     EXPECT_FALSE(r.exists("shorthighV6_raw"));
+    if (r.exists("KavrelV6indx.raw.txt")) {
+      EXPECT_EQ(r.file("KavrelV6indx.raw.txt"), "EARLIER RUN\n");
+    }
+    EXPECT_FALSE(r.exists("KavrelV6indx.raw.txt.part"));
   }
 }
 
