@@ -12,6 +12,9 @@ void RunLog::open(const std::string& path) {
   if (file_ == nullptr) {
     throw Fatal("Cannot create the run log file: " + path);
   }
+  // Line by line, so that the log holds every line written so far even when
+  // the run is interrupted while it waits for an answer.
+  std::setvbuf(file_, nullptr, _IOLBF, BUFSIZ);
 }
 
 void RunLog::line(std::string_view text) {
