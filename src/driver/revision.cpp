@@ -35,6 +35,13 @@ PlotInputs plotInputs(const RunContext& ctx) {
   in.seriesInClass = ctx.seriesInClass;
   in.maxAgeAllClasses = ctx.maxAgeAllClasses;
   in.maxRawValue = ctx.maxRawValue;
+  in.protectedFiles = {ctx.options.inputFileName, kRunLogFileName, kCombinedIndexFileName};
+  in.protectedFiles.push_back(ctx.options.pithFileName);
+  for (size_t c = 0; c < kClassCount; ++c) {
+    in.protectedFiles.push_back(kClassFileNames[c]);
+    in.protectedFiles.push_back(ctx.classFileNames[c]);
+    in.protectedFiles.push_back(ctx.indexFileNames[c]);
+  }
   return in;
 }
 

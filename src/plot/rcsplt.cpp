@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -319,14 +320,33 @@ void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
 // The scratch file a page is drawn into before it replaces the named file.
 std::string scratchName(const std::string& name) { return name + ".part"; }
 
+// True when `name` is one of the run's own files.
+bool isProtected(const std::string& name, const std::vector<std::string>& files) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path target = fs::weakly_canonical(name, ec);
+  for (const std::string& f : files) {
+    if (f.empty()) continue;
+    std::error_code ec2;
+    if (name == f || (!ec && target == fs::weakly_canonical(f, ec2) && !ec2)) return true;
+  }
+  return false;
+}
+
 // Asks for the PostScript file name until one can be written; "-" is
-// PLplot's name for standard output. End of input raises Fatal.
-std::string askPostScriptName(Console& console) {
+// PLplot's name for standard output. A name of one of the run's own files is
+// refused, so that a mistyped name never replaces data. End of input raises
+// Fatal.
+std::string askPostScriptName(Console& console, const std::vector<std::string>& protectedFiles) {
   for (;;) {
     console.write(kFileNamePrompt);
     const std::string name = trimmed(console.readLine());
     if (name.empty()) continue;
     if (name == "-") return name;
+    if (isProtected(name, protectedFiles)) {
+      console.writeLine(" " + name + " is a file of this run and is not replaced; enter another name.");
+      continue;
+    }
     // PLplot asks again on its own when it cannot open the file, so make
     // sure it can before handing the name over.
     if (auto error = checkWritable(scratchName(name))) {
@@ -346,7 +366,7 @@ void savePage(PlotState& state, Console& console, const PlotInputs& inputs, cons
     console.writeLine(" The PLplot PostScript device psc is not available: the page is not saved.");
     return;
   }
-  const std::string name = askPostScriptName(console);
+  const std::string name = askPostScriptName(console, inputs.protectedFiles);
   Target target;
   target.device = kPostScriptDevice;
   // The page is drawn beside the named file and then replaces it, so an

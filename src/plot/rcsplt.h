@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "util/missing.h"
 
@@ -69,6 +70,9 @@ struct PlotInputs {
   int32_t maxAgeAllClasses = 0;  // right end of the age axis (largest cambial age of any pass)
   float maxRawValue = 1.0f;      // top of the value axis (largest ring width read)
   float missingValue = kMissingValue;  // marker of ages without a value in the files
+  // Files of the run (input, log, class and index files) that a saved page
+  // must never replace.
+  std::vector<std::string> protectedFiles;
 };
 
 // Draws the page (rcsplt) and runs the plot options menu until the user

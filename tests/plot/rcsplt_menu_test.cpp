@@ -244,6 +244,22 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
   EXPECT_EQ(state.savedPages, 1);
   EXPECT_FALSE(std::filesystem::exists("folder.ps.part"));
 
+  // A name of one of the run's own files is refused and the file kept, also
+  // when written another way.
+  {
+    std::FILE* f = std::fopen("input.rwl", "w");
+    std::fputs("RAW DATA\n", f);
+    std::fclose(f);
+    PlotInputs guarded = five.inputs;
+    guarded.protectedFiles = {"input.rwl", "Kavrelv6_log.txt"};
+    const std::string refused = run(state, guarded, "s\n./input.rwl\nother.ps\nc\n");
+    EXPECT_NE(refused.find(" ./input.rwl is a file of this run and is not replaced;"),
+              std::string::npos)
+        << refused;
+    EXPECT_EQ(readFile("input.rwl"), "RAW DATA\n");
+    EXPECT_NE(refused.find(" The page is saved in other.ps\n"), std::string::npos);
+  }
+
   // End of input while the name is awaited ends the run.
   try {
     run(state, five.inputs, "s\n");
