@@ -81,9 +81,4 @@ struct PlotInputs {
 // or unreadable, on end of input, and when PLplot fails fatally.
 void rcsplt(PlotState& state, Console& console, const PlotInputs& inputs);
 
-// Same as rcsplt: the entry the revision loop calls after each pass.
-inline void plotPage(PlotState& state, Console& console, const PlotInputs& inputs) {
-  rcsplt(state, console, inputs);
-}
-
 }  // namespace kavrel
