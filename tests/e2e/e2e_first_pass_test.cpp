@@ -26,7 +26,7 @@ const char* const kRawNames[5] = {"shorthighV6_raw", "shortlowV6_raw", "longhigh
 // Answers after the pass: continue from the plot menu, then no curve change.
 const char* const kAfterPass = "c\nf\n";
 
-struct RunSpec {
+struct RunCase {
   std::string name;        // label of the case
   std::string rwl;         // shared data path or examples path
   std::string pith;        // empty: no pith-offset file
@@ -35,7 +35,7 @@ struct RunSpec {
   int indexMode = 1;
 };
 
-std::string script(const RunSpec& s) {
+std::string script(const RunCase& s) {
   std::string in = "\ninput.rwl\n";
   in += s.pith.empty() ? "f\n" : "t\ninput.pith\n" + s.pithFormat + "\n";
   in += "f\nf\nf\nf\n";
@@ -148,11 +148,11 @@ std::vector<std::vector<double>> readTable(const std::string& text, std::string*
   return rows;
 }
 
-void checkRun(const RunSpec& spec) {
-  SCOPED_TRACE(spec.name);
-  std::vector<RunInput> inputs = {{spec.rwl, "input.rwl"}};
-  if (!spec.pith.empty()) inputs.push_back({spec.pith, "input.pith"});
-  RunResult r = runKavrel(script(spec), inputs);
+void checkRun(const RunCase& runCase) {
+  SCOPED_TRACE(runCase.name);
+  std::vector<RunInput> inputs = {{runCase.rwl, "input.rwl"}};
+  if (!runCase.pith.empty()) inputs.push_back({runCase.pith, "input.pith"});
+  RunResult r = runKavrel(script(runCase), inputs);
   ASSERT_EQ(r.exitStatus, 0) << r.screen.substr(r.screen.size() > 3000 ? r.screen.size() - 3000 : 0);
 
   // The normal end comes last on the screen.
@@ -163,14 +163,14 @@ void checkRun(const RunSpec& spec) {
   EXPECT_EQ(lines.back(), " " + std::string(37, '*'));
 
   // The input as the program reads it; the classes worked out independently.
-  const std::vector<Series> input = readSeriesText(slurp(spec.rwl));
+  const std::vector<Series> input = readSeriesText(slurp(runCase.rwl));
   std::vector<int32_t> pith(input.size(), 0);
-  if (!spec.pith.empty()) {
-    const std::vector<int32_t> offsets = readOffsets(spec.pith);
+  if (!runCase.pith.empty()) {
+    const std::vector<int32_t> offsets = readOffsets(runCase.pith);
     ASSERT_EQ(offsets.size(), input.size());
     pith = offsets;
   }
-  const std::vector<int> classes = expectedClasses(input, pith, spec.useMean);
+  const std::vector<int> classes = expectedClasses(input, pith, runCase.useMean);
 
   const std::string log = r.file("Kavrelv6_log.txt");
   std::string allIndices;
@@ -234,7 +234,7 @@ void checkRun(const RunSpec& spec) {
       }
     }
 
-    if (spec.indexMode == 0) {
+    if (runCase.indexMode == 0) {
       EXPECT_FALSE(r.exists(indexName));
       continue;
     }
@@ -260,12 +260,12 @@ void checkRun(const RunSpec& spec) {
           EXPECT_EQ(x, -999.0) << idx.id << " ring " << j + 1;
           continue;
         }
-        if (curve == -999.0 || (spec.indexMode == 1 && curve <= 0.0)) {
+        if (curve == -999.0 || (runCase.indexMode == 1 && curve <= 0.0)) {
           EXPECT_EQ(x, -999.0);
           EXPECT_THAT(r.screen + log, HasSubstr("Warning: class " + std::to_string(c)));
           continue;
         }
-        if (spec.indexMode == 1) {
+        if (runCase.indexMode == 1) {
           // Ratio x curve gives back the raw value to the file's precision
           // (0.999 and the like are stored as 0.998).
           const double tol = (std::fabs(x - 0.998) < 1e-6 ? 0.0021 : 0.0006) * std::fabs(curve) + 1e-5;
@@ -275,7 +275,7 @@ void checkRun(const RunSpec& spec) {
           smallest = std::min(smallest, idx.values[j]);
         }
       }
-      if (spec.indexMode == 2 && smallest < 1e9f) {
+      if (runCase.indexMode == 2 && smallest < 1e9f) {
         EXPECT_GE(smallest, 0.001f - 1e-6f) << idx.id;
         if (negativeResidual) {
           EXPECT_NEAR(smallest, 0.001f, 1e-6f) << idx.id;
@@ -283,7 +283,7 @@ void checkRun(const RunSpec& spec) {
       }
     }
   }
-  if (spec.indexMode != 0) {
+  if (runCase.indexMode != 0) {
     // The combined file: every index series, in class order.
     EXPECT_EQ(r.file("KavrelV6indx.raw.txt"), allIndices);
     ++files;
