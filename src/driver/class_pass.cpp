@@ -5,10 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
+#include "util/cfile.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
 #include "util/stats.h"
@@ -22,11 +22,6 @@ constexpr std::string_view kSeparator = "\t       ";
 
 // Problems shown on the screen per class; the log receives every one.
 constexpr int32_t kScreenProblemLines = 10;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // A results file written beside its final name and renamed into place when
 // complete, so that an interrupted run never leaves a half-written file where

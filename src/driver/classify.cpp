@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "rwfile/trrw.h"
+#include "util/cfile.h"
 #include "util/fatal.h"
 #include "util/stats.h"
 
@@ -34,10 +34,6 @@ bool segmentMedian(std::span<const float> agesValues, int32_t first, int32_t las
   median = mfs(scratch, static_cast<int32_t>(scratch.size()), 2).median;
   return true;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 }  // namespace
 
@@ -114,7 +110,7 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
   // Each file is written beside its final name and renamed into place once
   // complete, so an interrupted run never leaves a half-written class file.
   std::array<std::string, kClassCount> partNames;
-  std::array<std::unique_ptr<std::FILE, FileCloser>, kClassCount> files;
+  std::array<FilePtr, kClassCount> files;
   auto removeParts = [&partNames, &files]() {
     for (size_t c = 0; c < files.size(); ++c) {
       files[c].reset();

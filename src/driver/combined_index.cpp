@@ -6,23 +6,18 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <optional>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "rwfile/trrw.h"
+#include "util/cfile.h"
 #include "util/fatal.h"
 
 namespace kavrel {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // One series as the ring-width reader delivers it.
 struct IndexSeries {

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <limits>
 
+#include "util/cfile.h"
+
 namespace kavrel {
 
 namespace {
@@ -120,17 +122,8 @@ bool readPithField(std::string_view record, const PithFormat& format, int32_t& v
 PithReadResult readPithOffsets(std::FILE* file, const PithFormat& format, int32_t maxRecords) {
   PithReadResult result;
   std::string record;
-  int c = 0;
   while (static_cast<int32_t>(result.offsets.size()) < maxRecords) {
-    record.clear();
-    bool any = false;
-    while ((c = std::fgetc(file)) != EOF) {
-      any = true;
-      if (c == '\n') break;
-      record += static_cast<char>(c);
-    }
-    if (!any) break;  // end of file
-    if (!record.empty() && record.back() == '\r') record.pop_back();
+    if (!readTextLine(file, record)) break;  // end of file
     int32_t value = 0;
     if (!readPithField(record, format, value)) {
       result.badRecord = static_cast<int32_t>(result.offsets.size()) + 1;

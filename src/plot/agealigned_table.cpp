@@ -8,25 +8,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "util/cfile.h"
 #include "util/fatal.h"
 
 namespace kavrel {
 
 namespace {
-
-// Reads one whole line without its line end (LF, CRLF); false at end of file.
-bool readLine(std::FILE* f, std::string& line) {
-  line.clear();
-  int ch = 0;
-  bool any = false;
-  while ((ch = std::fgetc(f)) != EOF) {
-    any = true;
-    if (ch == '\n') break;
-    line.push_back(static_cast<char>(ch));
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return any;
-}
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -56,20 +43,6 @@ bool parseNumbers(const std::string& line, std::vector<float>& out) {
   return true;
 }
 
-class File {
- public:
-  explicit File(const std::string& path) : f_(std::fopen(path.c_str(), "rb")) {}
-  ~File() {
-    if (f_ != nullptr) std::fclose(f_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  std::FILE* get() const { return f_; }
-
- private:
-  std::FILE* f_;
-};
-
 }  // namespace
 
 AgeAlignedTable readAgeAlignedTable(const std::string& path, int32_t seriesCount) {
@@ -77,20 +50,20 @@ AgeAlignedTable readAgeAlignedTable(const std::string& path, int32_t seriesCount
     throw Fatal("Age-aligned file " + path + ": " + std::to_string(seriesCount) +
                 " series exceed the capacity of " + std::to_string(kPlotMaxSeries));
   }
-  File file(path);
+  const FilePtr file(std::fopen(path.c_str(), "rb"));
   if (file.get() == nullptr) {
     throw Fatal("Cannot open age-aligned file " + path + ": " + std::strerror(errno));
   }
   AgeAlignedTable table;
   table.seriesCount = seriesCount;
   std::string line;
-  if (!readLine(file.get(), line)) return table;  // empty file: no header, no ages
+  if (!readTextLine(file.get(), line)) return table;  // empty file: no header, no ages
 
   const size_t needed = static_cast<size_t>(seriesCount) + 2;
   std::vector<float> numbers;
   numbers.reserve(needed);
   int32_t lineNumber = 1;
-  while (readLine(file.get(), line)) {
+  while (readTextLine(file.get(), line)) {
     ++lineNumber;
     auto where = [&] {
       return "Age-aligned file " + path + ", line " + std::to_string(lineNumber);
