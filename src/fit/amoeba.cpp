@@ -9,6 +9,7 @@
 #include <string>
 
 #include "util/fatal.h"
+#include "util/fixedformat.h"
 
 namespace kavrel {
 
@@ -111,9 +112,7 @@ void checkObjectiveCapacity(int32_t n, int32_t capacity) {
   if (n > capacity) {
     std::printf("\n");
     std::fflush(stdout);
-    char line[64];
-    std::snprintf(line, sizeof line, "in gamoff ne > nemax: %10d%10d", n, capacity);
-    throw Fatal(std::string(line) + "\nbye.", true);
+    throw Fatal(formatLayout("('in gamoff ne > nemax: ',2i10)", {n, capacity}) + "\nbye.", true);
   }
 }
 
