@@ -17,9 +17,6 @@ namespace kavrel {
 
 namespace {
 
-// The separator item of the age-aligned table.
-constexpr std::string_view kSeparator = "\t       ";
-
 // Problems shown on the screen per class; the log receives every one.
 constexpr int32_t kScreenProblemLines = 10;
 
@@ -318,10 +315,10 @@ void appendAgeAlignedHeader(std::string& out, std::span<const ClassSeries> serie
   std::vector<FmtArg> items;
   items.reserve(3 + 2 * series.size());
   items.emplace_back("#age");
-  items.emplace_back(kSeparator);
+  items.emplace_back(kTableSeparator);
   items.emplace_back("f");
   for (const ClassSeries& s : series) {
-    items.emplace_back(kSeparator);
+    items.emplace_back(kTableSeparator);
     std::string id = s.id;
     id.resize(8, ' ');
     items.emplace_back(id);
@@ -335,10 +332,10 @@ void appendAgeAlignedLine(std::string& out, int32_t age, float curve,
   std::vector<FmtArg> items;
   items.reserve(3 + 2 * series.size());
   items.emplace_back(age);
-  items.emplace_back(kSeparator);
+  items.emplace_back(kTableSeparator);
   items.emplace_back(curve);
   for (const ClassSeries& s : series) {
-    items.emplace_back(kSeparator);
+    items.emplace_back(kTableSeparator);
     items.emplace_back(s.atAge(age));
   }
   out += freeLine(items);
