@@ -13,7 +13,6 @@
 #include "driver/run_context.h"
 #include "plot/rcsplt.h"
 #include "util/console.h"
-#include "util/fatal.h"
 #include "util/fixedformat.h"
 
 namespace kavrel {
@@ -114,15 +113,6 @@ void revisionPass(RunContext& ctx, int32_t classNumber) {
 }  // namespace
 
 void revisionLoop(RunContext& ctx) {
-  // Every pass ends with the combined file closed, so that its series are on
-  // disk before the plot, the removal or the end of the run.
-  if (ctx.combinedIndexFile != nullptr) {
-    const bool bad = std::ferror(ctx.combinedIndexFile) != 0;
-    const bool closeFailed = std::fclose(ctx.combinedIndexFile) != 0;
-    ctx.combinedIndexFile = nullptr;
-    if (bad || closeFailed)
-      throw Fatal(std::string("Cannot write the combined index file ") + kCombinedIndexFileName);
-  }
   // The plot style chosen in the plot menu carries over from pass to pass.
   PlotState plot;
   for (;;) {

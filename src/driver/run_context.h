@@ -42,9 +42,10 @@ struct RunContext {
   SeriesStore store;       // the accepted series
   DetrendOptions detrend;  // fitting settings, changed only by the curve-fit menu
 
-  // Combined index file; open (created at question 8) for index modes 1 and 2,
-  // closed after each pass over the classes, reopened for appending after a
-  // revision. nullptr when closed or not used.
+  // Combined index file being written: the first pass's part file (created at
+  // question 8 for index modes 1 and 2, closed and renamed into place by the
+  // first pass), then during each revision pass the rewrite's scratch file.
+  // nullptr between passes and when indices are not written.
   std::FILE* combinedIndexFile = nullptr;
 
   // Per-run results of the class passes, read by the plot and the revisions.
