@@ -7,10 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <numeric>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -83,25 +81,6 @@ std::vector<double> bruteLowess(const std::vector<float>& y, float f) {
   return curve;
 }
 
-// Ring widths of the first series of a decade-format file with the 999 end
-// marker (ID, decade year, then up to ten values per line).
-std::vector<float> firstSeries(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<float> values;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string id;
-    int year = 0, v = 0;
-    fields >> id >> year;
-    while (fields >> v) {
-      if (v == 999) return values;
-      values.push_back(static_cast<float>(v));
-    }
-  }
-  return values;
-}
-
 TEST(Lowess, WindowSizeAndTies) {
   EXPECT_EQ(lowessWindowSize(100, 0.67f), 67);
   EXPECT_EQ(lowessWindowSize(300, 0.67f), 201);
@@ -149,7 +128,7 @@ TEST(Lowess, MatchesBruteForce) {
 
 TEST(Lowess, RealSeriesMatchesBruteForce) {
   REQUIRE_SHARED_DATA(path, "itrdb/ca533.rwl");
-  const std::vector<float> y = firstSeries(path);
+  const std::vector<float> y = test::firstSeries(path);
   ASSERT_EQ(y.size(), 454u);
   std::vector<float> curve(y.size());
   for (float f : {0.2f, 0.67f}) {

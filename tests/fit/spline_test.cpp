@@ -7,9 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -77,25 +75,6 @@ std::vector<double> denseSpline(const std::vector<float>& y, const std::vector<d
     curve[k] = static_cast<double>(y[k] - v);
   }
   return curve;
-}
-
-// Ring widths of the first series of a decade-format file with the 999 end
-// marker (ID, decade year, then up to ten values per line).
-std::vector<float> firstSeries(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<float> values;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string id;
-    int year = 0, v = 0;
-    fields >> id >> year;
-    while (fields >> v) {
-      if (v == 999) return values;
-      values.push_back(static_cast<float>(v));
-    }
-  }
-  return values;
 }
 
 std::vector<float> randomSeries(size_t n, uint64_t seed) {
@@ -171,7 +150,7 @@ TEST(Spline, MatchesDenseSolve) {
 
 TEST(Spline, RealSeriesMatchesDenseSolve) {
   REQUIRE_SHARED_DATA(path, "itrdb/ca533.rwl");
-  std::vector<float> y = firstSeries(path);
+  std::vector<float> y = test::firstSeries(path);
   ASSERT_EQ(y.size(), 454u);  // CAM011, 1530-1983
   y.resize(160);
   std::vector<float> curve(y.size());

@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,25 +51,6 @@ double lineAt(const std::vector<float>& x, const std::vector<float>& y, int lo, 
 // Window of 2b + 1 points centred on j, held at the ends of the series.
 int windowStart(int j, int b, int n) { return std::max(0, std::min(j - b, n - 2 * b - 1)); }
 
-// Ring widths of the first series of a decade-format file with the 999 end
-// marker (ID, decade year, then up to ten values per line).
-std::vector<float> firstSeries(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<float> values;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string id;
-    int year = 0, v = 0;
-    fields >> id >> year;
-    while (fields >> v) {
-      if (v == 999) return values;
-      values.push_back(static_cast<float>(v));
-    }
-  }
-  return values;
-}
-
 TEST(Supsmu, SmoothMatchesBruteForceWindows) {
   // n = 20 with span 0.3: b = trunc(3.5) = 3. n = 100 with the three spans of
   // the automatic mode: b = 3, 10, 25, windows of 7, 21 and 51 points.
@@ -92,7 +71,7 @@ TEST(Supsmu, SmoothMatchesBruteForceWindows) {
 
 TEST(Supsmu, RealSeriesWindows) {
   REQUIRE_SHARED_DATA(path, "itrdb/ca533.rwl");
-  const std::vector<float> y = firstSeries(path);
+  const std::vector<float> y = test::firstSeries(path);
   const int n = static_cast<int>(y.size());
   ASSERT_EQ(n, 454);
   const auto x = positions(n);
@@ -117,7 +96,7 @@ TEST(Supsmu, TiesGoToTheSmallerSpan) {
   // midrange span is chosen there (column 7 keeps the chosen spans; alpha 0
   // leaves them unadjusted).
   REQUIRE_SHARED_DATA(path, "itrdb/co021.rwl");
-  std::vector<float> y = firstSeries(path);
+  std::vector<float> y = test::firstSeries(path);
   ASSERT_GE(y.size(), 100u);
   y.resize(100);
   const int n = 100;

@@ -1,8 +1,10 @@
-// Locating the shared real-data files and the built program for tests.
+// Locating the shared real-data files and the built program for tests, and
+// reading a series from a data file independently of the program's reader.
 #pragma once
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace kavrel::test {
 
@@ -18,6 +20,10 @@ std::string kavrelExe();
 
 // Path of the repository's source tree (for examples/).
 std::string sourceDir();
+
+// Ring widths of the first series of a decade-format file with the 999 end
+// marker (ID, decade year, then up to ten values per line).
+std::vector<float> firstSeries(const std::string& path);
 
 }  // namespace kavrel::test
 
