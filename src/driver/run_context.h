@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "driver/combined_index.h"
 #include "driver/run_log.h"
 #include "driver/run_options.h"
 #include "driver/series_store.h"
@@ -22,8 +23,9 @@ class Console;
 inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
 // The first pass writes the combined index file under this name and renames
 // it into place when the pass is complete, so that a run ending early never
-// leaves a half-written or emptied combined file where a good one was.
-inline constexpr const char* kCombinedIndexPartName = "KavrelV6indx.raw.txt.part";
+// leaves a half-written or emptied combined file where a good one was. The
+// same name as the scratch file of a revision's rewrite.
+inline constexpr const char* kCombinedIndexPartName = kCombinedScratchFileName;
 
 // Raw class file names, in class order 1..5.
 inline constexpr std::array<const char*, kClassCount> kClassFileNames = {
