@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "driver/classify.h"
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
+#include "support/testdata.h"
 #include "util/console.h"
 #include "util/fatal.h"
 
@@ -214,12 +214,6 @@ class ClassPassFiles : public ::testing::Test {
     std::filesystem::current_path(old_);
     std::filesystem::remove_all(dir_);
   }
-  static std::string slurp(const std::string& name) {
-    std::ifstream in(name);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
   std::filesystem::path old_, dir_;
   Console console_{stdin, stdout};
   RunLog log_;
@@ -280,7 +274,7 @@ TEST_F(ClassPassFiles, RatioPassWritesTableAndIndices) {
   EXPECT_EQ(ctx.maxAgeAllClasses, 43);
   EXPECT_NEAR(ctx.maxRawValue, st.values[0][3], 0.0005f);  // read back in thousandths
 
-  const Table t = readTable(slurp("longhighV6_raw_agealigned.txt"));
+  const Table t = readTable(test::readTextFile("longhighV6_raw_agealigned.txt"));
   ASSERT_EQ(t.rows.size(), 43u);
   for (size_t j = 0; j < t.rows.size(); ++j) {
     ASSERT_EQ(t.rows[j].size(), 4u);
@@ -292,7 +286,7 @@ TEST_F(ClassPassFiles, RatioPassWritesTableAndIndices) {
   EXPECT_NE(t.rows[0][1], -999.0);  // minimum pith offset 0: curve from age 1
 
   // Ratio x curve gives back the raw value to the file's precision.
-  RwInput in = RwInput::fromText(slurp("longhighV6_raw_agealigned.indx.txt"));
+  RwInput in = RwInput::fromText(test::readTextFile("longhighV6_raw_agealigned.indx.txt"));
   int32_t counter = 0;
   std::string id;
   int32_t year = 0;
@@ -310,14 +304,15 @@ TEST_F(ClassPassFiles, RatioPassWritesTableAndIndices) {
   EXPECT_EQ(idx[6], kMissingValue);  // missing ring keeps its year
 
   // The combined file holds the same series as the class index file.
-  EXPECT_EQ(slurp(kCombinedIndexFileName), slurp("longhighV6_raw_agealigned.indx.txt"));
+  EXPECT_EQ(test::readTextFile(kCombinedIndexFileName),
+            test::readTextFile("longhighV6_raw_agealigned.indx.txt"));
 
   // The empty class: files exist, header only / empty.
-  EXPECT_EQ(slurp("shorthighV6_raw_agealigned.indx.txt"), "");
-  const std::string empty = slurp("shorthighV6_raw_agealigned.txt");
+  EXPECT_EQ(test::readTextFile("shorthighV6_raw_agealigned.indx.txt"), "");
+  const std::string empty = test::readTextFile("shorthighV6_raw_agealigned.txt");
   EXPECT_EQ(std::count(empty.begin(), empty.end(), '\n'), 1);
   log_.flush();
-  const std::string logText = slurp(kRunLogFileName);
+  const std::string logText = test::readTextFile(kRunLogFileName);
   EXPECT_NE(logText.find("Processing file: longhighV6_raw_agealigned.txt"), std::string::npos);
   EXPECT_NE(logText.find("total number of series = 2"), std::string::npos);
   EXPECT_NE(logText.find("total number of series = 0"), std::string::npos);
@@ -327,13 +322,13 @@ TEST_F(ClassPassFiles, RatioPassWritesTableAndIndices) {
 
   // A revision pass with a horizontal line (code 6) writes no default lines
   // and fits the mean: the curve column is constant wherever it has a value.
-  const size_t before = slurp(kRunLogFileName).size();
+  const size_t before = test::readTextFile(kRunLogFileName).size();
   ctx.detrend.option = 6;
   ctx.options.indexMode = 0;
   classPass(ctx, 3, true);
   log_.flush();
-  EXPECT_EQ(slurp(kRunLogFileName).size(), before);
-  const Table t2 = readTable(slurp("longhighV6_raw_agealigned.txt"));
+  EXPECT_EQ(test::readTextFile(kRunLogFileName).size(), before);
+  const Table t2 = readTable(test::readTextFile("longhighV6_raw_agealigned.txt"));
   for (const auto& row : t2.rows) EXPECT_FLOAT_EQ(static_cast<float>(row[1]), static_cast<float>(t2.rows[0][1]));
 }
 
@@ -357,7 +352,7 @@ TEST_F(ClassPassFiles, ResidualPassAndMissingClassFile) {
   classPass(ctx, 5, false);
   std::fclose(ctx.combinedIndexFile);
   ctx.combinedIndexFile = nullptr;
-  RwInput in = RwInput::fromText(slurp("medV6_raw_agealigned.indx.txt"));
+  RwInput in = RwInput::fromText(test::readTextFile("medV6_raw_agealigned.indx.txt"));
   int32_t counter = 0;
   std::string id;
   int32_t year = 0;
@@ -400,7 +395,7 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
   std::fclose(ctx.combinedIndexFile);
   ctx.combinedIndexFile = nullptr;
 
-  RwInput in = RwInput::fromText(slurp("shortlowV6_raw_agealigned.indx.txt"));
+  RwInput in = RwInput::fromText(test::readTextFile("shortlowV6_raw_agealigned.indx.txt"));
   int32_t counter = 0;
   std::string id;
   int32_t year = 0;
@@ -414,7 +409,7 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
     }
   }
   log_.flush();
-  const std::string logText = slurp(kRunLogFileName);
+  const std::string logText = test::readTextFile(kRunLogFileName);
   size_t warnings = 0;
   for (size_t pos = logText.find("Warning: class 2 series NEG1 age"); pos != std::string::npos;
        pos = logText.find("Warning: class 2 series NEG1 age", pos + 1)) {
@@ -432,7 +427,7 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
   std::fclose(ctx.combinedIndexFile);
   ctx.combinedIndexFile = nullptr;
   log_.flush();
-  const std::string logAfter = slurp(kRunLogFileName);
+  const std::string logAfter = test::readTextFile(kRunLogFileName);
   EXPECT_NE(logAfter.find("series NEG1 age 50 regional curve -999.0 has no value: index set to missing"),
             std::string::npos);
   EXPECT_EQ(logAfter.find("-999.0 is not positive"), std::string::npos);

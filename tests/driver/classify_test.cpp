@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "rwfile/trrw.h"
+#include "support/testdata.h"
 #include "util/fatal.h"
 
 namespace kavrel {
@@ -45,13 +44,6 @@ std::string fileName(const char* stem, size_t number) {
   return name;
 }
 
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 struct ReadSeries {
   std::string id;
   int32_t firstYear = 0;
@@ -60,7 +52,7 @@ struct ReadSeries {
 
 std::vector<ReadSeries> readAll(const std::filesystem::path& p) {
   std::vector<ReadSeries> out;
-  RwInput in = RwInput::fromText(slurp(p));
+  RwInput in = RwInput::fromText(test::readTextFile(p));
   int32_t counter = 0;
   for (;;) {
     ReadSeries s;
@@ -182,7 +174,7 @@ TEST(Classify, StoreAndClassFiles) {
   EXPECT_EQ(c3[0].firstYear, -105);
   // 0.9995 mm is stored as 0.998, never as the thousandths 999.
   EXPECT_FLOAT_EQ(c3[0].values[40], 0.998f);
-  EXPECT_EQ(slurp(names[2]).find("   999"), std::string::npos);
+  EXPECT_EQ(test::readTextFile(names[2]).find("   999"), std::string::npos);
 
   const std::vector<ReadSeries> c5 = readAll(names[4]);
   ASSERT_EQ(c5.size(), 2u);

@@ -23,13 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 void spit(const fs::path& p, const std::string& text) {
   std::ofstream f(p, std::ios::binary);
   f << text;
@@ -98,7 +91,7 @@ TEST_F(CombinedIndex, RevisingAClassTwiceKeepsOneCopyAndTheOthersByteForByte) {
   EXPECT_EQ(r.removed, 2);
   EXPECT_EQ(r.kept, 3);
   EXPECT_EQ(r.notFound(), 0);
-  EXPECT_EQ(slurp(combined), a + b + e);
+  EXPECT_EQ(test::readTextFile(combined), a + b + e);
   EXPECT_FALSE(fs::exists(scratch));
 
   // The revision pass writes the refitted class 2 behind the kept series and
@@ -112,17 +105,17 @@ TEST_F(CombinedIndex, RevisingAClassTwiceKeepsOneCopyAndTheOthersByteForByte) {
     EXPECT_EQ(rewrite.result().removed, 2);
     ASSERT_NE(rewrite.file(), nullptr);
     std::fputs((c2 + d2).c_str(), rewrite.file());
-    EXPECT_EQ(slurp(combined), a + b + c + d + e);
+    EXPECT_EQ(test::readTextFile(combined), a + b + c + d + e);
     rewrite.commit();
     EXPECT_EQ(rewrite.file(), nullptr);
   }
   spit(classFile, c2 + d2);
-  EXPECT_EQ(slurp(combined), a + b + e + c2 + d2);
+  EXPECT_EQ(test::readTextFile(combined), a + b + e + c2 + d2);
   EXPECT_FALSE(fs::exists(scratch));
 
   r = remove();
   EXPECT_EQ(r.removed, 2);
-  EXPECT_EQ(slurp(combined), a + b + e);
+  EXPECT_EQ(test::readTextFile(combined), a + b + e);
 }
 
 // Identifiers repeat across classes in real files. Only the series equal in
@@ -141,7 +134,7 @@ TEST_F(CombinedIndex, SharedIdentifiersAcrossClassesAreKept) {
   EXPECT_EQ(r.removed, 2);
   EXPECT_EQ(r.kept, 3);
   // The first equal twin goes, the second (another class's identical series) stays.
-  EXPECT_EQ(slurp(combined), other1 + other2 + twin);
+  EXPECT_EQ(test::readTextFile(combined), other1 + other2 + twin);
 }
 
 // Lines the reader skips (a header, blank lines) and CRLF line ends are kept
@@ -167,7 +160,7 @@ TEST_F(CombinedIndex, OtherLinesAndLineEndsAreCopiedAsTheyWere) {
   EXPECT_EQ(r.removed, 1);
   EXPECT_EQ(r.notFound(), 1);
   // The last line gets a line end, so that series appended after it stay apart.
-  EXPECT_EQ(slurp(combined), head + a + "\r\n" + cNoEnd + "\n");
+  EXPECT_EQ(test::readTextFile(combined), head + a + "\r\n" + cNoEnd + "\n");
 
   spit(combined, head + a + "\r\n" + b + cNoEnd);
   const std::string b2 = series("B1      ", 1802, {2.0f, 2.3f});
@@ -176,7 +169,7 @@ TEST_F(CombinedIndex, OtherLinesAndLineEndsAreCopiedAsTheyWere) {
     std::fputs(b2.c_str(), rewrite.file());
     rewrite.commit();
   }
-  EXPECT_EQ(slurp(combined), head + a + "\r\n" + cNoEnd + "\n" + b2);
+  EXPECT_EQ(test::readTextFile(combined), head + a + "\r\n" + cNoEnd + "\n" + b2);
   const std::vector<Read> after = readAll(combined);
   ASSERT_EQ(after.size(), 3u);
   EXPECT_EQ(after[1].id, "C1      ");
@@ -190,7 +183,7 @@ TEST_F(CombinedIndex, OtherLinesAndLineEndsAreCopiedAsTheyWere) {
 // exactly its own block of lines and nothing else.
 TEST_F(CombinedIndex, RealFileWithDuplicateIdentifier) {
   REQUIRE_SHARED_DATA(ca667, "itrdb/ca667.rwl");
-  const std::string original = slurp(ca667);
+  const std::string original = test::readTextFile(ca667);
   spit(combined, original);
   const std::vector<Read> before = readAll(combined);
   int dupIndex = -1;
@@ -211,7 +204,7 @@ TEST_F(CombinedIndex, RealFileWithDuplicateIdentifier) {
 
   // The result is the original with one contiguous run of lines cut out; the
   // cut lines all belong to ST850A and read back as the removed series.
-  std::string after = slurp(combined);
+  std::string after = test::readTextFile(combined);
   // The file's last line has no line end; the copy gives it one.
   ASSERT_NE(original.back(), '\n');
   ASSERT_EQ(after.back(), '\n');
@@ -290,7 +283,7 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
   int status = killedAt(midWrite);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
-  EXPECT_EQ(slurp(combined), all);
+  EXPECT_EQ(test::readTextFile(combined), all);
   ASSERT_TRUE(fs::exists(scratch));  // the interrupted scratch copy, left behind
   EXPECT_LT(fs::file_size(scratch), kept.size());
 
@@ -298,8 +291,8 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
   beforeRename.beforeRename = [] { raise(SIGKILL); };
   status = killedAt(beforeRename);
   ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(slurp(combined), all);
-  EXPECT_EQ(slurp(scratch), kept);
+  EXPECT_EQ(test::readTextFile(combined), all);
+  EXPECT_EQ(test::readTextFile(scratch), kept);
 
   // Killed while the class's new series are being written: still the old file.
   {
@@ -312,14 +305,14 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
     }
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(slurp(combined), all);
+    EXPECT_EQ(test::readTextFile(combined), all);
   }
 
   // A later removal overwrites the stale scratch file and completes.
   status = killedAt({});
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(slurp(combined), kept);
+  EXPECT_EQ(test::readTextFile(combined), kept);
   EXPECT_FALSE(fs::exists(scratch));
 }
 
@@ -343,7 +336,7 @@ TEST_F(CombinedIndex, MissingFilesAreFatalAndAbandonedRewritesLeaveTheOldFile) {
     std::fputs(a.c_str(), rewrite.file());
     EXPECT_TRUE(fs::exists(scratch));
   }
-  EXPECT_EQ(slurp(combined), a + b);
+  EXPECT_EQ(test::readTextFile(combined), a + b);
   EXPECT_FALSE(fs::exists(scratch));
 }
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -21,6 +20,7 @@
 #include "driver/first_pass.h"
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
+#include "support/testdata.h"
 #include "util/console.h"
 #include "util/fatal.h"
 
@@ -31,18 +31,11 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 // Every regular file of the working directory with its contents.
 std::map<std::string, std::string> snapshot() {
   std::map<std::string, std::string> files;
   for (const auto& e : fs::directory_iterator(".")) {
-    if (e.is_regular_file()) files[e.path().filename().string()] = slurp(e.path());
+    if (e.is_regular_file()) files[e.path().filename().string()] = test::readTextFile(e.path());
   }
   return files;
 }
@@ -54,7 +47,7 @@ struct Series {
 };
 
 std::vector<Series> readAll(const std::string& name) {
-  RwInput in = RwInput::fromText(slurp(name));
+  RwInput in = RwInput::fromText(test::readTextFile(name));
   std::vector<Series> out;
   int32_t counter = 0;
   for (;;) {
@@ -67,7 +60,7 @@ std::vector<Series> readAll(const std::string& name) {
 
 // Rows of an age-aligned file: age, curve, then one value per series.
 std::vector<std::vector<double>> readTable(const std::string& name) {
-  std::istringstream lines(slurp(name));
+  std::istringstream lines(test::readTextFile(name));
   std::string line;
   std::getline(lines, line);  // header
   std::vector<std::vector<double>> rows;
@@ -201,7 +194,7 @@ TEST_F(Revision, LinearCurveForClassThree) {
   ASSERT_GT(ctx.seriesInClass[2], 0);
   log_.flush();
   const auto before = snapshot();
-  const std::string logBefore = slurp("Kavrelv6_log.txt");
+  const std::string logBefore = test::readTextFile("Kavrelv6_log.txt");
 
   const std::string screen = revise(ctx, "c\nt\n0\n6\n3\n4\nc\nf\n");
 
@@ -218,7 +211,7 @@ TEST_F(Revision, LinearCurveForClassThree) {
   EXPECT_THAT(screen, Not(HasSubstr("ReCalculate")));
   EXPECT_THAT(screen, Not(HasSubstr(std::string(53, '*'))));
 
-  const std::string logText = slurp("Kavrelv6_log.txt");
+  const std::string logText = test::readTextFile("Kavrelv6_log.txt");
   ASSERT_EQ(logText.substr(0, logBefore.size()), logBefore);
   EXPECT_EQ(logText.substr(logBefore.size()),
             "\n " + std::string(53, '*') +
@@ -303,7 +296,7 @@ TEST_F(Revision, ClassTwoTwiceKeepsOneCopyAndTheSharedIdentifier) {
     EXPECT_EQ(after.at(kAgeFiles[static_cast<size_t>(c)]),
               before.at(kAgeFiles[static_cast<size_t>(c)]));
 
-  const std::string logText = slurp("Kavrelv6_log.txt");
+  const std::string logText = test::readTextFile("Kavrelv6_log.txt");
   EXPECT_EQ(count(logText, "ReCalculate file: shortlowV6_raw_agealigned.txt"), 2);
   EXPECT_EQ(count(logText, "horizontal line through mean   f(i) = mean(y(i)) = d"), 1);
   EXPECT_EQ(count(logText, " median smoothing\n"), 1);

@@ -7,19 +7,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "support/testdata.h"
 #include "util/fatal.h"
 
 namespace kavrel {
 namespace {
-
-std::string readFile(const std::filesystem::path& p) {
-  std::ifstream in(p);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 TEST(RunLog, LinesScreenAndClose) {
   const auto dir = std::filesystem::temp_directory_path() / "kavrel_run_log_test";
@@ -45,7 +38,8 @@ TEST(RunLog, LinesScreenAndClose) {
   log.line(" after close");
   EXPECT_EQ(screen, " 1 Skip Age Band ABC      12\n");
   // The old log is replaced, not appended to.
-  EXPECT_EQ(readFile(path), " input file = gp.rwl\n 1 Skip Age Band ABC      12\n part two\n");
+  EXPECT_EQ(test::readTextFile(path),
+            " input file = gp.rwl\n 1 Skip Age Band ABC      12\n part two\n");
   std::filesystem::remove_all(dir);
 
   RunLog bad;

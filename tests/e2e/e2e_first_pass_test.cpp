@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -62,17 +61,10 @@ std::vector<Series> readSeriesText(const std::string& text) {
   return out;
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 // Pith offsets: the last integer on each line.
 std::vector<int32_t> readOffsets(const std::string& path) {
   std::vector<int32_t> out;
-  std::istringstream in(slurp(path));
+  std::istringstream in(test::readTextFile(path));
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream ls(line);
@@ -163,7 +155,7 @@ void checkRun(const RunCase& runCase) {
   EXPECT_EQ(lines.back(), " " + std::string(37, '*'));
 
   // The input as the program reads it; the classes worked out independently.
-  const std::vector<Series> input = readSeriesText(slurp(runCase.rwl));
+  const std::vector<Series> input = readSeriesText(test::readTextFile(runCase.rwl));
   std::vector<int32_t> pith(input.size(), 0);
   if (!runCase.pith.empty()) {
     const std::vector<int32_t> offsets = readOffsets(runCase.pith);
@@ -296,7 +288,7 @@ void checkRun(const RunCase& runCase) {
   for (const auto& entry : std::filesystem::directory_iterator(r.folder)) {
     const std::string name = entry.path().filename().string();
     if (name.starts_with("input.")) continue;
-    const std::string text = slurp(entry.path().string());
+    const std::string text = test::readTextFile(entry.path().string());
     EXPECT_EQ(text.find("nan"), std::string::npos) << name;
     EXPECT_EQ(text.find("inf"), std::string::npos) << name;
     EXPECT_EQ(text.find("***"), std::string::npos) << name;

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "e2e/run_helper.h"
@@ -46,13 +45,6 @@ size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
   return n;
-}
-
-std::string readAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 bool haveCommand(const std::string& name) {
@@ -160,8 +152,8 @@ TEST(PlotE2E, ScreenPageOpensDrawsAndClosesUnderAVirtualDisplay) {
                           "' && timeout 120 xvfb-run -a -s '-screen 0 1280x1024x24 -noreset' '" +
                           test::kavrelExe() + "' < ../stdin.txt > ../stdout.txt 2> ../stderr.txt";
   const int status = std::system(cmd.c_str());
-  const std::string screen = readAll(base / "stdout.txt");
-  const std::string errors = readAll(base / "stderr.txt");
+  const std::string screen = test::readTextFile(base / "stdout.txt");
+  const std::string errors = test::readTextFile(base / "stderr.txt");
   std::error_code ec;
   fs::remove_all(base, ec);
   ASSERT_TRUE(WIFEXITED(status));

@@ -18,6 +18,13 @@ std::string kavrelExe() { return KAVREL_EXE; }
 
 std::string sourceDir() { return KAVREL_SOURCE_DIR; }
 
+std::string readTextFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 std::vector<float> firstSeries(const std::string& path) {
   std::ifstream in(path);
   std::vector<float> values;

@@ -1,8 +1,9 @@
-// Locating the shared real-data files and the built program for tests, and
-// reading a series from a data file independently of the program's reader.
+// Locating the shared real-data files and the built program for tests;
+// reading files independently of the program's own readers.
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ std::string kavrelExe();
 
 // Path of the repository's source tree (for examples/).
 std::string sourceDir();
+
+// Whole contents of a file, byte for byte; "" when it can't be read.
+std::string readTextFile(const std::filesystem::path& path);
 
 // Ring widths of the first series of a decade-format file with the 999 end
 // marker (ID, decade year, then up to ten values per line).
