@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/testdata.h"
+
 namespace kavrel::plottest {
 
 namespace fs = std::filesystem;
@@ -54,13 +56,6 @@ int32_t writeAgeAligned(const std::string& path, const std::vector<TestSeries>& 
     out << "\n";
   }
   return maxAge;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 ScriptedConsole::ScriptedConsole(const std::string& answers)
@@ -151,7 +146,7 @@ SvgPolyline polyline(const std::string& tag) {
 }  // namespace
 
 SvgPage readSvgPage(const std::string& path, const std::string& frameStroke) {
-  const std::string svg = readFile(path);
+  const std::string svg = test::readTextFile(path);
   SvgPage page;
   const size_t rect = svg.find("<rect");
   if (rect != std::string::npos) {

@@ -43,9 +43,6 @@ struct TestSeries {
 int32_t writeAgeAligned(const std::string& path, const std::vector<TestSeries>& series,
                         float (*curveAt)(int32_t age));
 
-// Reads a whole file into a string ("" when it does not exist).
-std::string readFile(const std::string& path);
-
 // A console reading the scripted answers and writing into a temporary file.
 class ScriptedConsole {
  public:

@@ -11,13 +11,14 @@
 #include "page_fixture.h"
 #include "plot/rcsplt.h"
 #include "plot_test_support.h"
+#include "support/testdata.h"
 #include "util/console.h"
 #include "util/fatal.h"
 
 namespace kavrel {
 namespace {
 
-using plottest::readFile;
+using test::readTextFile;
 using plottest::readSvgPage;
 using plottest::ScratchDir;
 using plottest::ScriptedConsole;
@@ -223,7 +224,7 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
   EXPECT_NE(out.find(" The page is saved in saved.ps\n"), std::string::npos);
   EXPECT_EQ(state.savedPages, 1);
   EXPECT_EQ(state.screenPages, 2);  // first page and the redraw after saving
-  const std::string ps = readFile("saved.ps");
+  const std::string ps = readTextFile("saved.ps");
   ASSERT_GT(ps.size(), 1000u);
   EXPECT_EQ(ps.rfind("%!PS", 0), 0u);
   EXPECT_NE(ps.find("%%EOF"), std::string::npos);
@@ -233,7 +234,7 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
   if (std::system("gs --version > /dev/null 2>&1") == 0) {
     EXPECT_EQ(
         std::system("gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=nullpage saved.ps > gs.txt 2>&1"), 0)
-        << readFile("gs.txt");
+        << readTextFile("gs.txt");
   }
 
   // A name that is a folder cannot be replaced by the page: said so, nothing
@@ -256,7 +257,7 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
     EXPECT_NE(refused.find(" ./input.rwl is a file of this run and is not replaced;"),
               std::string::npos)
         << refused;
-    EXPECT_EQ(readFile("input.rwl"), "RAW DATA\n");
+    EXPECT_EQ(readTextFile("input.rwl"), "RAW DATA\n");
     EXPECT_NE(refused.find(" The page is saved in other.ps\n"), std::string::npos);
   }
 
@@ -280,7 +281,7 @@ TEST(RcspltMenu, WithoutADisplayTheScreenPageIsSkippedAndSavingWorks) {
     EXPECT_EQ(count(out, " No display (DISPLAY is not set): the screen page is skipped.\n"), 2u);
     EXPECT_EQ(state.screenPages, 0);
     EXPECT_EQ(state.savedPages, 1);
-    EXPECT_EQ(readFile("headless.ps").rfind("%!PS", 0), 0u);
+    EXPECT_EQ(readTextFile("headless.ps").rfind("%!PS", 0), 0u);
   }
   {
     // A display that cannot be opened: PLplot's fatal error is caught, the
