@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "rwfile/rwtest_helpers.h"
 #include "rwfile/trrw.h"
 #include "support/testdata.h"
 #include "util/fatal.h"
@@ -44,23 +45,7 @@ std::string fileName(const char* stem, size_t number) {
   return name;
 }
 
-struct ReadSeries {
-  std::string id;
-  int32_t firstYear = 0;
-  std::vector<float> values;
-};
-
-std::vector<ReadSeries> readAll(const std::filesystem::path& p) {
-  std::vector<ReadSeries> out;
-  RwInput in = RwInput::fromText(test::readTextFile(p));
-  int32_t counter = 0;
-  for (;;) {
-    ReadSeries s;
-    if (trrwRead(in, s.id, s.firstYear, s.values, counter) == kEndOfFile) break;
-    out.push_back(s);
-  }
-  return out;
-}
+using test::ReadSeries;
 
 TEST(Classify, ThirdLengthAndSegments) {
   EXPECT_EQ(thirdLength(100), 31);  // thirds 1-31, 32-62, 63-100
@@ -162,26 +147,26 @@ TEST(Classify, StoreAndClassFiles) {
 
   // Every series lands in exactly its class's file, with its own first year
   // and its measured values only (no pith-offset positions).
-  const std::vector<ReadSeries> c4 = readAll(names[3]);
+  const std::vector<ReadSeries> c4 = test::readSeriesFile(names[3]);
   ASSERT_EQ(c4.size(), 1u);
   EXPECT_EQ(c4[0].id, "LLOW02  ");
   EXPECT_EQ(c4[0].firstYear, 1850);
   ASSERT_EQ(c4[0].values.size(), 80u);
   EXPECT_FLOAT_EQ(c4[0].values[0], 1.5f);
 
-  const std::vector<ReadSeries> c3 = readAll(names[2]);
+  const std::vector<ReadSeries> c3 = test::readSeriesFile(names[2]);
   ASSERT_EQ(c3.size(), 1u);
   EXPECT_EQ(c3[0].firstYear, -105);
   // 0.9995 mm is stored as 0.998, never as the thousandths 999.
   EXPECT_FLOAT_EQ(c3[0].values[40], 0.998f);
   EXPECT_EQ(test::readTextFile(names[2]).find("   999"), std::string::npos);
 
-  const std::vector<ReadSeries> c5 = readAll(names[4]);
+  const std::vector<ReadSeries> c5 = test::readSeriesFile(names[4]);
   ASSERT_EQ(c5.size(), 2u);
   EXPECT_EQ(c5[0].id, "MED05   ");
   EXPECT_EQ(c5[1].id, "TINY06  ");
-  EXPECT_EQ(readAll(names[0]).size(), 1u);
-  EXPECT_EQ(readAll(names[1]).size(), 1u);
+  EXPECT_EQ(test::readSeriesFile(names[0]).size(), 1u);
+  EXPECT_EQ(test::readSeriesFile(names[1]).size(), 1u);
 
   // The store itself keeps the unrounded value.
   EXPECT_FLOAT_EQ(s.value(3, 40), 0.9995f);

@@ -7,41 +7,21 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include <unistd.h>
 
 #include "driver/class_pass.h"
 #include "driver/classify.h"
 #include "driver/run_context.h"
+#include "rwfile/rwtest_helpers.h"
 #include "rwfile/trrw.h"
 #include "util/console.h"
 
 namespace kavrel {
 namespace {
 
-struct Series {
-  std::string id;
-  int32_t firstYear;
-  std::vector<float> values;
-};
-
-std::vector<Series> readAll(const std::string& name) {
-  std::ifstream f(name);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  RwInput in = RwInput::fromText(ss.str());
-  std::vector<Series> out;
-  int32_t counter = 0;
-  for (;;) {
-    Series s;
-    if (trrwRead(in, s.id, s.firstYear, s.values, counter) == kEndOfFile) break;
-    out.push_back(s);
-  }
-  return out;
-}
+using test::ReadSeries;
 
 class FirstPass : public ::testing::Test {
  protected:
@@ -115,12 +95,12 @@ TEST_F(FirstPass, RatioRunWritesEveryFileInClassOrder) {
   size_t total = 0;
   for (int32_t c = 1; c <= kClassCount; ++c) {
     const auto ci = static_cast<size_t>(c - 1);
-    const std::vector<Series> raw = readAll(kClassFileNames[ci]);
+    const std::vector<ReadSeries> raw = test::readSeriesFile(kClassFileNames[ci]);
     EXPECT_EQ(static_cast<int32_t>(raw.size()), ctx.store.classCounts[ci]);
     EXPECT_EQ(ctx.seriesInClass[ci], ctx.store.classCounts[ci]);
     EXPECT_EQ(ctx.classFileNames[ci], ageAlignedFileName(kClassFileNames[ci]));
     EXPECT_TRUE(std::filesystem::exists(ctx.classFileNames[ci]));
-    const std::vector<Series> idx = readAll(indexFileName(ctx.classFileNames[ci]));
+    const std::vector<ReadSeries> idx = test::readSeriesFile(indexFileName(ctx.classFileNames[ci]));
     ASSERT_EQ(idx.size(), raw.size());
     for (size_t m = 0; m < raw.size(); ++m) {
       EXPECT_EQ(idx[m].id, raw[m].id);
@@ -136,7 +116,7 @@ TEST_F(FirstPass, RatioRunWritesEveryFileInClassOrder) {
   EXPECT_EQ(ctx.store.classCounts[2], 1);  // long rising
   EXPECT_EQ(ctx.store.classCounts[3], 2);  // long falling
 
-  const std::vector<Series> combined = readAll(kCombinedIndexFileName);
+  const std::vector<ReadSeries> combined = test::readSeriesFile(kCombinedIndexFileName);
   ASSERT_EQ(combined.size(), combinedIds.size());
   for (size_t m = 0; m < combined.size(); ++m) EXPECT_EQ(combined[m].id, combinedIds[m]);
 

@@ -19,6 +19,7 @@
 #include "driver/combined_index.h"
 #include "driver/first_pass.h"
 #include "driver/run_context.h"
+#include "rwfile/rwtest_helpers.h"
 #include "rwfile/trrw.h"
 #include "support/testdata.h"
 #include "util/console.h"
@@ -40,23 +41,7 @@ std::map<std::string, std::string> snapshot() {
   return files;
 }
 
-struct Series {
-  std::string id;
-  int32_t firstYear;
-  std::vector<float> values;
-};
-
-std::vector<Series> readAll(const std::string& name) {
-  RwInput in = RwInput::fromText(test::readTextFile(name));
-  std::vector<Series> out;
-  int32_t counter = 0;
-  for (;;) {
-    Series s;
-    if (trrwRead(in, s.id, s.firstYear, s.values, counter) == kEndOfFile) break;
-    out.push_back(s);
-  }
-  return out;
-}
+using test::ReadSeries;
 
 // Rows of an age-aligned file: age, curve, then one value per series.
 std::vector<std::vector<double>> readTable(const std::string& name) {
@@ -244,7 +229,7 @@ TEST_F(Revision, LinearCurveForClassThree) {
   for (const auto& [age, value] : curve) {
     EXPECT_NEAR(value, curve.front().second + slope * (age - curve.front().first), 2e-3) << age;
   }
-  const std::vector<Series> indices = readAll(kIndexFiles[2]);
+  const std::vector<ReadSeries> indices = test::readSeriesFile(kIndexFiles[2]);
   ASSERT_EQ(static_cast<int32_t>(indices.size()), ctx.seriesInClass[2]);
   for (std::size_t k = 0; k < indices.size(); ++k) {
     std::size_t age = 0;
@@ -268,10 +253,10 @@ TEST_F(Revision, ClassTwoTwiceKeepsOneCopyAndTheSharedIdentifier) {
   ASSERT_GT(ctx.seriesInClass[1], 0);
   log_.flush();
   const auto before = snapshot();
-  const std::vector<Series> class1 = readAll(kIndexFiles[0]);
-  const std::vector<Series> class2 = readAll(kIndexFiles[1]);
-  auto has = [](const std::vector<Series>& v, const std::string& id) {
-    for (const Series& s : v) {
+  const std::vector<ReadSeries> class1 = test::readSeriesFile(kIndexFiles[0]);
+  const std::vector<ReadSeries> class2 = test::readSeriesFile(kIndexFiles[1]);
+  auto has = [](const std::vector<ReadSeries>& v, const std::string& id) {
+    for (const ReadSeries& s : v) {
       if (s.id.rfind(id, 0) == 0) return true;
     }
     return false;
@@ -288,9 +273,9 @@ TEST_F(Revision, ClassTwoTwiceKeepsOneCopyAndTheSharedIdentifier) {
             before.at(kIndexFiles[0]) + before.at(kIndexFiles[2]) + before.at(kIndexFiles[3]) +
                 before.at(kIndexFiles[4]) + after.at(kIndexFiles[1]));
   EXPECT_NE(after.at(kIndexFiles[1]), before.at(kIndexFiles[1]));
-  const std::vector<Series> combined = readAll(kCombinedIndexFileName);
+  const std::vector<ReadSeries> combined = test::readSeriesFile(kCombinedIndexFileName);
   int dup = 0;
-  for (const Series& s : combined) dup += s.id.rfind("DUP1", 0) == 0 ? 1 : 0;
+  for (const ReadSeries& s : combined) dup += s.id.rfind("DUP1", 0) == 0 ? 1 : 0;
   EXPECT_EQ(dup, 2);
   for (int c : {0, 2, 3, 4})
     EXPECT_EQ(after.at(kAgeFiles[static_cast<size_t>(c)]),

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "rwfile/trrw.h"
+#include "support/testdata.h"
 
 namespace kavrel::test {
 
@@ -34,6 +36,11 @@ inline std::vector<ReadSeries> readAllSeries(const std::string& text) {
   RwInput in = RwInput::fromText(text);
   in.setMessageStream(nullptr);
   return readAllSeries(in);
+}
+
+// Every series of a decade-format file.
+inline std::vector<ReadSeries> readSeriesFile(const std::filesystem::path& path) {
+  return readAllSeries(readTextFile(path));
 }
 
 // A decade line laid out by hand: identifier in columns 1-8, year in 9-12,
