@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "e2e/run_helper.h"
+#include "rwfile/rwtest_helpers.h"
 #include "rwfile/trrw.h"
 #include "support/testdata.h"
 
@@ -43,24 +44,6 @@ std::string script(const RunCase& s) {
   return in + kAfterPass;
 }
 
-struct Series {
-  std::string id;
-  int32_t firstYear = 0;
-  std::vector<float> values;
-};
-
-std::vector<Series> readSeriesText(const std::string& text) {
-  RwInput in = RwInput::fromText(text);
-  std::vector<Series> out;
-  int32_t counter = 0;
-  for (;;) {
-    Series s;
-    if (trrwRead(in, s.id, s.firstYear, s.values, counter) == kEndOfFile) break;
-    out.push_back(std::move(s));
-  }
-  return out;
-}
-
 // Pith offsets: the last integer on each line.
 std::vector<int32_t> readOffsets(const std::string& path) {
   std::vector<int32_t> out;
@@ -84,7 +67,7 @@ float median(std::vector<float> x) {
 
 // The class of every series, worked out here from its total age and the
 // medians of its thirds.
-std::vector<int> expectedClasses(const std::vector<Series>& series,
+std::vector<int> expectedClasses(const std::vector<ReadSeries>& series,
                                  const std::vector<int32_t>& pith, bool useMean) {
   std::vector<float> ages;
   for (size_t k = 0; k < series.size(); ++k) {
@@ -155,7 +138,7 @@ void checkRun(const RunCase& runCase) {
   EXPECT_EQ(lines.back(), " " + std::string(37, '*'));
 
   // The input as the program reads it; the classes worked out independently.
-  const std::vector<Series> input = readSeriesText(test::readTextFile(runCase.rwl));
+  const std::vector<ReadSeries> input = readAllSeries(test::readTextFile(runCase.rwl));
   std::vector<int32_t> pith(input.size(), 0);
   if (!runCase.pith.empty()) {
     const std::vector<int32_t> offsets = readOffsets(runCase.pith);
@@ -181,11 +164,11 @@ void checkRun(const RunCase& runCase) {
     for (size_t k = 0; k < input.size(); ++k) {
       if (classes[k] == c) members.push_back(k);
     }
-    const std::vector<Series> classSeries = readSeriesText(r.file(raw));
+    const std::vector<ReadSeries> classSeries = readAllSeries(r.file(raw));
     ASSERT_EQ(classSeries.size(), members.size());
     for (size_t m = 0; m < members.size(); ++m) {
-      const Series& in = input[members[m]];
-      const Series& out = classSeries[m];
+      const ReadSeries& in = input[members[m]];
+      const ReadSeries& out = classSeries[m];
       EXPECT_EQ(out.id, in.id);
       EXPECT_EQ(out.firstYear, in.firstYear);
       ASSERT_EQ(out.values.size(), in.values.size());
@@ -234,11 +217,11 @@ void checkRun(const RunCase& runCase) {
     ++files;
     const std::string indexText = r.file(indexName);
     allIndices += indexText;
-    const std::vector<Series> indices = readSeriesText(indexText);
+    const std::vector<ReadSeries> indices = readAllSeries(indexText);
     ASSERT_EQ(indices.size(), members.size());
     for (size_t m = 0; m < members.size(); ++m) {
-      const Series& raw1 = classSeries[m];
-      const Series& idx = indices[m];
+      const ReadSeries& raw1 = classSeries[m];
+      const ReadSeries& idx = indices[m];
       EXPECT_EQ(idx.id, raw1.id);
       EXPECT_EQ(idx.firstYear, raw1.firstYear);
       ASSERT_EQ(idx.values.size(), raw1.values.size());

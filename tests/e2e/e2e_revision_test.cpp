@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "e2e/run_helper.h"
+#include "rwfile/rwtest_helpers.h"
 #include "rwfile/trrw.h"
 #include "support/testdata.h"
 
@@ -33,24 +34,6 @@ std::string indexName(int c) { return kRaw[static_cast<size_t>(c - 1)] + "_ageal
 // then "c" leaves the plot menu.
 std::string dialogue(int indexMode = 1) {
   return "\ninput.rwl\nf\nf\nf\nf\nf\n2\n" + std::to_string(indexMode) + "\nc\n";
-}
-
-struct Series {
-  std::string id;
-  int32_t firstYear = 0;
-  std::vector<float> values;
-};
-
-std::vector<Series> readSeries(const std::string& text) {
-  RwInput in = RwInput::fromText(text);
-  std::vector<Series> out;
-  int32_t counter = 0;
-  for (;;) {
-    Series s;
-    if (trrwRead(in, s.id, s.firstYear, s.values, counter) == kEndOfFile) break;
-    out.push_back(std::move(s));
-  }
-  return out;
 }
 
 // Rows of an age-aligned table (age, curve, series values); the header is skipped.
@@ -75,7 +58,7 @@ std::vector<std::vector<double>> readTable(const std::string& text) {
 void checkRatiosReproduceRaw(const RunResult& r, int c) {
   SCOPED_TRACE("class " + std::to_string(c));
   const auto rows = readTable(r.file(aligned(c)));
-  const std::vector<Series> indices = readSeries(r.file(indexName(c)));
+  const std::vector<ReadSeries> indices = readAllSeries(r.file(indexName(c)));
   ASSERT_FALSE(rows.empty());
   int curvePoints = 0;
   for (const auto& row : rows) {
@@ -166,7 +149,7 @@ TEST(E2eRevision, ClassRevisedTwiceOnRealDataWithSharedIdentifier) {
   EXPECT_TRUE(first.exists(kLog));
   std::vector<int> holders;
   for (int c = 1; c <= 5; ++c) {
-    for (const Series& s : readSeries(first.file(indexName(c)))) {
+    for (const ReadSeries& s : readAllSeries(first.file(indexName(c)))) {
       if (s.id == "BDF02A  ") holders.push_back(c);
     }
   }
@@ -194,8 +177,8 @@ TEST(E2eRevision, ClassRevisedTwiceOnRealDataWithSharedIdentifier) {
   EXPECT_FALSE(r.exists("KavrelV6indx.raw.txt.part"));
 
   // The revised class keeps its series, in order, with their years and lengths.
-  const std::vector<Series> before = readSeries(first.file(indexName(revised)));
-  const std::vector<Series> after = readSeries(r.file(indexName(revised)));
+  const std::vector<ReadSeries> before = readAllSeries(first.file(indexName(revised)));
+  const std::vector<ReadSeries> after = readAllSeries(r.file(indexName(revised)));
   ASSERT_EQ(after.size(), before.size());
   for (size_t k = 0; k < after.size(); ++k) {
     EXPECT_EQ(after[k].id, before[k].id);
@@ -203,7 +186,7 @@ TEST(E2eRevision, ClassRevisedTwiceOnRealDataWithSharedIdentifier) {
     EXPECT_EQ(after[k].values.size(), before[k].values.size());
   }
   int shared = 0;
-  for (const Series& s : readSeries(r.file(kCombined))) shared += s.id == "BDF02A  " ? 1 : 0;
+  for (const ReadSeries& s : readAllSeries(r.file(kCombined))) shared += s.id == "BDF02A  " ? 1 : 0;
   EXPECT_EQ(shared, 2);
   checkRatiosReproduceRaw(r, revised);
   EXPECT_EQ(count(r.file(kLog), "ReCalculate file: " + aligned(revised)), 2);
