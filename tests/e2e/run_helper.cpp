@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 #include "support/testdata.h"
@@ -21,14 +20,6 @@ fs::path makeTempDir(const std::string& prefix) {
   buf.push_back('\0');
   if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
   return fs::path(buf.data());
-}
-
-std::string readAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 std::string shellQuote(const std::string& s) {
@@ -88,7 +79,7 @@ RunResult::~RunResult() {
   fs::remove_all(base_, ec);
 }
 
-std::string RunResult::file(const std::string& name) const { return readAll(folder / name); }
+std::string RunResult::file(const std::string& name) const { return readTextFile(folder / name); }
 
 bool RunResult::exists(const std::string& name) const { return fs::exists(folder / name); }
 
@@ -118,8 +109,8 @@ RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& i
                     " < ../stdin.txt > ../stdout.txt 2> ../stderr.txt";
   int status = std::system(cmd.c_str());
   r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.screen = readAll(r.base_ / "stdout.txt");
-  r.errors = readAll(r.base_ / "stderr.txt");
+  r.screen = readTextFile(r.base_ / "stdout.txt");
+  r.errors = readTextFile(r.base_ / "stderr.txt");
   return r;
 }
 
