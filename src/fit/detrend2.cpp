@@ -48,6 +48,15 @@ void fitMeanLine(std::span<const float> series, std::span<float> fitted, int32_t
   fillCurve(fitted, nCurve, mean);
 }
 
+// The straight line a simplex method falls back to: cleared parameters,
+// option 4.
+void fallBackToLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve,
+                    int32_t n, CurveParams& params, int32_t& option) {
+  params.fill(0.0f);
+  option = 4;
+  fitLine(series, fitted, nCurve, n, params);
+}
+
 // Abscissa 1..count for the simplex methods, within the work-array capacity.
 void fillAbscissa(WorkArray& abscissa, int32_t n, int32_t nCurve) {
   checkObjectiveCapacity(n, kFitCapacity);
@@ -128,9 +137,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       params[5] = 0.0f;
       // An unusable (not finite) result, or a rate >= 0 (no decline): straight line.
       if (!simplexUsable(fit, fitted, nCurve, option) || m.b >= 0.0f) {
-        params.fill(0.0f);
-        option = 4;
-        fitLine(values, fitted, nCurve, n, params);
+        fallBackToLine(values, fitted, nCurve, n, params, option);
       }
       return;
     }
@@ -154,9 +161,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       const SimplexProblem problem{kModelHugershoff, kFitCapacity, n, abscissa, values};
       const SimplexFit fit = gamoeba(start, problem, nCurve, fitted);
       if (!simplexUsable(fit, fitted, nCurve, option)) {
-        params.fill(0.0f);
-        option = 4;
-        fitLine(values, fitted, nCurve, n, params);
+        fallBackToLine(values, fitted, nCurve, n, params, option);
         return;
       }
       const ModelParams m = modelParams(fit.best, kModelHugershoff);
@@ -178,9 +183,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       const SimplexProblem problem{kModelGenExp, kFitCapacity, n, abscissa, values};
       const SimplexFit fit = gamoeba(start, problem, nCurve, fitted);
       if (!simplexUsable(fit, fitted, nCurve, option)) {
-        params.fill(0.0f);
-        option = 4;
-        fitLine(values, fitted, nCurve, n, params);
+        fallBackToLine(values, fitted, nCurve, n, params, option);
         return;
       }
       const ModelParams m = modelParams(fit.best, kModelGenExp);
