@@ -3,8 +3,9 @@
 // summary, a quicksort with a pseudo-random pivot (Press et al., Numerical
 // Recipes, 1986, sec. 8.4) and a heapsort (Williams 1964, CACM 7:347).
 //
-// Positions 1..n of the descriptions map to x[0..n-1]; n is passed separately
-// and the span must hold at least n values. All arithmetic is single precision.
+// Array positions are counted from 1 in the comments below: position i
+// (1 <= i <= n) is x[i-1]; n is passed separately and the span must hold at
+// least n values. All arithmetic is single precision.
 #pragma once
 
 #include <cstdint>

@@ -4,7 +4,8 @@
 // std::string, std::array<char, N> or FixedField<N> converts to one); its
 // length is the span's size, there is no terminator, and only ' ' (code 32)
 // counts as a blank: tabs and NULs are ordinary characters.
-// Positions 1..L of the descriptions map to s[0..L-1].
+// Character positions are counted from 1 in the comments below: position p
+// of a field of length L (1 <= p <= L) is s[p-1].
 #pragma once
 
 #include <algorithm>
