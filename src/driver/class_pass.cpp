@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
@@ -216,6 +217,11 @@ std::vector<float> curveByAge(const AgeMean& mean, std::span<const float> fitted
   return curve;
 }
 
+bool defaultFitComputable(int32_t code, std::span<const float> present) {
+  if (code != 8) return true;
+  return std::any_of(present.begin(), present.end(), [](float v) { return v > 0.0f; });
+}
+
 std::array<float, 3> scoreDefaultFits(std::span<const float> values,
                                       const DetrendOptions& settings) {
   std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
@@ -228,6 +234,7 @@ std::array<float, 3> scoreDefaultFits(std::span<const float> values,
   if (present.empty()) return scores;
   std::vector<float> residuals(present.size());
   for (size_t f = 0; f < scores.size(); ++f) {
+    if (!defaultFitComputable(kDefaultFitCodes[f], present)) continue;
     int32_t option = kDefaultFitCodes[f];
     int32_t span = settings.span;
     float fitParam = settings.fitParam;
@@ -360,7 +367,19 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   // series alone decides the default; the earlier series' scores would be
   // overwritten unused, and fitting them would dominate the run time.
   std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
-  if (!revision && !series.empty()) scores = scoreDefaultFits(series.back().values, ctx.detrend);
+  if (!revision && !series.empty()) {
+    const ClassSeries& last = series.back();
+    scores = scoreDefaultFits(last.values, ctx.detrend);
+    std::vector<float> present;
+    std::copy_if(last.values.begin(), last.values.end(), std::back_inserter(present),
+                 [](float v) { return v != kMissingValue; });
+    for (size_t f = 0; f < kDefaultFitCodes.size(); ++f) {
+      if (defaultFitComputable(kDefaultFitCodes[f], present)) continue;
+      ctx.log.echo(freeLine({"Default fit candidate", kDefaultFitNames[f],
+                             "can't be fitted to series", trimmedId(last.id), "of class",
+                             classNumber, "(no positive ring width): its score stays 999.0"}));
+    }
+  }
   const auto count = static_cast<int32_t>(series.size());
   ctx.seriesInClass[ci] = count;
   const AgeMean mean = meanByAge(series);

@@ -79,13 +79,22 @@ inline constexpr std::array<int32_t, 3> kDefaultFitCodes = {4, 1, 8};
 inline constexpr std::array<const char*, 3> kDefaultFitMessages = {
     "Default Curve fit: Linear", "Default Curve fit:  Negative Exp.",
     "Default Curve fit:  General Exp."};
+inline constexpr std::array<const char*, 3> kDefaultFitNames = {"Linear", "Negative Exp.",
+                                                                "General Exp."};
 // Start value of every default-fit score.
 inline constexpr float kScoreStart = 999.0f;
+
+// Whether candidate `code` can be fitted to these values (missing rings
+// already left out): the general exponential fits the logarithm of the values
+// and needs at least one positive value; the other candidates always can.
+bool defaultFitComputable(int32_t code, std::span<const float> present);
 
 // Scores of the three candidates on one series: the mean absolute deviation
 // of the residuals (value minus curve) about their mean, where below 999.0.
 // Missing values are left out of the fit. A series of one value scores
-// -99.0 (moment's "no value"), which wins every comparison.
+// -99.0 (moment's "no value"), which wins every comparison. A candidate that
+// can't be fitted to the series (defaultFitComputable) keeps 999.0, so it is
+// never chosen.
 std::array<float, 3> scoreDefaultFits(std::span<const float> values, const DetrendOptions& settings);
 
 // 1-based number of the candidate with the smallest score; ties keep the

@@ -41,14 +41,21 @@ Screen screenRecord(const RunOptions& o, std::span<const float> v, int32_t first
   return Screen::kNone;
 }
 
-// Removes the pith offset of the record in slot k (1-based) from the list,
-// when there is one, so the offsets stay paired with the accepted series.
+// Removes the pith offset of the record in slot k (1-based) from the list, so
+// the offsets stay paired with the accepted series. The count drops by one
+// for every dropped record, also when the list holds no offset for slot k:
+// a list shorter than the records then keeps differing from the number of
+// accepted series, and the count check warns instead of pairing offsets with
+// the wrong series.
 void dropPithOffset(SeriesStore& store, RunOptions& o, int32_t k) {
   if (!o.usePithOffsets) return;
-  if (k >= 1 && k <= static_cast<int32_t>(store.pithOffsets.size())) {
-    store.pithOffsets.erase(store.pithOffsets.begin() + (k - 1));
-    o.offsetCount = static_cast<int32_t>(store.pithOffsets.size());
+  std::vector<int32_t>& offsets = store.pithOffsets;
+  if (k >= 1 && k <= static_cast<int32_t>(offsets.size())) {
+    offsets.erase(offsets.begin() + (k - 1));
+  } else if (!offsets.empty()) {
+    offsets.pop_back();
   }
+  o.offsetCount -= 1;
 }
 
 // Width of an integer field: the usual width, or more when the number needs it
@@ -223,6 +230,11 @@ void writeLoadingTable(SeriesStore& store, RunLog& log) {
 
 void loadAndPrepare(RunContext& ctx) {
   loadInputFile(ctx);
+  if (ctx.store.seriesCount == 0) {
+    ctx.log.echo(freeLine({ctx.store.skipCount > 0
+                               ? "No series is left after screening: every class will be empty."
+                               : "The input file holds no series: every class will be empty."}));
+  }
   if (ctx.options.powerTransform) powerTransformAll(ctx.store);
   checkPithOffsetCount(ctx.store, ctx.options, ctx.console, ctx.log);
   shiftByPithOffsets(ctx.store);

@@ -1,5 +1,6 @@
 #include "driver/run_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -41,6 +42,16 @@ int32_t askIndexMode(Console& console) {
 void logLimits(RunLog& log, FmtArg lower, FmtArg upper) {
   log.line(freeLine({" Lower limit = ", lower}));
   log.line(freeLine({" Upper limit = ", upper}));
+}
+
+// The answers are kept as given; a pair whose lower end lies above its upper
+// end is most likely a slip, so it gets one warning line on the screen and in
+// the log.
+template <typename T>
+void warnIfReversed(RunLog& log, const char* what, T lower, T upper) {
+  if (lower > upper) {
+    log.echo(freeLine({"Warning:", what, "lower limit", lower, "is above its upper limit", upper}));
+  }
 }
 
 }  // namespace
@@ -105,6 +116,13 @@ void askRunOptions(RunContext& ctx) {
                                    {"Number of offsets read = ", o.offsetCount}));
     log.line(freeLine({"pith offset file = ", o.pithFileName}));
     log.line(freeLine({"Number of offsets read = ", o.offsetCount}));
+    // Offsets that all read 0 usually come from a format pointing at blank or
+    // wrong columns, e.g. '(5x,i3)' on a file whose offsets stand elsewhere.
+    const std::vector<int32_t>& offsets = ctx.store.pithOffsets;
+    if (!offsets.empty() && std::all_of(offsets.begin(), offsets.end(), [](int32_t v) { return v == 0; })) {
+      log.echo(freeLine({"Warning: every pith offset read from", o.pithFileName,
+                         "is 0; check the read format", o.pithReadFormat}));
+    }
   }
 
   o.powerTransform = console.askLogical("\n Apply Power Transformation [t]rue or [f]alse :> ");
@@ -120,6 +138,7 @@ void askRunOptions(RunContext& ctx) {
     o.upperLimit = console.askReal("  Enter upper limit (as a real number) :> ");
     o.lowerLimit = console.askReal("  Enter lower limit (as a real number) :> ");
     logLimits(log, o.lowerLimit, o.upperLimit);
+    warnIfReversed(log, "the outlier", o.lowerLimit, o.upperLimit);
   }
 
   o.restrictAgeBand = console.askLogical(
@@ -132,6 +151,7 @@ void askRunOptions(RunContext& ctx) {
     o.minAge = console.askInteger("  Enter lower Age limit (as an integer) :> ");
     o.maxAge = console.askInteger("  Enter upper Age limit (as an integer) :> ");
     logLimits(log, o.minAge, o.maxAge);
+    warnIfReversed(log, "the age band's", o.minAge, o.maxAge);
   }
 
   o.restrictYears = console.askLogical(
@@ -144,6 +164,7 @@ void askRunOptions(RunContext& ctx) {
     o.firstYearMin = console.askInteger("  Enter First Year (as an integer) :> ");
     o.firstYearMax = console.askInteger("  Enter Last Year (as an integer) :> ");
     logLimits(log, o.firstYearMin, o.firstYearMax);
+    warnIfReversed(log, "the first-year band's", o.firstYearMin, o.firstYearMax);
   }
 
   // Any integer is accepted; only 1 selects the mean.

@@ -161,14 +161,19 @@ TEST_F(LoadingTest, DroppedRecordsLoseTheirPithOffsets) {
   EXPECT_EQ(store_.pithOffsets, (std::vector<int32_t>{5, 9}));
   EXPECT_EQ(options_.offsetCount, 2);
 
-  // A dropped record beyond the end of a short offset list leaves the list
-  // (and its count) alone.
+  // A dropped record beyond the end of a short offset list still lowers the
+  // count, so the list stays one short of the accepted series: four series,
+  // the offset of the second missing from the file, the fourth dropped. The
+  // count check then warns instead of giving the third series the second's
+  // offset.
   store_ = SeriesStore();
-  store_.pithOffsets = {3};
-  options_.offsetCount = 1;
-  load(decade("A", 1900, ramp(20)) + decade("B", 1900, ramp(40)));
-  EXPECT_EQ(store_.pithOffsets, (std::vector<int32_t>{3}));
-  EXPECT_EQ(options_.offsetCount, 1);
+  store_.pithOffsets = {3, 47, 12};
+  options_.offsetCount = 3;
+  load(decade("A", 1900, ramp(20)) + decade("B", 1900, ramp(20)) + decade("C", 1900, ramp(20)) +
+       decade("D", 1900, ramp(40)));
+  EXPECT_EQ(store_.seriesCount, 3);
+  EXPECT_EQ(options_.offsetCount, 2);
+  EXPECT_EQ(store_.pithOffsets, (std::vector<int32_t>{3, 47}));
 }
 
 TEST_F(LoadingTest, CapacityOfRingsAndSeries) {
