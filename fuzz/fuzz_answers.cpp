@@ -52,9 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kavrel::DetrendOptions settings;
     const int32_t option = kavrel::rcdrvr(c, settings);
     if (option == -5 && (settings.span < 0 || settings.span > 9)) std::abort();
-    if (option == -3 && (settings.span % 2 == 0 || (settings.span < 3 && settings.span > -1))) {
-      std::abort();
-    }
+    // A median window is odd and at least 3, or a percentage -100..-1.
+    const int32_t w = settings.span;
+    if (option == -3 && !(w >= 3 ? w % 2 == 1 : (w >= -100 && w <= -1))) std::abort();
   });
   withConsole(std::string(text), [](kavrel::Console& c) { (void)c.askLogical("?"); });
   withConsole(std::string(text), [](kavrel::Console& c) { (void)c.askInteger("?"); });
