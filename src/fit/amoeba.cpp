@@ -255,8 +255,13 @@ void amoeba(Simplex& simplex, int32_t paramCount, int32_t& evaluations, float to
   }
 }
 
-SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
-                   std::span<float> fitted, bool refine) {
+namespace {
+
+const RefineOptions kDefaultRefine{};
+
+// The simplex fit, refined when `refine` is given.
+SimplexFit runFit(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
+                  std::span<float> fitted, const RefineOptions* refine) {
   if (nCurve > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("gamoeba: nCurve exceeds the curve length");
   }
@@ -290,8 +295,8 @@ SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int
     return finite;
   };
 
-  if (refine) {
-    const RefineResult better = refineLeastSquares(fit.best, fit.bestValue, problem);
+  if (refine != nullptr) {
+    const RefineResult better = refineLeastSquares(fit.best, fit.bestValue, problem, *refine);
     fit.refineEvaluations = better.evaluations;
     // A refined point whose curve overflows in single precision (a tiny
     // amplitude times a huge exponential) is of no use: keep the search's result.
@@ -299,11 +304,31 @@ SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int
       fit.best = better.point;
       fit.bestValue = better.value;
       fit.refined = true;
+      // The objective still falls towards ever larger shifts: the fit has no
+      // finite optimum and stops at the limit.
+      if (better.shiftAtLimit) {
+        std::printf(">> sbr gamoeba: shift reached its limit of%10.1f (%g n), fit stopped there\n",
+                    static_cast<double>(better.shiftLimit), refine->shiftLimit);
+        std::fflush(stdout);
+      }
       return fit;
     }
   }
   writeCurve(fit.best);
   return fit;
+}
+
+}  // namespace
+
+SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
+                   std::span<float> fitted, bool refine) {
+  return refine ? runFit(start, problem, nCurve, fitted, &kDefaultRefine)
+                : runFit(start, problem, nCurve, fitted, nullptr);
+}
+
+SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
+                   std::span<float> fitted, const RefineOptions& refine) {
+  return runFit(start, problem, nCurve, fitted, &refine);
 }
 
 }  // namespace kavrel

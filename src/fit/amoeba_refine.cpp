@@ -1,337 +1,517 @@
-// Least-squares refinement of a simplex result: Levenberg-Marquardt in double
-// precision from the simplex's point and from the best point of a coarse grid.
+// Least-squares refinement of a simplex result: a grid over the nonlinear
+// parameters with a and k solved exactly, then bounded Levenberg-Marquardt in
+// double precision from the simplex's point and the grid's best valleys.
 #include "fit/amoeba_refine.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace kavrel {
 
 namespace {
 
-// Residual sum of squares of the model as a function of its nonlinear
-// parameters only (variable projection): a and k are solved by linear least
-// squares for each trial. theta holds b (selector 1), b, s (2) or c, b, s (3).
-class ProfileObjective {
- public:
-  explicit ProfileObjective(const SimplexProblem& problem) : problem_(problem) {
-    dims_ =
-        problem.modelSelector == kModelNegExp ? 1 : (problem.modelSelector == kModelGenExp ? 2 : 3);
-  }
+constexpr double kInfinite = std::numeric_limits<double>::infinity();
 
-  int dims() const { return dims_; }
+// Largest |ln| of the regressor u^c*exp(b*u) at its peak. Beyond it the
+// amplitude a, which the curve carries in single precision, would have to
+// leave the float range (about e^+-87) to scale the curve to the data.
+constexpr double kExponentLimit = 80.0;
 
-  // Residual sum of squares at theta; a and k of the solution through the arguments.
-  double evaluate(const std::array<double, 3>& theta, double& a, double& k) {
-    double b = 0.0;
-    double c = 0.0;
-    double s = 0.0;
-    unpack(theta, b, c, s);
-    const int32_t n = problem_.n;
-    double sumG = 0.0;
-    double sumY = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-      const double u = static_cast<double>(problem_.abscissa[static_cast<size_t>(i)]) + s;
-      if (!(u > 0.0)) return kInfinite;
-      const double logTerm = (c == 0.0) ? 0.0 : c * std::log(u);
-      const double g = std::exp(b * u + logTerm);
-      if (!std::isfinite(g)) return kInfinite;
-      work_[static_cast<size_t>(i)] = g;
-      sumG += g;
-      sumY += static_cast<double>(problem_.series[static_cast<size_t>(i)]);
-    }
-    const double nd = static_cast<double>(n);
-    const double meanG = sumG / nd;
-    const double meanY = sumY / nd;
-    double sgg = 0.0;
-    double sgy = 0.0;
-    double syy = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-      const double dg = work_[static_cast<size_t>(i)] - meanG;
-      const double dy = static_cast<double>(problem_.series[static_cast<size_t>(i)]) - meanY;
-      sgg += dg * dg;
-      sgy += dg * dy;
-      syy += dy * dy;
-    }
-    if (!(sgg > 0.0) || !std::isfinite(sgg)) return kInfinite;
-    a = sgy / sgg;
-    k = meanY - a * meanG;
-    const double rss = syy - sgy * sgy / sgg;
-    return std::isfinite(rss) ? rss : kInfinite;
-  }
+// A recurrence exp(b*u(i+1)) = exp(b*u(i)) * exp(b*h) restarts from an exact
+// exponential every this many points, which keeps its relative error near
+// 1e-14.
+constexpr int32_t kAnchorInterval = 32;
 
-  void unpack(const std::array<double, 3>& theta, double& b, double& c, double& s) const {
-    switch (dims_) {
-      case 1:
-        b = theta[0];
-        break;
-      case 2:
-        b = theta[0];
-        s = theta[1];
-        c = 1.0;
-        break;
-      default:
-        c = theta[0];
-        b = theta[1];
-        s = theta[2];
-        break;
-    }
-  }
+// Levenberg-Marquardt damping: start, bounds, factor.
+constexpr double kLambdaStart = 1.0e-3;
+constexpr double kLambdaMin = 1.0e-12;
+constexpr double kLambdaMax = 1.0e12;
+constexpr double kLambdaFactor = 10.0;
+// A step that lowers the objective by less than this fraction ends a search.
+constexpr double kMinStepGain = 1.0e-13;
 
-  static constexpr double kInfinite = std::numeric_limits<double>::infinity();
+// Grid: shifts from the limit down by this ratio to at least kGridSmallestShift,
+// plus shift 0; rates as the exponent change b*(s + n) over the series; the
+// Hugershoff exponent c.
+constexpr double kGridShiftRatio = 3.0;
+constexpr double kGridSmallestShift = 0.5;
+constexpr std::array<double, 10> kGridRateSpans{-64.0, -24.0, -8.0, -3.0, -1.0,
+                                                -0.3,  0.3,   1.0,  3.0,  8.0};
+constexpr std::array<double, 8> kGridExponents{-16.0, -4.0, -1.0, 0.5, 1.0, 2.0, 4.0, 16.0};
 
- private:
-  const SimplexProblem& problem_;
-  int dims_ = 1;
-  std::array<double, kObjectiveCapacity> work_;  // regressor values of one evaluation
-};
+// Parameters inside the refinement, in this order for every selector; the
+// first `count` of them are free (a and k always, then b, s and c as the
+// selector has them).
+enum Param : size_t { kA = 0, kK = 1, kB = 2, kS = 3, kC = 4 };
+constexpr size_t kParams = 5;
+using Params = std::array<double, kParams>;
 
-using Theta = std::array<double, 3>;
+bool hasShift(int32_t modelSelector) { return modelSelector != kModelNegExp; }
+double fixedExponent(int32_t modelSelector) { return modelSelector == kModelGenExp ? 1.0 : 0.0; }
 
-// Model parameters in double precision, in the vertex order of the selector.
-using Params = std::array<double, kSimplexMaxParams>;
+Params fromVertex(const SimplexPoint& v, int32_t modelSelector) {
+  const ModelParams m = modelParams(v, modelSelector);
+  return {static_cast<double>(m.a), static_cast<double>(m.k), static_cast<double>(m.b),
+          static_cast<double>(m.s), static_cast<double>(m.c)};
+}
 
-// Roles of the vertex positions.
-enum class Role { A, B, C, S, K };
-
-std::array<Role, kSimplexMaxParams> roles(int32_t modelSelector) {
+SimplexPoint toVertex(const Params& p, int32_t modelSelector) {
+  const auto f = [&](Param i) { return static_cast<float>(p[i]); };
   switch (modelSelector) {
     case kModelNegExp:
-      return {Role::A, Role::B, Role::K, Role::K, Role::K};
+      return {f(kA), f(kB), f(kK), 0.0f, 0.0f};
     case kModelGenExp:
-      return {Role::A, Role::B, Role::S, Role::K, Role::K};
+      return {f(kA), f(kB), f(kS), f(kK), 0.0f};
     default:
-      return {Role::A, Role::C, Role::B, Role::S, Role::K};
+      return {f(kA), f(kC), f(kB), f(kS), f(kK)};
   }
 }
 
-// Levenberg-Marquardt least squares on the full model in double precision,
-// from `p`, with the shift kept >= 0. Returns the residual sum of squares at
-// the final `p`; counts one evaluation per model pass.
-double levenbergMarquardt(const SimplexProblem& problem, Params& p, int32_t maxIterations,
-                          int32_t& evaluations) {
-  const int32_t count = simplexParamCount(problem.modelSelector);
-  const auto role = roles(problem.modelSelector);
-  const int32_t n = problem.n;
-  auto unpack = [&](const Params& q, double& a, double& b, double& c, double& sh, double& k) {
-    a = b = sh = k = 0.0;
-    c = problem.modelSelector == kModelGenExp ? 1.0 : 0.0;
-    for (int32_t j = 0; j < count; ++j) {
-      const double v = q[static_cast<size_t>(j)];
-      switch (role[static_cast<size_t>(j)]) {
-        case Role::A:
-          a = v;
-          break;
-        case Role::B:
-          b = v;
-          break;
-        case Role::C:
-          c = v;
-          break;
-        case Role::S:
-          sh = v;
-          break;
-        case Role::K:
-          k = v;
-          break;
-      }
-    }
-  };
-  auto rssAt = [&](const Params& q) {
-    double a, b, c, sh, k;
-    unpack(q, a, b, c, sh, k);
-    ++evaluations;
-    double sum = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-      const double u = static_cast<double>(problem.abscissa[static_cast<size_t>(i)]) + sh;
-      if (!(u > 0.0)) return ProfileObjective::kInfinite;
-      const double logTerm = (c == 0.0) ? 0.0 : c * std::log(u);
-      const double r = static_cast<double>(problem.series[static_cast<size_t>(i)]) -
-                       (a * std::exp(b * u + logTerm) + k);
-      sum += r * r;
-    }
-    return std::isfinite(sum) ? sum : ProfileObjective::kInfinite;
-  };
-  auto clampShift = [&](Params& q) {
-    for (int32_t j = 0; j < count; ++j) {
-      if (role[static_cast<size_t>(j)] == Role::S && q[static_cast<size_t>(j)] < 0.0)
-        q[static_cast<size_t>(j)] = 0.0;
-    }
-  };
 
-  clampShift(p);
-  double rss = rssAt(p);
-  if (!std::isfinite(rss)) return rss;
-  double lambda = 1.0e-3;
-  for (int32_t iteration = 0; iteration < maxIterations; ++iteration) {
-    // Normal equations J'J d = J'r at p.
-    double jtj[kSimplexMaxParams][kSimplexMaxParams] = {};
-    double jtr[kSimplexMaxParams] = {};
-    double a, b, c, sh, k;
-    unpack(p, a, b, c, sh, k);
-    for (int32_t i = 0; i < n; ++i) {
-      const double u = static_cast<double>(problem.abscissa[static_cast<size_t>(i)]) + sh;
-      const double logU = std::log(u);
-      const double g = std::exp(b * u + ((c == 0.0) ? 0.0 : c * logU));
-      const double r = static_cast<double>(problem.series[static_cast<size_t>(i)]) - (a * g + k);
-      double d[kSimplexMaxParams] = {};
-      for (int32_t j = 0; j < count; ++j) {
-        switch (role[static_cast<size_t>(j)]) {
-          case Role::A:
-            d[j] = g;
-            break;
-          case Role::B:
-            d[j] = a * g * u;
-            break;
-          case Role::C:
-            d[j] = a * g * logU;
-            break;
-          case Role::S:
-            d[j] = a * g * (b + c / u);
-            break;
-          case Role::K:
-            d[j] = 1.0;
-            break;
-        }
-      }
-      for (int32_t j = 0; j < count; ++j) {
-        jtr[j] += d[j] * r;
-        for (int32_t m = 0; m <= j; ++m) jtj[j][m] += d[j] * d[m];
-      }
+// The data of one problem in double precision, and the model's regressor
+// g(u) = u^c * exp(b*u), u = t + s, at given b, s and c.
+class Regressor {
+ public:
+  explicit Regressor(const SimplexProblem& problem)
+      : t_(static_cast<size_t>(problem.n)), y_(static_cast<size_t>(problem.n)) {
+    double sumY = 0.0;
+    for (size_t i = 0; i < t_.size(); ++i) {
+      t_[i] = static_cast<double>(problem.abscissa[i]);
+      y_[i] = static_cast<double>(problem.series[i]);
+      sumY += y_[i];
     }
-    ++evaluations;
-    bool stepped = false;
-    while (lambda < 1.0e12) {
-      // Cholesky solve of (J'J + lambda diag(J'J)) d = J'r.
-      double l[kSimplexMaxParams][kSimplexMaxParams] = {};
-      bool positive = true;
-      for (int32_t j = 0; j < count && positive; ++j) {
-        for (int32_t m = 0; m <= j; ++m) {
-          double v = jtj[j][m];
-          if (m == j) v += lambda * (jtj[j][j] > 0.0 ? jtj[j][j] : 1.0);
-          for (int32_t q = 0; q < m; ++q) v -= l[j][q] * l[m][q];
-          if (m == j) {
-            if (!(v > 0.0)) {
-              positive = false;
-              break;
-            }
-            l[j][j] = std::sqrt(v);
-          } else {
-            l[j][m] = v / l[m][m];
-          }
-        }
-      }
-      if (!positive) {
-        lambda *= 10.0;
+    meanY_ = sumY / static_cast<double>(t_.size());
+    for (double y : y_) sumSquaresY_ += (y - meanY_) * (y - meanY_);
+    minT_ = *std::min_element(t_.begin(), t_.end());
+    span_ = *std::max_element(t_.begin(), t_.end()) - minT_ + 1.0;
+    // Equally spaced positions (the dispatcher's 1..n) allow the recurrence.
+    step_ = t_.size() > 1 ? t_[1] - t_[0] : 1.0;
+    uniform_ = true;
+    for (size_t i = 0; i < t_.size() && uniform_; ++i)
+      uniform_ = t_[i] == t_[0] + static_cast<double>(i) * step_;
+  }
+
+  size_t size() const { return t_.size(); }
+  double t(size_t i) const { return t_[i]; }
+  double y(size_t i) const { return y_[i]; }
+  double meanY() const { return meanY_; }
+  double sumSquaresY() const { return sumSquaresY_; }
+  // Width of the abscissa range plus one (n for positions 1..n).
+  double span() const { return span_; }
+
+  // u^c at shift s into w, and ln u into logU when given. False when a
+  // shifted position is not positive.
+  bool power(double s, double c, std::vector<double>& w, std::vector<double>* logU) const {
+    if (!(minT_ + s > 0.0) || !std::isfinite(s) || !std::isfinite(c)) return false;
+    for (size_t i = 0; i < t_.size(); ++i) {
+      const double u = t_[i] + s;
+      if (logU == nullptr && c == 1.0) {
+        w[i] = u;
         continue;
       }
-      double z[kSimplexMaxParams] = {};
-      for (int32_t j = 0; j < count; ++j) {
-        double v = jtr[j];
-        for (int32_t q = 0; q < j; ++q) v -= l[j][q] * z[q];
-        z[j] = v / l[j][j];
+      const double logu = std::log(u);
+      if (logU != nullptr) (*logU)[i] = logu;
+      w[i] = std::exp(c * logu);
+    }
+    return true;
+  }
+
+  // g = w * exp(b*u) at shift s (w empty: the exponential alone). False when a
+  // shifted position is not positive, or when the largest value is not finite
+  // or lies outside e^+-kExponentLimit.
+  bool fill(double b, double s, const std::vector<double>& w, std::vector<double>& g) const {
+    if (!(minT_ + s > 0.0) || !std::isfinite(s) || !std::isfinite(b)) return false;
+    const double ratio = uniform_ ? std::exp(b * step_) : 0.0;
+    double e = 0.0;
+    double top = 0.0;
+    for (size_t i = 0; i < t_.size(); ++i) {
+      const bool anchor = !uniform_ || i % kAnchorInterval == 0;
+      e = anchor ? std::exp(b * (t_[i] + s)) : e * ratio;
+      g[i] = w.empty() ? e : w[i] * e;
+      top = std::max(top, g[i]);
+    }
+    return top > 0.0 && std::isfinite(top) && std::fabs(std::log(top)) <= kExponentLimit;
+  }
+
+ private:
+  std::vector<double> t_;
+  std::vector<double> y_;
+  double meanY_ = 0.0;
+  double sumSquaresY_ = 0.0;
+  double minT_ = 0.0;
+  double span_ = 1.0;
+  double step_ = 1.0;
+  bool uniform_ = false;
+};
+
+// Linear least squares of the data on g: a, k and the residual sum of squares
+// (kInfinite when g is constant).
+double solveLinear(const Regressor& data, const std::vector<double>& g, double& a, double& k) {
+  double sumG = 0.0;
+  for (double v : g) sumG += v;
+  const double meanG = sumG / static_cast<double>(g.size());
+  double sgg = 0.0;
+  double sgy = 0.0;
+  for (size_t i = 0; i < g.size(); ++i) {
+    const double dg = g[i] - meanG;
+    sgg += dg * dg;
+    sgy += dg * (data.y(i) - data.meanY());
+  }
+  if (!(sgg > 0.0) || !std::isfinite(sgg)) return kInfinite;
+  a = sgy / sgg;
+  k = data.meanY() - a * meanG;
+  return std::max(data.sumSquaresY() - sgy * sgy / sgg, 0.0);
+}
+
+// Nonlinear parameters of the search: the rate b, the log-shift
+// sigma = ln(1 + s) (which spreads the shift's wide range evenly) and the
+// exponent c, as far as the selector has them. a and k are solved by linear
+// least squares at every point (variable projection).
+enum Theta : size_t { kRate = 0, kLogShift = 1, kExponent = 2 };
+constexpr size_t kThetaMax = 3;
+using ThetaVec = std::array<double, kThetaMax>;
+
+size_t thetaCount(int32_t modelSelector) {
+  return modelSelector == kModelNegExp ? 1 : (modelSelector == kModelGenExp ? 2 : 3);
+}
+
+// The model at one point theta: shift, regressor g, power term w = u^c (none
+// for the negative exponential), ln u (Hugershoff only), the least-squares a
+// and k, the residuals y - (a*g + k) and their sum of squares.
+struct ModelState {
+  ModelState(size_t n, int32_t modelSelector)
+      : selector(modelSelector),
+        g(n),
+        w(modelSelector == kModelNegExp ? 0 : n),
+        logU(modelSelector == kModelHugershoff ? n : 0),
+        r(n) {}
+
+  int32_t selector;
+  ThetaVec theta{};
+  double shift = 0.0;
+  double a = 0.0;
+  double k = 0.0;
+  double meanG = 0.0;
+  std::vector<double> g;
+  std::vector<double> w;
+  std::vector<double> logU;
+  std::vector<double> r;
+  double rss = kInfinite;
+
+  double exponent() const {
+    return selector == kModelHugershoff ? theta[kExponent] : fixedExponent(selector);
+  }
+  Params params() const { return {a, k, theta[kRate], shift, exponent()}; }
+};
+
+ThetaVec thetaOf(const Params& p) { return {p[kB], std::log1p(std::max(p[kS], 0.0)), p[kC]}; }
+
+// Evaluates the model at state.theta; rss is kInfinite when it can't be formed.
+void evaluate(const Regressor& data, ModelState& state, int32_t& evaluations) {
+  ++evaluations;
+  state.rss = kInfinite;
+  state.shift = hasShift(state.selector) ? std::expm1(state.theta[kLogShift]) : 0.0;
+  if (!state.w.empty() && !data.power(state.shift, state.exponent(), state.w,
+                                      state.logU.empty() ? nullptr : &state.logU))
+    return;
+  if (!data.fill(state.theta[kRate], state.shift, state.w, state.g)) return;
+  if (!std::isfinite(solveLinear(data, state.g, state.a, state.k))) return;
+  double sumG = 0.0;
+  double sum = 0.0;
+  for (size_t i = 0; i < state.g.size(); ++i) {
+    sumG += state.g[i];
+    state.r[i] = data.y(i) - (state.a * state.g[i] + state.k);
+    sum += state.r[i] * state.r[i];
+  }
+  state.meanG = sumG / static_cast<double>(state.g.size());
+  if (std::isfinite(sum)) state.rss = sum;
+}
+
+// Normal equations J'J (lower triangle) and J'r in theta at a state.
+struct Normal {
+  std::array<std::array<double, kThetaMax>, kThetaMax> jtj{};
+  std::array<double, kThetaMax> jtr{};
+  double at(size_t j, size_t m) const { return j >= m ? jtj[j][m] : jtj[m][j]; }
+};
+
+// The derivatives a*dg/dtheta at point i.
+std::array<double, kThetaMax> slopes(const Regressor& data, const ModelState& state, size_t i,
+                                     size_t count) {
+  std::array<double, kThetaMax> v{};
+  const double ag = state.a * state.g[i];
+  const double u = data.t(i) + state.shift;
+  v[kRate] = ag * u;
+  if (count > kLogShift) v[kLogShift] = ag * (state.theta[kRate] + state.exponent() / u) * (1.0 + state.shift);
+  if (count > kExponent) v[kExponent] = ag * state.logU[i];
+  return v;
+}
+
+// With a and k re-solved at every point, the residual's Jacobian is (Kaufman's
+// approximation) the derivatives a*dg/dtheta with their parts along 1 and g
+// removed; J'r needs no projection, as r is already orthogonal to both.
+Normal normalEquations(const Regressor& data, const ModelState& state, size_t count) {
+  Normal ne;
+  const size_t n = state.g.size();
+  std::array<double, kThetaMax> mean{};
+  for (size_t i = 0; i < n; ++i) {
+    const auto v = slopes(data, state, i, count);
+    for (size_t j = 0; j < count; ++j) {
+      mean[j] += v[j];
+      ne.jtr[j] += v[j] * state.r[i];
+    }
+  }
+  for (size_t j = 0; j < count; ++j) mean[j] /= static_cast<double>(n);
+  std::array<std::array<double, kThetaMax>, kThetaMax> vv{};
+  std::array<double, kThetaMax> vg{};
+  double gg = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    auto v = slopes(data, state, i, count);
+    const double dg = state.g[i] - state.meanG;
+    gg += dg * dg;
+    for (size_t j = 0; j < count; ++j) {
+      v[j] -= mean[j];
+      vg[j] += v[j] * dg;
+      for (size_t m = 0; m <= j; ++m) vv[j][m] += v[j] * v[m];
+    }
+  }
+  for (size_t j = 0; j < count; ++j)
+    for (size_t m = 0; m <= j; ++m) ne.jtj[j][m] = vv[j][m] - vg[j] * vg[m] / gg;
+  return ne;
+}
+
+// Solves (J'J + lambda*diag(J'J)) d = J'r for the free parameters, the others
+// moving by the steps already in d. False when the system is not positive
+// definite.
+bool solveStep(const Normal& ne, size_t count, double lambda,
+               const std::array<bool, kThetaMax>& isFree, ThetaVec& d) {
+  std::array<size_t, kThetaMax> index{};
+  size_t m = 0;
+  for (size_t j = 0; j < count; ++j)
+    if (isFree[j]) index[m++] = j;
+  std::array<std::array<double, kThetaMax>, kThetaMax> l{};
+  std::array<double, kThetaMax> z{};
+  for (size_t x = 0; x < m; ++x) {
+    double rhs = ne.jtr[index[x]];
+    for (size_t j = 0; j < count; ++j)
+      if (!isFree[j]) rhs -= ne.at(index[x], j) * d[j];
+    // Row x of the Cholesky factor, then forward substitution.
+    for (size_t y = 0; y <= x; ++y) {
+      double v = ne.at(index[x], index[y]);
+      if (x == y) {
+        const double diag = ne.at(index[x], index[x]);
+        v += lambda * (diag > 0.0 ? diag : 1.0);
       }
-      Params trial = p;
-      for (int32_t j = count - 1; j >= 0; --j) {
-        double v = z[j];
-        for (int32_t q = j + 1; q < count; ++q) v -= l[q][j] * trial[static_cast<size_t>(q)];
-        trial[static_cast<size_t>(j)] = v / l[j][j];
+      for (size_t q = 0; q < y; ++q) v -= l[x][q] * l[y][q];
+      if (x == y) {
+        if (!(v > 0.0)) return false;
+        l[x][x] = std::sqrt(v);
+      } else {
+        l[x][y] = v / l[y][y];
       }
-      for (int32_t j = 0; j < count; ++j)
-        trial[static_cast<size_t>(j)] += p[static_cast<size_t>(j)];
-      clampShift(trial);
-      const double trialRss = rssAt(trial);
-      if (trialRss < rss) {
-        const double gain = (rss - trialRss) / rss;
-        p = trial;
-        rss = trialRss;
-        lambda = std::max(lambda / 10.0, 1.0e-12);
-        stepped = gain > 1.0e-13;
+    }
+    for (size_t q = 0; q < x; ++q) rhs -= l[x][q] * z[q];
+    z[x] = rhs / l[x][x];
+  }
+  for (size_t x = m; x-- > 0;) {
+    double v = z[x];
+    for (size_t q = x + 1; q < m; ++q) v -= l[q][x] * d[index[q]];
+    d[index[x]] = v / l[x][x];
+  }
+  return true;
+}
+
+// Levenberg-Marquardt from cur.theta with the log-shift kept in
+// [0, logShiftLimit]: a shift at a bound that the gradient pushes outwards is
+// held there while the other parameters go on, and a step across a bound stops
+// at the bound. Ends when a step gains less than kMinStepGain, when no damping
+// gives a lower objective, or after maxIterations. cur holds the result; trial
+// is work space.
+void levenbergMarquardt(const Regressor& data, double logShiftLimit, int32_t maxIterations,
+                        ModelState& cur, ModelState& trial, int32_t& evaluations) {
+  const size_t count = thetaCount(cur.selector);
+  const bool shift = hasShift(cur.selector);
+  if (shift) cur.theta[kLogShift] = std::clamp(cur.theta[kLogShift], 0.0, logShiftLimit);
+  evaluate(data, cur, evaluations);
+  if (!std::isfinite(cur.rss)) return;
+  double lambda = kLambdaStart;
+  for (int32_t iteration = 0; iteration < maxIterations; ++iteration) {
+    const Normal ne = normalEquations(data, cur, count);
+    std::array<bool, kThetaMax> isFree{true, true, true};
+    const double sigma = shift ? cur.theta[kLogShift] : 0.0;
+    if (shift && ((sigma <= 0.0 && ne.jtr[kLogShift] <= 0.0) ||
+                  (sigma >= logShiftLimit && ne.jtr[kLogShift] >= 0.0)))
+      isFree[kLogShift] = false;
+    bool stepped = false;
+    for (; lambda < kLambdaMax; lambda *= kLambdaFactor) {
+      ThetaVec d{};
+      std::array<bool, kThetaMax> stepFree = isFree;
+      if (!solveStep(ne, count, lambda, stepFree, d)) continue;
+      if (shift && stepFree[kLogShift]) {
+        const double next = sigma + d[kLogShift];
+        if (next < 0.0 || next > logShiftLimit) {
+          d[kLogShift] = std::clamp(next, 0.0, logShiftLimit) - sigma;
+          stepFree[kLogShift] = false;
+          if (!solveStep(ne, count, lambda, stepFree, d)) continue;
+        }
+      }
+      for (size_t j = 0; j < kThetaMax; ++j) trial.theta[j] = cur.theta[j] + d[j];
+      if (shift) trial.theta[kLogShift] = std::clamp(trial.theta[kLogShift], 0.0, logShiftLimit);
+      evaluate(data, trial, evaluations);
+      if (trial.rss < cur.rss) {
+        const double gain = (cur.rss - trial.rss) / cur.rss;
+        std::swap(cur, trial);
+        lambda = std::max(lambda / kLambdaFactor, kLambdaMin);
+        stepped = gain > kMinStepGain;
         break;
       }
-      lambda *= 10.0;
     }
     if (!stepped) break;
   }
-  return rss;
 }
 
-// Best point of a coarse grid over the nonlinear parameters (falling and rising
-// rates, shifts 0 to 20, exponents 0.5 to 2), with a and k solved by linear
-// least squares, in the selector's vertex order.
-double coarseGrid(ProfileObjective& objective, int32_t modelSelector, Params& best,
-                  int32_t& evaluations) {
-  static constexpr std::array<double, 10> kRates{-0.1,  -0.03, -0.01, -0.003, -0.001,
-                                                 0.001, 0.003, 0.01,  0.03,   0.1};
-  static constexpr std::array<double, 3> kShifts{0.0, 3.0, 20.0};
-  static constexpr std::array<double, 3> kExponents{0.5, 1.0, 2.0};
-  const int dims = objective.dims();
-  const size_t shiftCount = dims >= 2 ? kShifts.size() : 1;
-  const size_t exponentCount = dims == 3 ? kExponents.size() : 1;
-  double bestValue = ProfileObjective::kInfinite;
-  for (double rate : kRates) {
-    for (size_t si = 0; si < shiftCount; ++si) {
-      for (size_t ci = 0; ci < exponentCount; ++ci) {
-        Theta theta{};
-        if (dims == 1) theta = {rate, 0.0, 0.0};
-        if (dims == 2) theta = {rate, kShifts[si], 0.0};
-        if (dims == 3) theta = {kExponents[ci], rate, kShifts[si]};
+// Grid shifts: 0, and from the limit down by kGridShiftRatio while at least
+// kGridSmallestShift, ascending.
+std::vector<double> gridShifts(int32_t modelSelector, double shiftLimit) {
+  std::vector<double> shifts{0.0};
+  if (!hasShift(modelSelector)) return shifts;
+  for (double s = shiftLimit; s >= kGridSmallestShift; s /= kGridShiftRatio) shifts.push_back(s);
+  std::sort(shifts.begin(), shifts.end());
+  return shifts;
+}
+
+std::vector<double> gridExponents(int32_t modelSelector) {
+  if (modelSelector == kModelHugershoff) return {kGridExponents.begin(), kGridExponents.end()};
+  return {fixedExponent(modelSelector)};
+}
+
+// Starting points from a grid over shift, exponent and rate, with a and k
+// solved by linear least squares at each node: the nodes no higher than any
+// neighbour (one valley each), lowest first, at most maxCount.
+std::vector<ThetaVec> gridValleys(const Regressor& data, int32_t modelSelector, double shiftLimit,
+                                int32_t maxCount, int32_t& evaluations) {
+  const std::vector<double> shifts = gridShifts(modelSelector, shiftLimit);
+  const std::vector<double> exponents = gridExponents(modelSelector);
+  const size_t ns = shifts.size();
+  const size_t nc = exponents.size();
+  const size_t nb = kGridRateSpans.size();
+  std::vector<double> value(ns * nc * nb, kInfinite);
+  ModelState work(data.size(), modelSelector);
+  auto node = [&](size_t si, size_t ci, size_t bi) { return (si * nc + ci) * nb + bi; };
+  auto fillNode = [&](size_t si, size_t bi, double& a, double& k) {
+    const double b = kGridRateSpans[bi] / data.span();
+    ++evaluations;
+    if (!data.fill(b, shifts[si], work.w, work.g)) return kInfinite;
+    return solveLinear(data, work.g, a, k);
+  };
+  for (size_t si = 0; si < ns; ++si) {
+    for (size_t ci = 0; ci < nc; ++ci) {
+      if (!work.w.empty() && !data.power(shifts[si], exponents[ci], work.w, nullptr)) continue;
+      for (size_t bi = 0; bi < nb; ++bi) {
         double a = 0.0;
         double k = 0.0;
-        const double value = objective.evaluate(theta, a, k);
-        ++evaluations;
-        if (value < bestValue) {
-          bestValue = value;
-          if (modelSelector == kModelNegExp) best = {a, rate, k, 0.0, 0.0};
-          if (modelSelector == kModelGenExp) best = {a, rate, kShifts[si], k, 0.0};
-          if (modelSelector == kModelHugershoff) best = {a, kExponents[ci], rate, kShifts[si], k};
-        }
+        value[node(si, ci, bi)] = fillNode(si, bi, a, k);
       }
     }
   }
-  return bestValue;
+  // Local minima over the index neighbourhood.
+  std::vector<std::pair<double, size_t>> valleys;
+  for (size_t si = 0; si < ns; ++si) {
+    for (size_t ci = 0; ci < nc; ++ci) {
+      for (size_t bi = 0; bi < nb; ++bi) {
+        const double v = value[node(si, ci, bi)];
+        if (!std::isfinite(v)) continue;
+        bool lowest = true;
+        for (size_t ds = 0; ds < 3 && lowest; ++ds) {
+          for (size_t dc = 0; dc < 3 && lowest; ++dc) {
+            for (size_t db = 0; db < 3 && lowest; ++db) {
+              const size_t s2 = si + ds;
+              const size_t c2 = ci + dc;
+              const size_t b2 = bi + db;
+              if (s2 < 1 || c2 < 1 || b2 < 1 || s2 > ns || c2 > nc || b2 > nb) continue;
+              lowest = value[node(s2 - 1, c2 - 1, b2 - 1)] >= v;
+            }
+          }
+        }
+        if (lowest) valleys.emplace_back(v, node(si, ci, bi));
+      }
+    }
+  }
+  std::sort(valleys.begin(), valleys.end());
+  if (valleys.size() > static_cast<size_t>(maxCount)) valleys.resize(static_cast<size_t>(maxCount));
+  std::vector<ThetaVec> starts;
+  for (const auto& valley : valleys) {
+    const size_t index = valley.second;
+    const size_t bi = index % nb;
+    const size_t ci = (index / nb) % nc;
+    const size_t si = index / (nb * nc);
+    starts.push_back({kGridRateSpans[bi] / data.span(), std::log1p(shifts[si]), exponents[ci]});
+  }
+  return starts;
+}
+
+void checkOptions(const RefineOptions& options) {
+  if (!(options.maxIterations >= 1))
+    throw std::invalid_argument("refinement: maxIterations must be at least 1");
+  if (!(options.gridStarts >= 1))
+    throw std::invalid_argument("refinement: gridStarts must be at least 1");
+  if (!(options.shiftLimit > 0.0) || !std::isfinite(options.shiftLimit))
+    throw std::invalid_argument("refinement: shiftLimit must be a number above 0");
 }
 
 }  // namespace
 
 RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
                                 const SimplexProblem& problem, const RefineOptions& options) {
+  checkOptions(options);
   RefineResult result;
   result.point = start;
   result.value = startValue;
-  const int32_t count = simplexParamCount(problem.modelSelector);
-  // Too few values to determine the parameters, or more than the work space holds.
+  const int32_t selector = problem.modelSelector;
+  const int32_t count = simplexParamCount(selector);
+  // Too few values to determine the parameters, or more than the objective takes.
   if (problem.n <= count || problem.n > kObjectiveCapacity) return result;
-  // Two local searches: from the simplex result, and from the best curve of a
-  // coarse grid, in case the simplex settled in another valley.
-  Params fromSimplex{};
-  for (int32_t j = 0; j < count; ++j)
-    fromSimplex[static_cast<size_t>(j)] = static_cast<double>(start[static_cast<size_t>(j)]);
-  double best = levenbergMarquardt(problem, fromSimplex, options.maxIterations, result.evaluations);
-  Params bestParams = fromSimplex;
-  ProfileObjective objective(problem);
-  Params fromGrid{};
-  if (options.gridStart &&
-      std::isfinite(coarseGrid(objective, problem.modelSelector, fromGrid, result.evaluations))) {
-    const double gridBest =
-        levenbergMarquardt(problem, fromGrid, options.maxIterations, result.evaluations);
-    if (gridBest < best) {
-      best = gridBest;
-      bestParams = fromGrid;
+  const Regressor data(problem);
+  const double shiftLimit = options.shiftLimit * static_cast<double>(problem.n);
+  result.shiftLimit = static_cast<float>(shiftLimit);
+
+  const auto n = static_cast<size_t>(problem.n);
+  ModelState cur(n, selector);
+  ModelState trial(n, selector);
+  Params best{};
+  double bestValue = kInfinite;
+  auto search = [&](const ThetaVec& from) {
+    cur.theta = from;
+    levenbergMarquardt(data, std::log1p(shiftLimit), options.maxIterations, cur, trial,
+                       result.evaluations);
+    if (cur.rss < bestValue) {
+      bestValue = cur.rss;
+      best = cur.params();
     }
+  };
+  search(thetaOf(fromVertex(start, selector)));
+  if (options.gridStart) {
+    for (const ThetaVec& from :
+         gridValleys(data, selector, shiftLimit, options.gridStarts, result.evaluations))
+      search(from);
   }
-  if (!std::isfinite(best)) return result;
-  SimplexPoint point{};
-  for (int32_t j = 0; j < count; ++j)
-    point[static_cast<size_t>(j)] = static_cast<float>(bestParams[static_cast<size_t>(j)]);
+  if (!std::isfinite(bestValue)) return result;
+
+  const SimplexPoint point = toVertex(best, selector);
   // The single-precision point is judged by the simplex's own objective.
   const float pointValue = gamoff(point, problem);
-  if (pointValue < startValue * static_cast<float>(1.0 - options.minGain)) {
+  const bool startBeyondLimit =
+      hasShift(selector) && static_cast<double>(modelParams(start, selector).s) > shiftLimit;
+  if (pointValue < startValue * static_cast<float>(1.0 - options.minGain) ||
+      (startBeyondLimit && std::isfinite(pointValue))) {
     result.point = point;
     result.value = pointValue;
     result.accepted = true;
+    result.shiftAtLimit = hasShift(selector) && best[kS] >= shiftLimit;
   }
   return result;
 }
