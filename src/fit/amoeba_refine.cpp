@@ -482,15 +482,19 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
   const auto n = static_cast<size_t>(problem.n);
   ModelState cur(n, selector);
   ModelState trial(n, selector);
+  const double logShiftLimit = std::log1p(shiftLimit);
   Params best{};
+  bool bestAtLimit = false;
   double bestValue = kInfinite;
   auto search = [&](const ThetaVec& from) {
     cur.theta = from;
-    levenbergMarquardt(data, std::log1p(shiftLimit), options.maxIterations, cur, trial,
-                       result.evaluations);
+    levenbergMarquardt(data, logShiftLimit, options.maxIterations, cur, trial, result.evaluations);
     if (cur.rss < bestValue) {
       bestValue = cur.rss;
       best = cur.params();
+      bestAtLimit = hasShift(selector) && cur.theta[kLogShift] >= logShiftLimit;
+      // expm1(log1p(limit)) may miss the limit by a rounding.
+      if (bestAtLimit) best[kS] = shiftLimit;
     }
   };
   search(thetaOf(fromVertex(start, selector)));
@@ -511,7 +515,7 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
     result.point = point;
     result.value = pointValue;
     result.accepted = true;
-    result.shiftAtLimit = hasShift(selector) && best[kS] >= shiftLimit;
+    result.shiftAtLimit = bestAtLimit;
   }
   return result;
 }
