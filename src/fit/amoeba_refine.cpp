@@ -40,8 +40,8 @@ constexpr double kMinStepGain = 1.0e-13;
 // Hugershoff exponent c.
 constexpr double kGridShiftRatio = 3.0;
 constexpr double kGridSmallestShift = 0.5;
-constexpr std::array<double, 10> kGridRateSpans{-64.0, -24.0, -8.0, -3.0, -1.0,
-                                                -0.3,  0.3,   1.0,  3.0,  8.0};
+constexpr std::array<double, 12> kGridRateSpans{-64.0, -24.0, -8.0, -3.0, -1.0, -0.3,
+                                                0.3,   1.0,   3.0,  8.0,  24.0, 64.0};
 constexpr std::array<double, 8> kGridExponents{-16.0, -4.0, -1.0, 0.5, 1.0, 2.0, 4.0, 16.0};
 
 // Parameters inside the refinement, in this order for every selector; the

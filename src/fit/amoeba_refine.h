@@ -22,7 +22,7 @@ struct RefineOptions {
   double minGain = 1.0e-4;      // relative drop of the objective needed to replace a point
   int32_t maxIterations = 200;  // iterations of each Levenberg-Marquardt search, >= 1
   bool gridStart = true;        // also search from the best points of the grid
-  int32_t gridStarts = 3;       // searches started from grid points (distinct valleys), >= 1
+  int32_t gridStarts = 4;       // searches started from grid points (distinct valleys), >= 1
   double shiftLimit = 10.0;     // largest shift s, in multiples of n; > 0
 };
 
