@@ -22,6 +22,12 @@ constexpr double kInfinite = std::numeric_limits<double>::infinity();
 // leave the float range (about e^+-87) to scale the curve to the data.
 constexpr double kExponentLimit = 80.0;
 
+// Largest |k| and |a|*max(g) as a multiple of the largest |value|: beyond it
+// the single-precision curve a*g + k cancels away the digits of the data (a
+// straight line, for instance, is the limit of a*exp(b*u) + k with b -> 0
+// and huge opposite a and k).
+constexpr double kCancellationLimit = 1.0e3;
+
 // A recurrence exp(b*u(i+1)) = exp(b*u(i)) * exp(b*h) restarts from an exact
 // exponential every this many points, which keeps its relative error near
 // 1e-14.
@@ -86,7 +92,10 @@ class Regressor {
       sumY += y_[i];
     }
     meanY_ = sumY / static_cast<double>(t_.size());
-    for (double y : y_) sumSquaresY_ += (y - meanY_) * (y - meanY_);
+    for (double y : y_) {
+      sumSquaresY_ += (y - meanY_) * (y - meanY_);
+      largest_ = std::max(largest_, std::fabs(y));
+    }
     minT_ = *std::min_element(t_.begin(), t_.end());
     span_ = *std::max_element(t_.begin(), t_.end()) - minT_ + 1.0;
     // Equally spaced positions (the dispatcher's 1..n) allow the recurrence.
@@ -103,6 +112,7 @@ class Regressor {
   double sumSquaresY() const { return sumSquaresY_; }
   // Width of the abscissa range plus one (n for positions 1..n).
   double span() const { return span_; }
+  double largestValue() const { return largest_; }
 
   // u^c at shift s into w, and ln u into logU when given. False when a
   // shifted position is not positive.
@@ -143,6 +153,7 @@ class Regressor {
   std::vector<double> y_;
   double meanY_ = 0.0;
   double sumSquaresY_ = 0.0;
+  double largest_ = 0.0;
   double minT_ = 0.0;
   double span_ = 1.0;
   double step_ = 1.0;
@@ -489,7 +500,9 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
   auto search = [&](const ThetaVec& from) {
     cur.theta = from;
     levenbergMarquardt(data, logShiftLimit, options.maxIterations, cur, trial, result.evaluations);
-    if (cur.rss < bestValue) {
+    const double topG = std::isfinite(cur.rss) ? *std::max_element(cur.g.begin(), cur.g.end()) : 0.0;
+    const double limit = kCancellationLimit * data.largestValue();
+    if (cur.rss < bestValue && std::fabs(cur.k) <= limit && std::fabs(cur.a) * topG <= limit) {
       bestValue = cur.rss;
       best = cur.params();
       bestAtLimit = hasShift(selector) && cur.theta[kLogShift] >= logShiftLimit;
