@@ -1,7 +1,9 @@
 // Time per parametric fit (codes 1, 4, 7, 8) at n = 100, 500 and 2000 on a
 // noisy generated growth curve, with the number of objective evaluations of the
-// simplex methods, and the three default-fit candidates (codes 4, 1, 8) on one
-// 500-value series.
+// simplex methods; the simplex fit of codes 7 and 8 in three stages (search
+// alone, refined from the search's point, refined also from the grid's
+// valleys), which gives the share of the grid starts in the fit's time; and the
+// three default-fit candidates (codes 4, 1, 8) on one 500-value series.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "fit/amoeba.h"
+#include "fit/amoeba_refine.h"
 #include "fit/detrend2.h"
 #include "fit/startfits.h"
 
@@ -80,6 +83,46 @@ void BM_Fit(benchmark::State& state) {
 BENCHMARK(BM_Fit)
     ->ArgNames({"code", "n"})
     ->ArgsProduct({{1, 4, 7, 8}, {100, 500, 2000}})
+    ->Unit(benchmark::kMillisecond);
+
+// Simplex fit of code 7 or 8 by stage: 0 the search alone, 1 refined from the
+// search's point only, 2 refined also from the grid's valleys (the default).
+void BM_SimplexStages(benchmark::State& state) {
+  const int32_t code = static_cast<int32_t>(state.range(0));
+  const int32_t n = static_cast<int32_t>(state.range(1));
+  const int64_t stage = state.range(2);
+  const std::vector<float> y = series(n);
+  std::vector<float> abscissa(y.size());
+  std::vector<float> fitted(y.size());
+  std::vector<float> w1(y.size());
+  std::vector<float> w2(y.size());
+  for (int32_t t = 1; t <= n; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
+  kavrel::CurveParams p{};
+  kavrel::SimplexPoint start{};
+  int32_t selector = kavrel::kModelHugershoff;
+  if (code == 7) {
+    kavrel::hughdi(abscissa, y, n, n, fitted, p, 0.0f);
+    start = {p[0], p[1], p[2], 0.0f, 0.0f};
+  } else {
+    kavrel::gexp(y, n, n, fitted, w1, w2, p, 0.0f);
+    start = {p[0], p[1], 0.0f, 0.0f, 0.0f};
+    selector = kavrel::kModelGenExp;
+  }
+  const kavrel::SimplexProblem problem{selector, kavrel::kObjectiveCapacity, n, abscissa, y};
+  kavrel::RefineOptions options;
+  options.gridStart = stage == 2;
+  kavrel::SimplexFit fit;
+  for (auto _ : state) {
+    fit = stage == 0 ? kavrel::gamoeba(start, problem, n, fitted, false)
+                     : kavrel::gamoeba(start, problem, n, fitted, options);
+    benchmark::DoNotOptimize(fitted.data());
+  }
+  state.counters["rss"] = fit.bestValue;
+  state.counters["refineEvals"] = fit.refineEvaluations;
+}
+BENCHMARK(BM_SimplexStages)
+    ->ArgNames({"code", "n", "stage"})
+    ->ArgsProduct({{7, 8}, {100, 500, 2000}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_DefaultFitCandidates(benchmark::State& state) {

@@ -103,26 +103,6 @@ float ametry(Simplex& simplex, int32_t paramCount, int32_t worst, float factor,
 void amoeba(Simplex& simplex, int32_t paramCount, int32_t& evaluations, float tolerance,
             const SimplexProblem& problem);
 
-// Least-squares refinement of a simplex result. The simplex often stops in a
-// flat valley well above the minimum (its spread test compares objective values
-// only), or settles in another valley than the best. The refinement runs
-// Levenberg-Marquardt in double precision (shift kept >= 0) from the point and
-// from the best point of a coarse grid over the nonlinear parameters, and keeps
-// the better result.
-struct RefineOptions {
-  double minGain = 1.0e-4;      // relative drop of the objective needed to replace a point
-  int32_t maxIterations = 200;  // iterations of each Levenberg-Marquardt search
-  bool gridStart = true;        // also search from the best point of a coarse grid
-};
-struct RefineResult {
-  SimplexPoint point{};     // refined parameters (single precision)
-  float value = 0.0f;       // gamoff at `point`
-  bool accepted = false;    // true when value < startValue * (1 - minGain)
-  int32_t evaluations = 0;  // model passes used (objective and Jacobian)
-};
-RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
-                                const SimplexProblem& problem, const RefineOptions& options = {});
-
 // Result of one simplex fit.
 struct SimplexFit {
   SimplexPoint best{};            // vertex 0 of the final simplex (or its refinement)
@@ -139,5 +119,11 @@ struct SimplexFit {
 // fitted[t-1], t = 1..nCurve (t + s as the shifted abscissa, single precision).
 SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
                    std::span<float> fitted, bool refine = true);
+// The same with the refinement's settings (amoeba_refine.h). When the refined
+// result's shift is the shift limit, the console line ">> sbr gamoeba: shift
+// reached its limit of ..., fit stopped there" says so.
+struct RefineOptions;
+SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
+                   std::span<float> fitted, const RefineOptions& refine);
 
 }  // namespace kavrel

@@ -1,6 +1,7 @@
 // Downhill simplex: fixed vertices, objective, ranking ties, trial points,
 // stopping rules, and the least-squares refinement.
 #include "fit/amoeba.h"
+#include "fit/amoeba_refine.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/detrend2.h"
 #include "util/fatal.h"
 
 namespace kavrel {
@@ -269,6 +271,93 @@ TEST(Amoeba, RefinementOnlyLowersTheObjective) {
   const RefineResult none = refineLeastSquares({0.5f, -0.01f, 0.2f, 0.0f, 0.0f}, 10.0f, large);
   EXPECT_FALSE(none.accepted);
   EXPECT_EQ(none.value, 10.0f);
+}
+
+// General exponential fit (code 8) through the dispatcher; the residual sum of
+// squares of its curve in double precision. Console lines into `screen`.
+struct GenExpFit {
+  CurveParams params{};
+  double rss = 0.0;
+  std::string screen;
+};
+GenExpFit fitGeneralExponential(std::vector<float> y) {
+  GenExpFit fit;
+  std::vector<float> curve(y.size());
+  auto n = static_cast<int32_t>(y.size());
+  int32_t option = 8;
+  int32_t span = -67;
+  float fitParam = 0.0f;
+  testing::internal::CaptureStdout();
+  detrend2(y, curve, n, n, fit.params, option, 2000, span, fitParam, 20);
+  fit.screen = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(option, 8);
+  for (size_t i = 0; i < y.size(); ++i) {
+    const double r = static_cast<double>(y[i]) - static_cast<double>(curve[i]);
+    fit.rss += r * r;
+  }
+  return fit;
+}
+
+TEST(AmoebaRefine, ShiftBounds) {
+  // A series whose general exponential optimum has s = 0 with the other
+  // parameters still to be found after the shift is held there: a step with s
+  // free, clamped to 0, gains nothing and used to end the search at RSS 0.6116.
+  // 0.57949 is the optimum (a brute-force search over b with s = 0, a and k
+  // solved exactly, gives b = -0.0675, a = 0.0884).
+  const std::vector<int> syn7{
+      83,  148, 1,   152, 314, 416, 377, 378, 283, 645, 406, 637, 631, 530, 461, 515, 408,
+      515, 487, 521, 545, 597, 417, 520, 361, 341, 351, 310, 455, 438, 454, 338, 351, 271,
+      214, 330, 305, 185, 310, 114, 229, 183, 183, 129, 284, 245, 286, 195, 73,  140, 68,
+      193, 247, 171, 91,  104, 145, 8,   131, 130, 67,  73,  116, 33,  29,  154, 106, 220,
+      4,   1,   153, 151, 13,  1,   64,  1,   37,  1,   42,  1,   38,  177, 33,  115, 1,
+      1,   1,   132, 43,  176, 1,   27,  50,  156, 188, 1,   1,   1,   147, 32};
+  std::vector<float> y;
+  for (int v : syn7) y.push_back(static_cast<float>(v) * 0.001f);
+  const GenExpFit held = fitGeneralExponential(y);
+  EXPECT_NEAR(held.rss, 0.57949, 0.00005);
+  EXPECT_EQ(held.params[5], 0.0f);
+  EXPECT_NEAR(held.params[2], 0.0675, 0.0005);
+  EXPECT_EQ(held.screen.find(">> sbr gamoeba"), std::string::npos);
+
+  // A plain exponential decline: the general exponential comes ever closer as
+  // s grows (u*exp(b*u) tends to a pure exponential), so the fit has no
+  // finite optimum and stops at s = 10 n, saying so.
+  const int32_t n = 150;
+  std::vector<float> decline(n);
+  for (int32_t t = 1; t <= n; ++t) {
+    decline[static_cast<size_t>(t - 1)] =
+        static_cast<float>(0.4 + 1.7 * std::exp(-0.013 * t) + 0.01 * std::sin(2.1 * t));
+  }
+  const GenExpFit drift = fitGeneralExponential(decline);
+  EXPECT_EQ(drift.screen,
+            ">> sbr gamoeba: shift reached its limit of    1500.0 (10 n), fit stopped there\n");
+  EXPECT_EQ(drift.params[5], 1500.0f);
+  // The curve is close to the exponential the data were made from.
+  EXPECT_LT(drift.rss, static_cast<double>(n) * 0.01 * 0.01);
+}
+
+TEST(AmoebaRefine, OptionsAreChecked) {
+  const std::vector<float> t = positions(10);
+  const std::vector<float> y(10, 1.5f);
+  const SimplexProblem problem{kModelGenExp, kObjectiveCapacity, 10, t, y};
+  const SimplexPoint start{1.0f, -0.01f, 0.0f, 0.5f, 0.0f};
+  const struct {
+    RefineOptions options;
+    const char* message;
+  } cases[] = {
+      {{1.0e-4, 0, true, 3, 10.0}, "refinement: maxIterations must be at least 1"},
+      {{1.0e-4, 200, true, 0, 10.0}, "refinement: gridStarts must be at least 1"},
+      {{1.0e-4, 200, true, 3, 0.0}, "refinement: shiftLimit must be a number above 0"},
+      {{1.0e-4, 200, true, 3, std::nan("")}, "refinement: shiftLimit must be a number above 0"},
+  };
+  for (const auto& c : cases) {
+    try {
+      (void)refineLeastSquares(start, 1.0f, problem, c.options);
+      ADD_FAILURE() << c.message;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
 }
 
 }  // namespace
