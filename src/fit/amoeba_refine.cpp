@@ -1,16 +1,17 @@
-// Least-squares refinement of a simplex result: a grid over the nonlinear
-// parameters with a and k solved exactly, then bounded Levenberg-Marquardt in
-// double precision from the simplex's point and the grid's best valleys.
+// Least-squares refinement of a simplex result: damped Newton (amoeba_newton.h)
+// from the simplex's point on the data; then a wide search, a grid and Newton
+// from its valleys on run means of the data, whose valleys below the
+// simplex's are finished on the data.
 #include "fit/amoeba_refine.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "fit/amoeba_newton.h"
 #include "fit/amoeba_regressor.h"
 
 namespace kavrel {
@@ -19,32 +20,44 @@ namespace {
 
 using namespace refine;
 
-// Levenberg-Marquardt damping: start, bounds, factor.
-constexpr double kLambdaStart = 1.0e-3;
-constexpr double kLambdaMin = 1.0e-12;
-constexpr double kLambdaMax = 1.0e12;
-constexpr double kLambdaFactor = 10.0;
-// A step that lowers the objective by less than this fraction ends a search.
-constexpr double kMinStepGain = 1.0e-13;
+// Search settings (SearchSettings): searches on the data run to the rounding
+// level, or until they creep along a nearly flat valley floor, where further
+// steps change the curve little; the wide search's searches on the runs only
+// have to tell the valleys apart.
+constexpr double kFinishTolerance = 1.0e-13;
+constexpr double kFinishCreep = 1.0e-9;
+constexpr double kExploreTolerance = 1.0e-7;
+constexpr double kExploreCreep = 1.0e-4;
+constexpr int32_t kExploreIterations = 60;
+
+// Run lengths of the stand-in data grow by one value every kRunGrowth
+// positions from the nearer end; the stand-in replaces the data when it has
+// at most kRunShare of their points.
+constexpr int32_t kRunGrowth = 8;
+constexpr double kRunShare = 0.8;
+
+// A wide search's Newton run ends as soon as it comes this close (the rise of
+// the objective that the Gauss-Newton model predicts, relative to the
+// objective) to the end of an earlier one: it is in the same valley.
+constexpr double kSameValley = 1.0e-3;
+// A valley is finished on the data when its minimum on the runs lies this
+// fraction below that of the best point's valley; at most kFinishedValleys
+// are, lowest first.
+constexpr double kValleyMargin = 1.0e-5;
+constexpr size_t kFinishedValleys = 2;
+
+// A grid node whose regressor varies less than this (its weighted sum of
+// squares about the mean relative to its sum of squares) is taken as constant.
+constexpr double kNearlyConstant = 1.0e-12;
 
 // Grid: shifts from the limit down by this ratio to at least kGridSmallestShift,
-// plus shift 0; rates as the exponent change b*(s + n) over the series; the
+// plus shift 0; rates as the exponent change b*n over the series; the
 // Hugershoff exponent c.
 constexpr double kGridShiftRatio = 3.0;
 constexpr double kGridSmallestShift = 0.5;
 constexpr std::array<double, 12> kGridRateSpans{-64.0, -24.0, -8.0, -3.0, -1.0, -0.3,
                                                 0.3,   1.0,   3.0,  8.0,  24.0, 64.0};
 constexpr std::array<double, 8> kGridExponents{-16.0, -4.0, -1.0, 0.5, 1.0, 2.0, 4.0, 16.0};
-
-// Parameters inside the refinement, in this order for every selector; the
-// first `count` of them are free (a and k always, then b, s and c as the
-// selector has them).
-enum Param : size_t { kA = 0, kK = 1, kB = 2, kS = 3, kC = 4 };
-constexpr size_t kParams = 5;
-using Params = std::array<double, kParams>;
-
-bool hasShift(int32_t modelSelector) { return modelSelector != kModelNegExp; }
-double fixedExponent(int32_t modelSelector) { return modelSelector == kModelGenExp ? 1.0 : 0.0; }
 
 Params fromVertex(const SimplexPoint& v, int32_t modelSelector) {
   const ModelParams m = modelParams(v, modelSelector);
@@ -64,213 +77,6 @@ SimplexPoint toVertex(const Params& p, int32_t modelSelector) {
   }
 }
 
-
-// Nonlinear parameters of the search: the rate b, the log-shift
-// sigma = ln(1 + s) (which spreads the shift's wide range evenly) and the
-// exponent c, as far as the selector has them. a and k are solved by linear
-// least squares at every point (variable projection).
-enum Theta : size_t { kRate = 0, kLogShift = 1, kExponent = 2 };
-constexpr size_t kThetaMax = 3;
-using ThetaVec = std::array<double, kThetaMax>;
-
-size_t thetaCount(int32_t modelSelector) {
-  return modelSelector == kModelNegExp ? 1 : (modelSelector == kModelGenExp ? 2 : 3);
-}
-
-// The model at one point theta: shift, regressor g, power term w = u^c (none
-// for the negative exponential), ln u (Hugershoff only), the least-squares a
-// and k, the residuals y - (a*g + k) and their sum of squares.
-struct ModelState {
-  ModelState(size_t n, int32_t modelSelector)
-      : selector(modelSelector),
-        g(n),
-        w(modelSelector == kModelNegExp ? 0 : n),
-        logU(modelSelector == kModelHugershoff ? n : 0),
-        r(n) {}
-
-  int32_t selector;
-  ThetaVec theta{};
-  double shift = 0.0;
-  double a = 0.0;
-  double k = 0.0;
-  double meanG = 0.0;
-  std::vector<double> g;
-  std::vector<double> w;
-  std::vector<double> logU;
-  std::vector<double> r;
-  double rss = kInfinite;
-
-  double exponent() const {
-    return selector == kModelHugershoff ? theta[kExponent] : fixedExponent(selector);
-  }
-  Params params() const { return {a, k, theta[kRate], shift, exponent()}; }
-};
-
-ThetaVec thetaOf(const Params& p) { return {p[kB], std::log1p(std::max(p[kS], 0.0)), p[kC]}; }
-
-// Evaluates the model at state.theta; rss is kInfinite when it can't be formed.
-void evaluate(const Regressor& data, ModelState& state, int32_t& evaluations) {
-  ++evaluations;
-  state.rss = kInfinite;
-  state.shift = hasShift(state.selector) ? std::expm1(state.theta[kLogShift]) : 0.0;
-  if (!state.w.empty() && !data.power(state.shift, state.exponent(), state.w,
-                                      state.logU.empty() ? nullptr : &state.logU))
-    return;
-  if (!data.fill(state.theta[kRate], state.shift, state.w, state.g)) return;
-  if (!std::isfinite(solveLinear(data, state.g, state.a, state.k))) return;
-  double sumG = 0.0;
-  double sum = 0.0;
-  for (size_t i = 0; i < state.g.size(); ++i) {
-    sumG += state.g[i];
-    state.r[i] = data.y(i) - (state.a * state.g[i] + state.k);
-    sum += state.r[i] * state.r[i];
-  }
-  state.meanG = sumG / static_cast<double>(state.g.size());
-  if (std::isfinite(sum)) state.rss = sum;
-}
-
-// Normal equations J'J (lower triangle) and J'r in theta at a state.
-struct Normal {
-  std::array<std::array<double, kThetaMax>, kThetaMax> jtj{};
-  std::array<double, kThetaMax> jtr{};
-  double at(size_t j, size_t m) const { return j >= m ? jtj[j][m] : jtj[m][j]; }
-};
-
-// The derivatives a*dg/dtheta at point i.
-std::array<double, kThetaMax> slopes(const Regressor& data, const ModelState& state, size_t i,
-                                     size_t count) {
-  std::array<double, kThetaMax> v{};
-  const double ag = state.a * state.g[i];
-  const double u = data.t(i) + state.shift;
-  v[kRate] = ag * u;
-  if (count > kLogShift) v[kLogShift] = ag * (state.theta[kRate] + state.exponent() / u) * (1.0 + state.shift);
-  if (count > kExponent) v[kExponent] = ag * state.logU[i];
-  return v;
-}
-
-// With a and k re-solved at every point, the residual's Jacobian is (Kaufman's
-// approximation) the derivatives a*dg/dtheta with their parts along 1 and g
-// removed; J'r needs no projection, as r is already orthogonal to both.
-Normal normalEquations(const Regressor& data, const ModelState& state, size_t count) {
-  Normal ne;
-  const size_t n = state.g.size();
-  std::array<double, kThetaMax> mean{};
-  for (size_t i = 0; i < n; ++i) {
-    const auto v = slopes(data, state, i, count);
-    for (size_t j = 0; j < count; ++j) {
-      mean[j] += v[j];
-      ne.jtr[j] += v[j] * state.r[i];
-    }
-  }
-  for (size_t j = 0; j < count; ++j) mean[j] /= static_cast<double>(n);
-  std::array<std::array<double, kThetaMax>, kThetaMax> vv{};
-  std::array<double, kThetaMax> vg{};
-  double gg = 0.0;
-  for (size_t i = 0; i < n; ++i) {
-    auto v = slopes(data, state, i, count);
-    const double dg = state.g[i] - state.meanG;
-    gg += dg * dg;
-    for (size_t j = 0; j < count; ++j) {
-      v[j] -= mean[j];
-      vg[j] += v[j] * dg;
-      for (size_t m = 0; m <= j; ++m) vv[j][m] += v[j] * v[m];
-    }
-  }
-  for (size_t j = 0; j < count; ++j)
-    for (size_t m = 0; m <= j; ++m) ne.jtj[j][m] = vv[j][m] - vg[j] * vg[m] / gg;
-  return ne;
-}
-
-// Solves (J'J + lambda*diag(J'J)) d = J'r for the free parameters, the others
-// moving by the steps already in d. False when the system is not positive
-// definite.
-bool solveStep(const Normal& ne, size_t count, double lambda,
-               const std::array<bool, kThetaMax>& isFree, ThetaVec& d) {
-  std::array<size_t, kThetaMax> index{};
-  size_t m = 0;
-  for (size_t j = 0; j < count; ++j)
-    if (isFree[j]) index[m++] = j;
-  std::array<std::array<double, kThetaMax>, kThetaMax> l{};
-  std::array<double, kThetaMax> z{};
-  for (size_t x = 0; x < m; ++x) {
-    double rhs = ne.jtr[index[x]];
-    for (size_t j = 0; j < count; ++j)
-      if (!isFree[j]) rhs -= ne.at(index[x], j) * d[j];
-    // Row x of the Cholesky factor, then forward substitution.
-    for (size_t y = 0; y <= x; ++y) {
-      double v = ne.at(index[x], index[y]);
-      if (x == y) {
-        const double diag = ne.at(index[x], index[x]);
-        v += lambda * (diag > 0.0 ? diag : 1.0);
-      }
-      for (size_t q = 0; q < y; ++q) v -= l[x][q] * l[y][q];
-      if (x == y) {
-        if (!(v > 0.0)) return false;
-        l[x][x] = std::sqrt(v);
-      } else {
-        l[x][y] = v / l[y][y];
-      }
-    }
-    for (size_t q = 0; q < x; ++q) rhs -= l[x][q] * z[q];
-    z[x] = rhs / l[x][x];
-  }
-  for (size_t x = m; x-- > 0;) {
-    double v = z[x];
-    for (size_t q = x + 1; q < m; ++q) v -= l[q][x] * d[index[q]];
-    d[index[x]] = v / l[x][x];
-  }
-  return true;
-}
-
-// Levenberg-Marquardt from cur.theta with the log-shift kept in
-// [0, logShiftLimit]: a shift at a bound that the gradient pushes outwards is
-// held there while the other parameters go on, and a step across a bound stops
-// at the bound. Ends when a step gains less than kMinStepGain, when no damping
-// gives a lower objective, or after maxIterations. cur holds the result; trial
-// is work space.
-void levenbergMarquardt(const Regressor& data, double logShiftLimit, int32_t maxIterations,
-                        ModelState& cur, ModelState& trial, int32_t& evaluations) {
-  const size_t count = thetaCount(cur.selector);
-  const bool shift = hasShift(cur.selector);
-  if (shift) cur.theta[kLogShift] = std::clamp(cur.theta[kLogShift], 0.0, logShiftLimit);
-  evaluate(data, cur, evaluations);
-  if (!std::isfinite(cur.rss)) return;
-  double lambda = kLambdaStart;
-  for (int32_t iteration = 0; iteration < maxIterations; ++iteration) {
-    const Normal ne = normalEquations(data, cur, count);
-    std::array<bool, kThetaMax> isFree{true, true, true};
-    const double sigma = shift ? cur.theta[kLogShift] : 0.0;
-    if (shift && ((sigma <= 0.0 && ne.jtr[kLogShift] <= 0.0) ||
-                  (sigma >= logShiftLimit && ne.jtr[kLogShift] >= 0.0)))
-      isFree[kLogShift] = false;
-    bool stepped = false;
-    for (; lambda < kLambdaMax; lambda *= kLambdaFactor) {
-      ThetaVec d{};
-      std::array<bool, kThetaMax> stepFree = isFree;
-      if (!solveStep(ne, count, lambda, stepFree, d)) continue;
-      if (shift && stepFree[kLogShift]) {
-        const double next = sigma + d[kLogShift];
-        if (next < 0.0 || next > logShiftLimit) {
-          d[kLogShift] = std::clamp(next, 0.0, logShiftLimit) - sigma;
-          stepFree[kLogShift] = false;
-          if (!solveStep(ne, count, lambda, stepFree, d)) continue;
-        }
-      }
-      for (size_t j = 0; j < kThetaMax; ++j) trial.theta[j] = cur.theta[j] + d[j];
-      if (shift) trial.theta[kLogShift] = std::clamp(trial.theta[kLogShift], 0.0, logShiftLimit);
-      evaluate(data, trial, evaluations);
-      if (trial.rss < cur.rss) {
-        const double gain = (cur.rss - trial.rss) / cur.rss;
-        std::swap(cur, trial);
-        lambda = std::max(lambda / kLambdaFactor, kLambdaMin);
-        stepped = gain > kMinStepGain;
-        break;
-      }
-    }
-    if (!stepped) break;
-  }
-}
-
 // Grid shifts: 0, and from the limit down by kGridShiftRatio while at least
 // kGridSmallestShift, ascending.
 std::vector<double> gridShifts(int32_t modelSelector, double shiftLimit) {
@@ -286,32 +92,94 @@ std::vector<double> gridExponents(int32_t modelSelector) {
   return {fixedExponent(modelSelector)};
 }
 
+// r^c, by repeated squaring when c is a whole or half number of moderate
+// size (every grid exponent is), else by exp(c*ln r).
+double power(double r, double c) {
+  const double twice = 2.0 * c;
+  if (twice != std::nearbyint(twice) || std::fabs(c) > 64.0) return std::exp(c * std::log(r));
+  auto whole = static_cast<int64_t>(std::fabs(c));
+  double result = (twice - 2.0 * std::trunc(c) != 0.0) ? std::sqrt(r) : 1.0;
+  for (double base = r; whole > 0; whole >>= 1, base *= base)
+    if ((whole & 1) != 0) result *= base;
+  return c < 0.0 ? 1.0 / result : result;
+}
+
+// Residual sum of squares of a grid node whose regressor is the product of
+// `powers` and `rates` (and whose slopes are g*(b + c/u), 1/u in `inverse`),
+// summed in one pass: the grid only ranks its nodes. kInfinite when the
+// regressor is nearly constant.
+double nodeValue(const FitData& data, const double* powers, const double* rates,
+                 const double* inverse, double b, double c) {
+  double sumG = 0.0;
+  double sumGG = 0.0;
+  double sumGY = 0.0;
+  double sumHH = 0.0;
+  double sumHY = 0.0;
+  const bool slopes = data.hasSlopes();
+  for (size_t j = 0; j < data.size(); ++j) {
+    const double g = powers[j] * rates[j];
+    const double wg = data.w(j) * g;
+    sumG += wg;
+    sumGG += wg * g;
+    sumGY += wg * (data.y(j) - data.meanY());
+    if (slopes) {
+      const double h = g * (b + c * inverse[j]);
+      const double vh = data.slopeW(j) * h;
+      sumHH += vh * h;
+      sumHY += vh * data.slope(j);
+    }
+  }
+  const double sgg = sumGG - sumG * sumG / data.weightSum();
+  if (!(sgg > kNearlyConstant * sumGG)) return kInfinite;
+  const double sgy = sumGY + sumHY;
+  return std::max(data.sumSquaresY() - sgy * sgy / (sgg + sumHH), 0.0);
+}
+
 // Starting points from a grid over shift, exponent and rate, with a and k
 // solved by linear least squares at each node: the nodes no higher than any
-// neighbour (one valley each), lowest first, at most maxCount.
-std::vector<ThetaVec> gridValleys(const Regressor& data, int32_t modelSelector, double shiftLimit,
-                                int32_t maxCount, int32_t& evaluations) {
+// neighbour (one valley each), lowest first, at most maxCount. The regressor
+// of a node, scaled by a constant that a absorbs, is the product of a power
+// table (u/u0)^c per shift and exponent, u0 = the first shifted position, and
+// an exponential table exp(b*(t - t0)) per rate.
+std::vector<ThetaVec> gridValleys(const FitData& data, int32_t modelSelector, double shiftLimit,
+                                  int32_t maxCount) {
   const std::vector<double> shifts = gridShifts(modelSelector, shiftLimit);
   const std::vector<double> exponents = gridExponents(modelSelector);
   const size_t ns = shifts.size();
   const size_t nc = exponents.size();
   const size_t nb = kGridRateSpans.size();
+  const size_t m = data.size();
   std::vector<double> value(ns * nc * nb, kInfinite);
-  ModelState work(data.size(), modelSelector);
+  std::vector<double> powers(nc * m);
+  std::vector<double> exps(nb * m);
+  std::vector<double> inverse(m);
   auto node = [&](size_t si, size_t ci, size_t bi) { return (si * nc + ci) * nb + bi; };
-  auto fillNode = [&](size_t si, size_t bi, double& a, double& k) {
-    const double b = kGridRateSpans[bi] / data.span();
-    ++evaluations;
-    if (!data.fill(b, shifts[si], work.w, work.g)) return kInfinite;
-    return solveLinear(data, work.g, a, k);
-  };
+  auto rate = [&](size_t bi) { return kGridRateSpans[bi] / data.span(); };
+  for (size_t bi = 0; bi < nb; ++bi)
+    for (size_t j = 0; j < m; ++j)
+      exps[bi * m + j] = std::exp(rate(bi) * (data.t(j) - data.minT()));
   for (size_t si = 0; si < ns; ++si) {
+    const double s = shifts[si];
+    const double lo = data.minT() + s;
+    const double hi = data.maxT() + s;
+    if (!(lo > 0.0)) continue;
+    const double logLo = std::log(lo);
+    const double logHi = std::log(hi);
+    for (size_t j = 0; j < m; ++j) inverse[j] = 1.0 / (data.t(j) + s);
+    for (size_t ci = 0; ci < nc; ++ci)
+      for (size_t j = 0; j < m; ++j)
+        powers[ci * m + j] = power((data.t(j) + s) / lo, exponents[ci]);
     for (size_t ci = 0; ci < nc; ++ci) {
-      if (!work.w.empty() && !data.power(shifts[si], exponents[ci], work.w, nullptr)) continue;
+      const double c = exponents[ci];
       for (size_t bi = 0; bi < nb; ++bi) {
-        double a = 0.0;
-        double k = 0.0;
-        value[node(si, ci, bi)] = fillNode(si, bi, a, k);
+        const double b = rate(bi);
+        // The peak exponent over the abscissa range, as rangePeak gives it.
+        double peak = std::max(c * logLo + b * lo, c * logHi + b * hi);
+        if (c > 0.0 && b < 0.0 && -c / b > lo && -c / b < hi)
+          peak = std::max(peak, c * std::log(-c / b) - c);
+        if (!(std::fabs(peak) <= kExponentLimit)) continue;
+        value[node(si, ci, bi)] =
+            nodeValue(data, &powers[ci * m], &exps[bi * m], inverse.data(), b, c);
       }
     }
   }
@@ -360,6 +228,127 @@ void checkOptions(const RefineOptions& options) {
     throw std::invalid_argument("refinement: shiftLimit must be a number above 0");
 }
 
+// The end of a wide search's run on the stand-in data.
+struct Valley {
+  ThetaVec theta{};
+  double value = kInfinite;
+};
+
+// The refinement of one simplex result.
+class Refinement {
+ public:
+  Refinement(const SimplexProblem& problem, const RefineOptions& options, int32_t& evaluations)
+      : selector_(problem.modelSelector),
+        options_(options),
+        data_(problem),
+        shiftLimit_(options.shiftLimit * static_cast<double>(problem.n)),
+        logShiftLimit_(std::log1p(shiftLimit_)),
+        cancellation_(kCancellationLimit * data_.largestValue()),
+        coords_(selector_, 0.5 * (data_.minT() + data_.maxT())),
+        evaluations_(evaluations),
+        cur_(data_, selector_),
+        trial_(data_, selector_),
+        spare_(data_, selector_) {}
+
+  double shiftLimit() const { return shiftLimit_; }
+  bool found() const { return std::isfinite(bestValue_); }
+  const Params& best() const { return best_; }
+
+  // The best point as the curve will carry it: b, s and c rounded to single
+  // precision, and a and k solved again at the rounded values, so that they
+  // make up for the rounding.
+  Params singlePrecisionBest() {
+    Params p = best_;
+    for (Param i : {kB, kS, kC}) p[i] = static_cast<double>(static_cast<float>(p[i]));
+    cur_.natural = {p[kB], std::log1p(p[kS]), p[kC]};
+    cur_.shift = p[kS];
+    if (fillRegressor(data_, cur_) &&
+        std::isfinite(solveLinear(data_, cur_.g, cur_.h, cur_.a, cur_.k, cur_.meanG)) &&
+        usable(cur_)) {
+      p[kA] = cur_.a;
+      p[kK] = cur_.k;
+    }
+    return p;
+  }
+  bool bestAtLimit() const { return bestAtLimit_; }
+
+  // A search on the data from the model parameters p.
+  void search(const Params& p) { search(coords_.search(p)); }
+
+  // A search on the data from search point `from`; its end becomes the best
+  // point when it is lower and usable.
+  void search(const ThetaVec& from) {
+    cur_.theta = from;
+    const SearchSettings finish{options_.maxIterations, kFinishTolerance, kFinishCreep, nullptr,
+                                kSameValley};
+    newtonSearch(data_, coords_, logShiftLimit_, finish, cur_, trial_, spare_, evaluations_);
+    if (!std::isfinite(cur_.rss) || !(cur_.rss < bestValue_) || !usable(cur_)) return;
+    bestValue_ = cur_.rss;
+    best_ = cur_.params();
+    bestAtLimit_ = hasShift(selector_) && cur_.theta[kLogShift] >= logShiftLimit_;
+    // expm1(log1p(limit)) may miss the limit by a rounding.
+    if (bestAtLimit_) best_[kS] = shiftLimit_;
+  }
+
+  // The wide search: grid valleys searched on the runs (on the data when runs
+  // would not be fewer by much), and the lowest of those below the best
+  // point's valley finished on the data.
+  void wideSearch() {
+    const FitData runs = FitData::runs(data_, kRunGrowth);
+    const bool useRuns =
+        static_cast<double>(runs.size()) <= kRunShare * static_cast<double>(data_.size());
+    const FitData& standIn = useRuns ? runs : data_;
+    ModelState probe(standIn, selector_);
+    ModelState probeTrial(standIn, selector_);
+    ModelState probeSpare(standIn, selector_);
+    std::vector<ThetaVec> ends;
+    const SearchSettings explore{std::min(options_.maxIterations, kExploreIterations),
+                                 kExploreTolerance, kExploreCreep, &ends, kSameValley};
+    auto valleyFrom = [&](const ThetaVec& from) {
+      probe.theta = from;
+      const bool distinct = newtonSearch(standIn, coords_, logShiftLimit_, explore, probe,
+                                         probeTrial, probeSpare, evaluations_);
+      if (!distinct || !std::isfinite(probe.rss) || !usable(probe)) return Valley{};
+      ends.push_back(probe.theta);
+      return Valley{probe.theta, probe.rss};
+    };
+    // The level to beat: the best point's, as the stand-in sees it.
+    double home = kInfinite;
+    if (found()) home = useRuns ? valleyFrom(coords_.search(best_)).value : bestValue_;
+    if (found() && !useRuns) ends.push_back(coords_.search(best_));
+    std::vector<Valley> lower;
+    for (const ThetaVec& node : gridValleys(standIn, selector_, shiftLimit_, options_.gridStarts)) {
+      const Valley v = valleyFrom(coords_.search(node[kRate], node[kLogShift], node[kExponent]));
+      if (v.value < home * (1.0 - kValleyMargin)) lower.push_back(v);
+    }
+    std::sort(lower.begin(), lower.end(),
+              [](const Valley& x, const Valley& y) { return x.value < y.value; });
+    for (size_t i = 0; i < lower.size() && i < kFinishedValleys; ++i) search(lower[i].theta);
+  }
+
+ private:
+  // True when the curve a*g + k keeps the data's digits in single precision.
+  bool usable(const ModelState& state) const {
+    const double topG = *std::max_element(state.g.begin(), state.g.end());
+    return std::fabs(state.k) <= cancellation_ && std::fabs(state.a) * topG <= cancellation_;
+  }
+
+  int32_t selector_;
+  const RefineOptions& options_;
+  FitData data_;
+  double shiftLimit_;
+  double logShiftLimit_;
+  double cancellation_;
+  Coordinates coords_;
+  int32_t& evaluations_;
+  ModelState cur_;
+  ModelState trial_;
+  ModelState spare_;
+  Params best_{};
+  double bestValue_ = kInfinite;
+  bool bestAtLimit_ = false;
+};
+
 }  // namespace
 
 RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
@@ -369,52 +358,26 @@ RefineResult refineLeastSquares(const SimplexPoint& start, float startValue,
   result.point = start;
   result.value = startValue;
   const int32_t selector = problem.modelSelector;
-  const int32_t count = simplexParamCount(selector);
   // Too few values to determine the parameters, or more than the objective takes.
-  if (problem.n <= count || problem.n > kObjectiveCapacity) return result;
-  const Regressor data(problem);
-  const double shiftLimit = options.shiftLimit * static_cast<double>(problem.n);
-  result.shiftLimit = static_cast<float>(shiftLimit);
+  if (problem.n <= simplexParamCount(selector) || problem.n > kObjectiveCapacity) return result;
+  Refinement refinement(problem, options, result.evaluations);
+  result.shiftLimit = static_cast<float>(refinement.shiftLimit());
+  refinement.search(fromVertex(start, selector));
+  if (options.gridStart) refinement.wideSearch();
+  if (!refinement.found()) return result;
 
-  const auto n = static_cast<size_t>(problem.n);
-  ModelState cur(n, selector);
-  ModelState trial(n, selector);
-  const double logShiftLimit = std::log1p(shiftLimit);
-  Params best{};
-  bool bestAtLimit = false;
-  double bestValue = kInfinite;
-  auto search = [&](const ThetaVec& from) {
-    cur.theta = from;
-    levenbergMarquardt(data, logShiftLimit, options.maxIterations, cur, trial, result.evaluations);
-    const double topG = std::isfinite(cur.rss) ? *std::max_element(cur.g.begin(), cur.g.end()) : 0.0;
-    const double limit = kCancellationLimit * data.largestValue();
-    if (cur.rss < bestValue && std::fabs(cur.k) <= limit && std::fabs(cur.a) * topG <= limit) {
-      bestValue = cur.rss;
-      best = cur.params();
-      bestAtLimit = hasShift(selector) && cur.theta[kLogShift] >= logShiftLimit;
-      // expm1(log1p(limit)) may miss the limit by a rounding.
-      if (bestAtLimit) best[kS] = shiftLimit;
-    }
-  };
-  search(thetaOf(fromVertex(start, selector)));
-  if (options.gridStart) {
-    for (const ThetaVec& from :
-         gridValleys(data, selector, shiftLimit, options.gridStarts, result.evaluations))
-      search(from);
-  }
-  if (!std::isfinite(bestValue)) return result;
-
-  const SimplexPoint point = toVertex(best, selector);
+  const SimplexPoint point = toVertex(refinement.singlePrecisionBest(), selector);
   // The single-precision point is judged by the simplex's own objective.
   const float pointValue = gamoff(point, problem);
   const bool startBeyondLimit =
-      hasShift(selector) && static_cast<double>(modelParams(start, selector).s) > shiftLimit;
+      hasShift(selector) &&
+      static_cast<double>(modelParams(start, selector).s) > refinement.shiftLimit();
   if (pointValue < startValue * static_cast<float>(1.0 - options.minGain) ||
       (startBeyondLimit && std::isfinite(pointValue))) {
     result.point = point;
     result.value = pointValue;
     result.accepted = true;
-    result.shiftAtLimit = bestAtLimit;
+    result.shiftAtLimit = refinement.bestAtLimit();
   }
   return result;
 }

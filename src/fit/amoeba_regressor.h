@@ -1,6 +1,7 @@
-// The data of one growth-curve fit in double precision and the model's
-// regressor u^c*exp(b*u), u = t + s, for the least-squares refinement
-// (amoeba_refine.cpp); a and k of a regressor by linear least squares.
+// The points of one growth-curve fit in double precision for the least-squares
+// refinement (amoeba_refine.cpp), either the data themselves or a cheaper
+// stand-in made of run means, and the weighted linear least squares that
+// gives a and k of a*g + k for a regressor g.
 #pragma once
 
 #include <algorithm>
@@ -31,104 +32,173 @@ inline constexpr double kCancellationLimit = 1.0e3;
 // 1e-14.
 inline constexpr int32_t kAnchorInterval = 32;
 
-// The data of one problem in double precision, and the model's regressor
-// g(u) = u^c * exp(b*u), u = t + s, at given b, s and c.
-class Regressor {
+// Weighted points (t, y, w): the data themselves (every weight 1), or runs of
+// consecutive values. A run stands for its values by their mean y (weight:
+// the run length) and by their least-squares slope in t (weight: the sum of
+// squares of t about the run's mean t). A curve f that is close to a straight
+// line across every run then has nearly the residual sum of squares of the
+// data:
+//   sum w (y - f(t))^2 + sum v (slope - f'(t))^2 + constant,
+// with v the slope weight, at a fraction of the cost.
+class FitData {
  public:
-  explicit Regressor(const SimplexProblem& problem)
-      : t_(static_cast<size_t>(problem.n)), y_(static_cast<size_t>(problem.n)) {
-    double sumY = 0.0;
-    for (size_t i = 0; i < t_.size(); ++i) {
+  explicit FitData(const SimplexProblem& problem) {
+    const auto n = static_cast<size_t>(problem.n);
+    t_.resize(n);
+    y_.resize(n);
+    w_.assign(n, 1.0);
+    for (size_t i = 0; i < n; ++i) {
       t_[i] = static_cast<double>(problem.abscissa[i]);
       y_[i] = static_cast<double>(problem.series[i]);
-      sumY += y_[i];
     }
-    meanY_ = sumY / static_cast<double>(t_.size());
-    for (double y : y_) {
-      sumSquaresY_ += (y - meanY_) * (y - meanY_);
-      largest_ = std::max(largest_, std::fabs(y));
-    }
-    minT_ = *std::min_element(t_.begin(), t_.end());
-    span_ = *std::max_element(t_.begin(), t_.end()) - minT_ + 1.0;
-    // Equally spaced positions (the dispatcher's 1..n) allow the recurrence.
-    step_ = t_.size() > 1 ? t_[1] - t_[0] : 1.0;
+    step_ = n > 1 ? t_[1] - t_[0] : 1.0;
     uniform_ = true;
-    for (size_t i = 0; i < t_.size() && uniform_; ++i)
+    for (size_t i = 0; i < n && uniform_; ++i)
       uniform_ = t_[i] == t_[0] + static_cast<double>(i) * step_;
+    minT_ = *std::min_element(t_.begin(), t_.end());
+    maxT_ = *std::max_element(t_.begin(), t_.end());
+    for (double y : y_) largest_ = std::max(largest_, std::fabs(y));
+    finish(0.0);
+  }
+
+  // Runs of consecutive values of `data`, one value long at both ends, where
+  // growth curves bend most, and lengthening towards the middle by one value
+  // every `growth` positions from the nearer end.
+  static FitData runs(const FitData& data, int32_t growth) {
+    FitData out;
+    const size_t n = data.size();
+    const auto grow = static_cast<size_t>(std::max(growth, 1));
+    double within = 0.0;
+    for (size_t i = 0; i < n;) {
+      const size_t fromEnd = n - i;
+      const size_t length = std::max<size_t>(1, std::min(i + 1, fromEnd) / grow);
+      const size_t end = i + std::min(length, fromEnd);
+      double sumT = 0.0;
+      double sumY = 0.0;
+      for (size_t j = i; j < end; ++j) {
+        sumT += data.t_[j];
+        sumY += data.y_[j];
+      }
+      const auto count = static_cast<double>(end - i);
+      const double meanT = sumT / count;
+      const double meanY = sumY / count;
+      double stt = 0.0;
+      double sty = 0.0;
+      for (size_t j = i; j < end; ++j) {
+        const double dy = data.y_[j] - meanY;
+        within += dy * dy;
+        stt += (data.t_[j] - meanT) * (data.t_[j] - meanT);
+        sty += (data.t_[j] - meanT) * dy;
+      }
+      out.t_.push_back(meanT);
+      out.y_.push_back(meanY);
+      out.w_.push_back(count);
+      out.slope_.push_back(stt > 0.0 ? sty / stt : 0.0);
+      out.slopeW_.push_back(stt);
+      // The part of the run's spread that its slope explains is carried by the
+      // slope term.
+      if (stt > 0.0) within -= sty * sty / stt;
+      i = end;
+    }
+    out.minT_ = data.minT_;
+    out.maxT_ = data.maxT_;
+    out.largest_ = data.largest_;
+    out.finish(within);
+    return out;
   }
 
   size_t size() const { return t_.size(); }
   double t(size_t i) const { return t_[i]; }
   double y(size_t i) const { return y_[i]; }
+  double w(size_t i) const { return w_[i]; }
+  // Runs: the slope of run i and its weight; the data have none.
+  bool hasSlopes() const { return !slope_.empty(); }
+  double slope(size_t i) const { return slope_[i]; }
+  double slopeW(size_t i) const { return slopeW_[i]; }
+  double weightSum() const { return weightSum_; }
   double meanY() const { return meanY_; }
+  // Sum of squares of the data about their mean.
   double sumSquaresY() const { return sumSquaresY_; }
-  // Width of the abscissa range plus one (n for positions 1..n).
-  double span() const { return span_; }
+  // What no curve through the runs can explain: the residual sum of squares
+  // is this plus the weighted squared misfits of means and slopes.
+  double unexplained() const { return unexplained_; }
+  // The smallest and largest abscissa of the data, the width of their range
+  // plus one (n for positions 1..n) and the largest |value|.
+  double minT() const { return minT_; }
+  double maxT() const { return maxT_; }
+  double span() const { return maxT_ - minT_ + 1.0; }
   double largestValue() const { return largest_; }
-
-  // u^c at shift s into w, and ln u into logU when given. False when a
-  // shifted position is not positive.
-  bool power(double s, double c, std::vector<double>& w, std::vector<double>* logU) const {
-    if (!(minT_ + s > 0.0) || !std::isfinite(s) || !std::isfinite(c)) return false;
-    for (size_t i = 0; i < t_.size(); ++i) {
-      const double u = t_[i] + s;
-      if (logU == nullptr && c == 1.0) {
-        w[i] = u;
-        continue;
-      }
-      const double logu = std::log(u);
-      if (logU != nullptr) (*logU)[i] = logu;
-      w[i] = std::exp(c * logu);
-    }
-    return true;
-  }
-
-  // g = w * exp(b*u) at shift s (w empty: the exponential alone). False when a
-  // shifted position is not positive, or when the largest value is not finite
-  // or lies outside e^+-kExponentLimit.
-  bool fill(double b, double s, const std::vector<double>& w, std::vector<double>& g) const {
-    if (!(minT_ + s > 0.0) || !std::isfinite(s) || !std::isfinite(b)) return false;
-    const double ratio = uniform_ ? std::exp(b * step_) : 0.0;
-    double e = 0.0;
-    double top = 0.0;
-    for (size_t i = 0; i < t_.size(); ++i) {
-      const bool anchor = !uniform_ || i % kAnchorInterval == 0;
-      e = anchor ? std::exp(b * (t_[i] + s)) : e * ratio;
-      g[i] = w.empty() ? e : w[i] * e;
-      top = std::max(top, g[i]);
-    }
-    return top > 0.0 && std::isfinite(top) && std::fabs(std::log(top)) <= kExponentLimit;
-  }
+  // Equally spaced abscissae (the data, with the dispatcher's 1..n) and their
+  // spacing.
+  bool uniform() const { return uniform_; }
+  double step() const { return step_; }
 
  private:
+  FitData() = default;
+
+  void finish(double unexplained) {
+    weightSum_ = 0.0;
+    double sumWY = 0.0;
+    for (size_t i = 0; i < t_.size(); ++i) {
+      weightSum_ += w_[i];
+      sumWY += w_[i] * y_[i];
+    }
+    meanY_ = sumWY / weightSum_;
+    unexplained_ = unexplained;
+    sumSquaresY_ = unexplained;
+    for (size_t i = 0; i < t_.size(); ++i)
+      sumSquaresY_ += w_[i] * (y_[i] - meanY_) * (y_[i] - meanY_);
+    for (size_t i = 0; i < slope_.size(); ++i) sumSquaresY_ += slopeW_[i] * slope_[i] * slope_[i];
+  }
+
   std::vector<double> t_;
   std::vector<double> y_;
+  std::vector<double> w_;
+  std::vector<double> slope_;
+  std::vector<double> slopeW_;
+  double weightSum_ = 0.0;
   double meanY_ = 0.0;
   double sumSquaresY_ = 0.0;
+  double unexplained_ = 0.0;
   double largest_ = 0.0;
   double minT_ = 0.0;
-  double span_ = 1.0;
+  double maxT_ = 0.0;
   double step_ = 1.0;
   bool uniform_ = false;
 };
 
-// Linear least squares of the data on g: a, k and the residual sum of squares
-// (kInfinite when g is constant).
-inline double solveLinear(const Regressor& data, const std::vector<double>& g, double& a, double& k) {
+// a and k of the weighted least-squares curve a*g + k through the values (and,
+// for runs, a*h through the slopes, h = dg/dt), and its residual sum of
+// squares; kInfinite when g is constant. meanG is the weighted mean of g.
+inline double solveLinear(const FitData& data, const std::vector<double>& g,
+                          const std::vector<double>& h, double& a, double& k, double& meanG) {
   double sumG = 0.0;
-  for (double v : g) sumG += v;
-  const double meanG = sumG / static_cast<double>(g.size());
+  for (size_t i = 0; i < g.size(); ++i) sumG += data.w(i) * g[i];
+  meanG = sumG / data.weightSum();
   double sgg = 0.0;
   double sgy = 0.0;
   for (size_t i = 0; i < g.size(); ++i) {
-    const double dg = g[i] - meanG;
-    sgg += dg * dg;
-    sgy += dg * (data.y(i) - data.meanY());
+    const double wdg = data.w(i) * (g[i] - meanG);
+    sgg += wdg * (g[i] - meanG);
+    sgy += wdg * (data.y(i) - data.meanY());
+  }
+  if (data.hasSlopes()) {
+    for (size_t i = 0; i < g.size(); ++i) {
+      sgg += data.slopeW(i) * h[i] * h[i];
+      sgy += data.slopeW(i) * h[i] * data.slope(i);
+    }
   }
   if (!(sgg > 0.0) || !std::isfinite(sgg)) return kInfinite;
   a = sgy / sgg;
   k = data.meanY() - a * meanG;
   return std::max(data.sumSquaresY() - sgy * sgy / sgg, 0.0);
+}
+
+// True when the largest regressor value lies inside e^+-kExponentLimit.
+inline bool regressorInRange(double top) {
+  static const double lowest = std::exp(-kExponentLimit);
+  static const double highest = std::exp(kExponentLimit);
+  return top >= lowest && top <= highest;
 }
 
 }  // namespace kavrel::refine
