@@ -1,9 +1,9 @@
 // Time per parametric fit (codes 1, 4, 7, 8) at n = 100, 500 and 2000 on a
 // noisy generated growth curve, with the number of objective evaluations of the
 // simplex methods; the simplex fit of codes 7 and 8 in three stages (search
-// alone, refined from the search's point, refined also from the grid's
-// valleys), which gives the share of the grid starts in the fit's time; and the
-// three default-fit candidates (codes 4, 1, 8) on one 500-value series.
+// alone, refined from the search's point, and with the wide search from the
+// grid's valleys), which gives the wide search's share of the fit's time; and
+// the three default-fit candidates (codes 4, 1, 8) on one 500-value series.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -86,7 +86,7 @@ BENCHMARK(BM_Fit)
     ->Unit(benchmark::kMillisecond);
 
 // Simplex fit of code 7 or 8 by stage: 0 the search alone, 1 refined from the
-// search's point only, 2 refined also from the grid's valleys (the default).
+// search's point only, 2 with the wide search as well (the default).
 void BM_SimplexStages(benchmark::State& state) {
   const int32_t code = static_cast<int32_t>(state.range(0));
   const int32_t n = static_cast<int32_t>(state.range(1));
