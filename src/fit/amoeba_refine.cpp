@@ -34,6 +34,7 @@ constexpr int32_t kExploreIterations = 60;
 // positions from the nearer end; the stand-in replaces the data when it has
 // at most kRunShare of their points.
 constexpr int32_t kRunGrowth = 8;
+constexpr int32_t kGridRunGrowth = 4;
 constexpr double kRunShare = 0.8;
 
 // A wide search's Newton run ends as soon as it comes this close (the rise of
@@ -317,7 +318,12 @@ class Refinement {
     if (found()) home = useRuns ? valleyFrom(coords_.search(best_)).value : bestValue_;
     if (found() && !useRuns) ends.push_back(coords_.search(best_));
     std::vector<Valley> lower;
-    for (const ThetaVec& node : gridValleys(standIn, selector_, shiftLimit_, options_.gridStarts)) {
+    const FitData coarse = FitData::runs(data_, kGridRunGrowth);
+    const FitData& gridData =
+        static_cast<double>(coarse.size()) <= kRunShare * static_cast<double>(data_.size()) ? coarse
+                                                                                            : data_;
+    for (const ThetaVec& node :
+         gridValleys(gridData, selector_, shiftLimit_, options_.gridStarts)) {
       const Valley v = valleyFrom(coords_.search(node[kRate], node[kLogShift], node[kExponent]));
       if (v.value < home * (1.0 - kValleyMargin)) lower.push_back(v);
     }
