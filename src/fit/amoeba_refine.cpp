@@ -31,7 +31,8 @@ constexpr double kExploreCreep = 1.0e-4;
 constexpr int32_t kExploreIterations = 60;
 
 // Run lengths of the stand-in data grow by one value every kRunGrowth
-// positions from the nearer end; the stand-in replaces the data when it has
+// positions from the nearer end (every kGridRunGrowth for the grid, which
+// only has to find starting points); a stand-in replaces the data when it has
 // at most kRunShare of their points.
 constexpr int32_t kRunGrowth = 8;
 constexpr int32_t kGridRunGrowth = 4;
@@ -296,8 +297,7 @@ class Refinement {
   // point's valley finished on the data.
   void wideSearch() {
     const FitData runs = FitData::runs(data_, kRunGrowth);
-    const bool useRuns =
-        static_cast<double>(runs.size()) <= kRunShare * static_cast<double>(data_.size());
+    const bool useRuns = fewer(runs);
     const FitData& standIn = useRuns ? runs : data_;
     ModelState probe(standIn, selector_);
     ModelState probeTrial(standIn, selector_);
@@ -319,11 +319,8 @@ class Refinement {
     if (found() && !useRuns) ends.push_back(coords_.search(best_));
     std::vector<Valley> lower;
     const FitData coarse = FitData::runs(data_, kGridRunGrowth);
-    const FitData& gridData =
-        static_cast<double>(coarse.size()) <= kRunShare * static_cast<double>(data_.size()) ? coarse
-                                                                                            : data_;
     for (const ThetaVec& node :
-         gridValleys(gridData, selector_, shiftLimit_, options_.gridStarts)) {
+         gridValleys(fewer(coarse) ? coarse : data_, selector_, shiftLimit_, options_.gridStarts)) {
       const Valley v = valleyFrom(coords_.search(node[kRate], node[kLogShift], node[kExponent]));
       if (v.value < home * (1.0 - kValleyMargin)) lower.push_back(v);
     }
@@ -333,6 +330,11 @@ class Refinement {
   }
 
  private:
+  // True when runs are fewer than the data by enough to stand in for them.
+  bool fewer(const FitData& runs) const {
+    return static_cast<double>(runs.size()) <= kRunShare * static_cast<double>(data_.size());
+  }
+
   // True when the curve a*g + k keeps the data's digits in single precision.
   bool usable(const ModelState& state) const {
     const double topG = *std::max_element(state.g.begin(), state.g.end());
