@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,27 @@ inline constexpr std::size_t kMenuFormatWidth = 20;
 // Throws Fatal("", false, kMenuStopExitStatus) when a tweeter or stiffness
 // answer begins with "/", and Fatal on end of input.
 int32_t rcdrvr(Console& console, DetrendOptions& settings);
+
+// The menu's rules for the answers of its questions. The menu uses them, and
+// so do revisions given without the dialogue, so both accept the same values.
+bool tweeterAdmissible(int32_t alpha);        // super smoother alpha: 0..9
+bool lowessWindowAdmissible(int32_t window);  // 3 or more, or -100..-1 percent
+bool medianWindowAdmissible(int32_t window);  // odd and 3 or more, or -100..-1 percent
+
+// Checks the answer to the question of curve option `option` given as text
+// instead of typed at the menu (a revision on the command line or in a
+// recipe). The answer is a whole integer; empty stands for the question's
+// default (alpha 7 for -5, stiffness 75 for -2). Options -4 and -3 need an
+// answer, since their questions have no default; every option without a
+// question (all but -5..-2) takes none. Returns the reason when the answer is
+// not one the menu would accept, nothing when it is.
+std::optional<std::string> curveAnswerError(int32_t option, std::string_view answer);
+
+// Changes the fitting settings for an answer that curveAnswerError accepts,
+// exactly as the menu does for the same answer; settings.option is not
+// touched, as in rcdrvr. An answer curveAnswerError refuses is a programming
+// error (std::bad_optional_access).
+void applyCurveAnswer(int32_t option, std::string_view answer, DetrendOptions& settings);
 
 // Turns a typed answer into an integer read format. `text` (in/out) is moved
 // left past its leading blanks, keeping as many characters as it holds

@@ -28,6 +28,8 @@ struct RunOptions {
   int32_t firstYearMax = 0;  // inclusive, calendar year
   bool useMeanAge = false;   // age threshold: mean (true) or median (false) of the total ages
   int32_t indexMode = 0;     // 0 no indices, 1 ratios, 2 residuals
+
+  bool operator==(const RunOptions&) const = default;
 };
 
 struct RunContext;
