@@ -120,7 +120,6 @@ TEST(Chronology, DegenerateAndInvalidInput) {
   };
   const Bad bad[] = {
       {{{1, 1900, {1.0f}}, {6, 1900, {1.0f}}}, "index series 2: class 6 is not between 1 and 5"},
-      {{{0, 1900, {1.0f}}}, "index series 1: class 0 is not between 1 and 5"},
       {{{3, 99999, {1.0f, 1.0f, 1.0f}}}, "index series 1: years 99999 to 100001 are outside"},
       {{{3, std::numeric_limits<int32_t>::max(), {1.0f, 1.0f}}}, "are outside -100000 to 100000"},
       {{{3, -5000, {1.0f}}, {3, 15000, {1.0f}}}, "the index series span 20001 years (max 20000)"},

