@@ -24,6 +24,9 @@
 
 #include "plot/agealigned_table.h"
 #include "plot/arspltstyle.h"
+#include "plot/picture.h"
+#include "plot/plplot_guard.h"
+#include "plot/rcsplt_picture.h"
 #include "util/console.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
@@ -170,8 +173,10 @@ void drawPolyline(const AgePolyline& line) {
   plline(static_cast<PLINT>(line.ages.size()), line.ages.data(), line.values.data());
 }
 
+// note, when not empty, is one more line under the panel's title.
 void drawPanel(const PlotState& state, const PlotInputs& inputs, const AxisTicks& ticks,
-               const std::string& title, const AgeAlignedTable& table, double xMax, double yMax) {
+               const std::string& title, const std::string& note, const AgeAlignedTable& table,
+               double xMax, double yMax) {
   pladv(0);
   plvpor(0.15, 0.8, 0.2, 0.8);
   plwind(0.0, xMax, 0.0, yMax);
@@ -179,6 +184,7 @@ void drawPanel(const PlotState& state, const PlotInputs& inputs, const AxisTicks
   plaxes(0.0, 0.0, "abitnr", static_cast<double>(ticks.xMajor), ticks.xMinor, "abinstv",
          static_cast<double>(ticks.yMajor), ticks.yMinor);
   plcol0(state.textColour);
+  if (!note.empty()) plmtex("t", 0.4, 0.5, 0.5, note.c_str());
   pllab("AGE", "RRW", title.c_str());
   plcol0(state.curveColour);
   plpsty(3);
@@ -209,6 +215,26 @@ void setColours(const PlotState& state) {
   plscolbg(state.backgroundRed, state.backgroundGreen, state.backgroundBlue);
 }
 
+// Draws the page on the open PLplot stream: the 2 x 3 grid and the five
+// panels, each with its line of notes[c] when notes are given.
+void drawPanels(const PlotState& state, const PlotInputs& inputs, const PageData& page,
+                const AxisTicks& ticks, const std::array<std::string, kPlotClassCount>* notes) {
+  // An empty or unusable axis range would make PLplot refuse the window.
+  const double xMax = inputs.maxAgeAllClasses > 0 ? inputs.maxAgeAllClasses : 1.0;
+  const double yMax = inputs.maxRawValue > 0.0f ? static_cast<double>(inputs.maxRawValue) : 1.0;
+  plfontld(1);
+  plfont(1);
+  plssub(1, 1);
+  pladv(0);
+  plvpor(0.1, 0.9, 0.2, 0.85);
+  plcol0(state.textColour);
+  plssub(2, 3);
+  for (size_t c = 0; c < kPlotClassCount; ++c) {
+    drawPanel(state, inputs, ticks, page.titles[c], notes != nullptr ? (*notes)[c] : "",
+              page.tables[c], xMax, yMax);
+  }
+}
+
 // Draws the whole page on the target. When openFailureSkips is set, a device
 // that cannot be opened (e.g. an unreachable display) returns the PLplot
 // message instead of ending the run; any other PLplot failure raises Fatal.
@@ -218,10 +244,6 @@ std::optional<std::string> drawPage(Console& console, const PlotState& state,
                                     bool openFailureSkips) {
   installPlplotHandlers();
   abortMessages().clear();
-  // An empty or unusable axis range would make PLplot refuse the window.
-  const double xMax = inputs.maxAgeAllClasses > 0 ? inputs.maxAgeAllClasses : 1.0;
-  const double yMax = inputs.maxRawValue > 0.0f ? static_cast<double>(inputs.maxRawValue) : 1.0;
-
   plsdev(target.device.c_str());
   plsError(&abortCode, abortText);
   if (!target.fileName.empty()) plsfnam(target.fileName.c_str());
@@ -239,16 +261,7 @@ std::optional<std::string> drawPage(Console& console, const PlotState& state,
     console.flush();
   }
   try {
-    plfontld(1);
-    plfont(1);
-    plssub(1, 1);
-    pladv(0);
-    plvpor(0.1, 0.9, 0.2, 0.85);
-    plcol0(state.textColour);
-    plssub(2, 3);
-    for (size_t c = 0; c < kPlotClassCount; ++c) {
-      drawPanel(state, inputs, ticks, page.titles[c], page.tables[c], xMax, yMax);
-    }
+    drawPanels(state, inputs, page, ticks, nullptr);
     plend();
   } catch (const Fatal&) {
     endQuietly();
@@ -514,6 +527,44 @@ void rcsplt(PlotState& state, Console& console, const PlotInputs& inputs) {
           formatLayout("(/13x,'Unknown option ',a,' re-enter a valid choise')", {two}));
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// Shared with the picture files (plot/plplot_guard.h, plot/rcsplt_picture.h)
+
+void guardPlotStream() {
+  installPlplotHandlers();
+  abortMessages().clear();
+  plsError(&abortCode, abortText);
+}
+
+std::vector<std::string> takePlotWarnings() {
+  std::vector<std::string> kept;
+  kept.swap(abortMessages());
+  return kept;
+}
+
+void endPlotStreamQuietly() { endQuietly(); }
+
+bool plotDeviceAvailable(const std::string& device) { return deviceAvailable(device); }
+
+std::string regionalCurveNote(int32_t seriesCount, std::string_view curveName) {
+  return "n = " + std::to_string(seriesCount) + ", " + trimmed(std::string(curveName));
+}
+
+std::vector<std::string> drawRegionalCurvePicture(
+    const PlotState& state, const PlotInputs& inputs,
+    const std::array<std::string, kPlotClassCount>& notes, const std::string& path,
+    const PictureTarget& target) {
+  // The files are read before the device is opened: a missing one ends the
+  // drawing before anything is written.
+  const PageData page = loadPage(inputs);
+  const AxisTicks ticks = axisTicks(inputs.maxAgeAllClasses, inputs.maxRawValue);
+  std::array<std::string, kPlotClassCount> lines;
+  for (size_t c = 0; c < kPlotClassCount; ++c) lines[c] = plotText(notes[c]);
+  return drawPicture(
+      path, target, [&] { setColours(state); },
+      [&] { drawPanels(state, inputs, page, ticks, &lines); });
 }
 
 }  // namespace kavrel
