@@ -1,17 +1,15 @@
 #include "driver/class_pass.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <iterator>
 
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
-#include "util/cfile.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
+#include "util/outfile.h"
 #include "util/stats.h"
 
 namespace kavrel {
@@ -20,47 +18,6 @@ namespace {
 
 // Problems shown on the screen per class; the log receives every one.
 constexpr int32_t kScreenProblemLines = 10;
-
-// A results file written beside its final name and renamed into place when
-// complete, so that an interrupted run never leaves a half-written file where
-// a good one was.
-class AtomicFile {
- public:
-  explicit AtomicFile(std::string name) : name_(std::move(name)), temp_(name_ + ".part") {
-    file_.reset(std::fopen(temp_.c_str(), "w"));
-    if (!file_) throw Fatal("Cannot create file " + temp_ + ": " + std::strerror(errno));
-  }
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
-  ~AtomicFile() {
-    if (file_) {
-      file_.reset();
-      std::remove(temp_.c_str());
-    }
-  }
-  std::FILE* get() const { return file_.get(); }
-  void write(std::string_view text) {
-    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) fail();
-  }
-  void commit() {
-    std::FILE* f = file_.release();
-    const bool bad = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || bad) {
-      std::remove(temp_.c_str());
-      throw Fatal("Cannot write file " + name_);
-    }
-    if (std::rename(temp_.c_str(), name_.c_str()) != 0) {
-      std::remove(temp_.c_str());
-      throw Fatal("Cannot replace file " + name_ + ": " + std::strerror(errno));
-    }
-  }
-  [[noreturn]] void fail() const { throw Fatal("Cannot write file " + name_ + ": " + std::strerror(errno)); }
-
- private:
-  std::string name_;
-  std::string temp_;
-  FilePtr file_;
-};
 
 // The identifier without its trailing blanks, for messages.
 std::string trimmedId(const std::string& id) {
@@ -119,9 +76,9 @@ std::vector<float> fitCurve(std::span<const float> values, int32_t& option, int3
   return fitted;
 }
 
-void writeAgeAlignedFile(const std::string& name, std::span<const ClassSeries> series,
+void writeAgeAlignedFile(const std::filesystem::path& path, std::span<const ClassSeries> series,
                          std::span<const float> curve) {
-  AtomicFile file(name);
+  OutputFile file(path);
   std::string line;
   appendAgeAlignedHeader(line, series);
   file.write(line);
@@ -142,7 +99,8 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
   }
   const std::string name = indexFileName(ctx.classFileNames[ci]);
   ctx.indexFileNames[ci] = name;
-  AtomicFile file(name);
+  OutputFile file(ctx.outputPath(name));
+  std::string lines;
   const int32_t mode = ctx.options.indexMode;
   int32_t problemCount = 0;
   std::vector<IndexProblem> problems;
@@ -161,13 +119,15 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
       }
       ++problemCount;
     }
-    const RwWriteStatus status = trrwWrite(file.get(), s.id, s.firstYear, index);
-    if (status.ioError || status.yearOutOfRange) file.fail();
-    if (!status.ok()) ctx.log.echo(freeLine({describeWriteStatus(status, s.id)}));
-    const RwWriteStatus combined = trrwWrite(ctx.combinedIndexFile, s.id, s.firstYear, index);
-    if (combined.ioError) {
-      throw Fatal(std::string("Cannot write the combined index file ") + kCombinedIndexFileName);
+    lines.clear();
+    const RwWriteStatus status = trrwFormat(lines, s.id, s.firstYear, index);
+    if (status.yearOutOfRange) {
+      throw Fatal("Cannot write series " + s.id + " to " + name + ": " +
+                  describeWriteStatus(status, s.id));
     }
+    if (!status.ok()) ctx.log.echo(freeLine({describeWriteStatus(status, s.id)}));
+    file.write(lines);
+    ctx.combinedIndexFile->write(lines);
   }
   if (problemCount > kScreenProblemLines) {
     ctx.log.echo(freeLine({"Class " + std::to_string(classNumber) + ":",
@@ -356,7 +316,8 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   const auto ci = static_cast<size_t>(classNumber - 1);
   const std::string rawName = kClassFileNames[ci];
   ctx.classFileNames[ci] = rawName;
-  std::vector<ClassSeries> series = readClassFile(rawName, ctx.store.classPithOffsets[ci]);
+  std::vector<ClassSeries> series =
+      readClassFile(ctx.outputPath(rawName).string(), ctx.store.classPithOffsets[ci]);
   ctx.classFileNames[ci] = ageAlignedFileName(rawName);
   const std::string& ageName = ctx.classFileNames[ci];
 
@@ -407,7 +368,7 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
     }
   }
   const std::vector<float> curve = curveByAge(mean, fitted);
-  writeAgeAlignedFile(ageName, series, curve);
+  writeAgeAlignedFile(ctx.outputPath(ageName), series, curve);
   if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
     writeIndices(ctx, classNumber, series, curve);
   }

@@ -1,6 +1,7 @@
 #include "driver/driver.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -14,21 +15,32 @@
 
 namespace kavrel {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 // A run that ends before its first pass is complete drops the combined file
 // it was writing; the combined file of an earlier run stays as it was.
 void closeCombinedIndexFile(RunContext& ctx) {
-  if (ctx.combinedIndexFile != nullptr) {
-    std::fclose(ctx.combinedIndexFile);
-    ctx.combinedIndexFile = nullptr;
-    std::remove(kCombinedIndexPartName);
+  ctx.combinedIndexFile = nullptr;
+  ctx.combinedFirstPass.reset();
+}
+
+// Closes the log after a failure. A log that can't be completed any more is
+// reported on the screen only.
+void closeLogAfterFailure(RunContext& ctx) {
+  try {
+    ctx.log.close();
+  } catch (const Fatal& e) {
+    std::printf(" %s\n", e.what());
   }
 }
 
 // Writes a message line by line, each with one leading blank, to the screen
-// and the log.
+// and, while it can still be written, the log. A log that fails here (a full
+// disk may well be why the run ends) gets its own message on the screen.
 void writeMessage(RunContext& ctx, std::string_view message) {
+  std::string logFailure;
   size_t pos = 0;
   while (pos <= message.size()) {
     size_t end = message.find('\n', pos);
@@ -40,9 +52,29 @@ void writeMessage(RunContext& ctx, std::string_view message) {
       line.push_back(' ');
       line.append(text);
     }
-    ctx.log.echo(line);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    try {
+      ctx.log.line(line);
+    } catch (const Fatal& e) {
+      logFailure = e.what();
+    }
     pos = end + 1;
   }
+  if (!logFailure.empty()) std::printf(" %s\n", logFailure.c_str());
+}
+
+// Takes the lock on the output folder, or ends the run before it has touched
+// anything when another run holds it.
+void lockOutputFolder(RunContext& ctx) {
+  if (ctx.folderLock.tryLock(ctx.outputDir)) return;
+  std::error_code ec;
+  fs::path folder = fs::absolute(ctx.outputDir, ec).lexically_normal();
+  if (ec) folder = ctx.outputDir;
+  std::string shown = folder.string();
+  if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+  throw Fatal("Another run of kavrel is using the folder " + shown +
+              "; this run ends without changing anything there.");
 }
 
 }  // namespace
@@ -89,8 +121,9 @@ void writeTermination(RunContext& ctx) {
 }
 
 void runProgram(RunContext& ctx) {
+  lockOutputFolder(ctx);
   setPlotEnvironment();
-  ctx.log.open();
+  ctx.log.open(ctx.outputPath(kRunLogFileName));
   ctx.console.write(bannerText());
   ctx.console.pause(kHitReturn);
   askRunOptions(ctx);
@@ -109,7 +142,7 @@ int reportFatal(RunContext& ctx, const Fatal& fatal) {
     (void)ctx.console.tryReadLine();
   }
   closeCombinedIndexFile(ctx);
-  ctx.log.close();
+  closeLogAfterFailure(ctx);
   std::fflush(stdout);
   return fatal.exitStatus() != 0 ? fatal.exitStatus() : 1;
 }
@@ -120,7 +153,7 @@ int reportInternalError(RunContext& ctx, const std::exception& error) {
   message.append(error.what());
   writeMessage(ctx, message);
   closeCombinedIndexFile(ctx);
-  ctx.log.close();
+  closeLogAfterFailure(ctx);
   std::fflush(stdout);
   return 2;
 }

@@ -8,10 +8,12 @@
 
 namespace kavrel {
 
-// Runs the whole program on ctx: environment for the plotting library, the
-// run log, the banner, the run-options dialogue, loading and screening, the
-// power transformation, the pith-offset shift and the Loading table, the
-// first pass over the classes, the revision loop and the termination lines.
+// Runs the whole program on ctx: the lock on the output folder (a second run
+// in a folder ends at once, touching nothing), environment for the plotting
+// library, the run log, the banner, the run-options dialogue, loading and
+// screening, the power transformation, the pith-offset shift and the Loading
+// table, the first pass over the classes, the revision loop and the
+// termination lines.
 // Conditions that end the run raise Fatal; the caller hands them to
 // reportFatal.
 void runProgram(RunContext& ctx);

@@ -9,6 +9,7 @@
 
 #include "driver/class_pass.h"
 #include "driver/combined_index.h"
+#include "driver/output_names.h"
 #include "driver/rcdrvr.h"
 #include "driver/run_context.h"
 #include "plot/rcsplt.h"
@@ -30,16 +31,15 @@ void clearScreen(Console& console) {
 
 PlotInputs plotInputs(const RunContext& ctx) {
   PlotInputs in;
-  in.classFileNames = ctx.classFileNames;
+  for (size_t c = 0; c < kClassCount; ++c) {
+    in.classFileNames[c] = ctx.outputPath(ctx.classFileNames[c]).string();
+  }
   in.seriesInClass = ctx.seriesInClass;
   in.maxAgeAllClasses = ctx.maxAgeAllClasses;
   in.maxRawValue = ctx.maxRawValue;
-  in.protectedFiles = {ctx.options.inputFileName, kRunLogFileName, kCombinedIndexFileName};
-  in.protectedFiles.push_back(ctx.options.pithFileName);
-  for (size_t c = 0; c < kClassCount; ++c) {
-    in.protectedFiles.push_back(kClassFileNames[c]);
-    in.protectedFiles.push_back(ctx.classFileNames[c]);
-    in.protectedFiles.push_back(ctx.indexFileNames[c]);
+  in.protectedFiles = {ctx.options.inputFileName, ctx.options.pithFileName};
+  for (const std::string& name : runOutputNames()) {
+    in.protectedFiles.push_back(ctx.outputPath(name).string());
   }
   return in;
 }
@@ -76,7 +76,9 @@ void logRevision(RunContext& ctx, int32_t classNumber, int32_t option) {
 // closed exactly once (by the rewrite).
 class CombinedFileLease {
  public:
-  CombinedFileLease(RunContext& ctx, std::FILE* file) : ctx_(ctx) { ctx_.combinedIndexFile = file; }
+  CombinedFileLease(RunContext& ctx, OutputFile* file) : ctx_(ctx) {
+    ctx_.combinedIndexFile = file;
+  }
   ~CombinedFileLease() { ctx_.combinedIndexFile = nullptr; }
   CombinedFileLease(const CombinedFileLease&) = delete;
   CombinedFileLease& operator=(const CombinedFileLease&) = delete;
@@ -98,7 +100,8 @@ void revisionPass(RunContext& ctx, int32_t classNumber) {
   const std::string classIndex = ctx.indexFileNames[ci].empty()
                                      ? indexFileName(ctx.classFileNames[ci])
                                      : ctx.indexFileNames[ci];
-  CombinedIndexRewrite rewrite(classIndex, kCombinedIndexFileName);
+  CombinedIndexRewrite rewrite(ctx.outputPath(classIndex).string(),
+                               ctx.outputPath(kCombinedIndexFileName).string());
   if (rewrite.result().notFound() > 0) {
     ctx.log.echo(freeLine({"Warning:", rewrite.result().notFound(), "series of", classIndex,
                            "were not found in", kCombinedIndexFileName}));

@@ -6,14 +6,16 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string>
 
-#include "driver/combined_index.h"
 #include "driver/run_log.h"
 #include "driver/run_options.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
+#include "util/folder_lock.h"
+#include "util/outfile.h"
 
 namespace kavrel {
 
@@ -21,11 +23,6 @@ class Console;
 
 // Name of the file holding every index series of every class.
 inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
-// The first pass writes the combined index file under this name and renames
-// it into place when the pass is complete, so that a run ending early never
-// leaves a half-written or emptied combined file where a good one was. The
-// same name as the scratch file of a revision's rewrite.
-inline constexpr const char* kCombinedIndexPartName = kCombinedScratchFileName;
 
 // Raw class file names, in class order 1..5.
 inline constexpr std::array<const char*, kClassCount> kClassFileNames = {
@@ -40,17 +37,40 @@ struct RunContext {
   Console& console;  // reader of every answer and of Return
   RunLog& log;       // "Kavrelv6_log.txt", open for the whole run
 
+  // Folder that receives every output file; file names shown on the screen
+  // and in the log are the bare names.
+  std::filesystem::path outputDir = ".";
+  // Path of the output file `name` in outputDir (the bare name for ".").
+  std::filesystem::path outputPath(const std::string& name) const {
+    if (outputDir.empty() || outputDir == ".") return name;
+    return outputDir / name;
+  }
+  // Held on outputDir from the start of the run to its end.
+  FolderLock folderLock;
+
   RunOptions options;      // the answers of the dialogue
   SeriesStore store;       // the accepted series
   DetrendOptions detrend;  // fitting settings, changed only by the curve-fit menu
 
-  // Combined index file being written: the first pass's part file (created at
-  // question 8 for index modes 1 and 2, closed and renamed into place by the
-  // first pass), then during each revision pass the rewrite's scratch file.
-  // nullptr between passes and when indices are not written.
-  std::FILE* combinedIndexFile = nullptr;
+  // The combined index file of the first pass: created at question 8 for
+  // index modes 1 and 2, written beside its final name and committed by the
+  // first pass once complete, so that a run ending early never leaves a
+  // half-written or emptied combined file where a good one was.
+  std::unique_ptr<OutputFile> combinedFirstPass;
+  // Where the class passes append index series: combinedFirstPass during the
+  // first pass, the rewrite's scratch file during a revision pass; nullptr
+  // between passes and when indices are not written.
+  OutputFile* combinedIndexFile = nullptr;
+
+  // Creates the first pass's combined index file and points
+  // combinedIndexFile at it.
+  void openCombinedIndexFile() {
+    combinedFirstPass = std::make_unique<OutputFile>(outputPath(kCombinedIndexFileName));
+    combinedIndexFile = combinedFirstPass.get();
+  }
 
   // Per-run results of the class passes, read by the plot and the revisions.
+  // The file names are bare names (outputPath gives their paths).
   std::array<std::string, kClassCount> classFileNames{
       kClassFileNames[0], kClassFileNames[1], kClassFileNames[2], kClassFileNames[3],
       kClassFileNames[4]};

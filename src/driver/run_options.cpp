@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "driver/output_names.h"
 #include "driver/pith_offsets.h"
 #include "driver/run_context.h"
 #include "util/console.h"
@@ -36,6 +39,20 @@ int32_t askIndexMode(Console& console) {
     if (mode >= 0 && mode <= 2) return mode;
     console.writeLine("\n Enter a value between 0 and 2");
     console.pause(" hit return to contunue");
+  }
+}
+
+// Asks for the name of a file to read until it names none of the run's
+// outputs: the run replaces those, so the data would be lost.
+std::string askInputName(RunContext& ctx, std::string_view block) {
+  for (;;) {
+    std::string name = trimmed(ctx.console.askText(block));
+    const std::optional<std::string> output = runOutputFor(name, ctx.outputDir);
+    if (!output) return name;
+    const std::string what =
+        name == *output ? " is an output file" : " is the output file " + *output;
+    ctx.console.writeLine(" " + name + what +
+                          " of this run, which the run replaces; enter another name.");
   }
 }
 
@@ -94,7 +111,7 @@ void askRunOptions(RunContext& ctx) {
   RunLog& log = ctx.log;
   RunOptions& o = ctx.options;
 
-  o.inputFileName = trimmed(console.askText("\n Enter input file of tree-ring measurements :> "));
+  o.inputFileName = askInputName(ctx, "\n Enter input file of tree-ring measurements :> ");
   log.line(freeLine({"input file = ", o.inputFileName}));
 
   o.usePithOffsets = console.askLogical(
@@ -106,7 +123,7 @@ void askRunOptions(RunContext& ctx) {
       "\n"
       "\n  Enter t[rue] or f[alse] :> ");
   if (o.usePithOffsets) {
-    o.pithFileName = trimmed(console.askText("\n  Enter Pith Offset file name :> "));
+    o.pithFileName = askInputName(ctx, "\n  Enter Pith Offset file name :> ");
     o.pithReadFormat =
         trimmed(console.askText("\n  Enter FORTRAN read format (within single quotes)\n"
                                 "  Examples: '(i3)' or '(50x,i3)'  :> "));
@@ -180,11 +197,7 @@ void askRunOptions(RunContext& ctx) {
                                                "Compute Residuals"};
   log.line(freeLine({kModeLines[o.indexMode]}));
   if (o.indexMode == 1 || o.indexMode == 2) {
-    ctx.combinedIndexFile = std::fopen(kCombinedIndexPartName, "w");
-    if (ctx.combinedIndexFile == nullptr) {
-      throw Fatal(std::string("Cannot create the combined index file ") + kCombinedIndexPartName +
-                  ": " + std::strerror(errno));
-    }
+    ctx.openCombinedIndexFile();
   }
 }
 

@@ -34,7 +34,9 @@ struct RunOptions {
 
 struct RunContext;
 
-// The run-options dialogue, questions 1 to 8, with their log lines. Reads the
+// The run-options dialogue, questions 1 to 8, with their log lines. An input
+// or pith-offset file name that stands for one of the run's outputs (in
+// ctx.outputDir) is refused with a line saying so, and asked again. Reads the
 // pith offsets into ctx.store.pithOffsets when a pith-offset file is given,
 // and creates the combined index file for index modes 1 and 2. Raises Fatal
 // when the pith-offset file is missing, its format is not supported or a

@@ -30,6 +30,7 @@
 #include "util/console.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
+#include "util/outfile.h"
 
 namespace kavrel {
 
@@ -154,8 +155,10 @@ PageData loadPage(const PlotInputs& inputs) {
   PageData page;
   for (int32_t c = 0; c < kPlotClassCount; ++c) {
     const auto i = static_cast<size_t>(c);
-    page.titles[i] = trimmed(inputs.classFileNames[i]);
-    page.tables[i] = readAgeAlignedTable(page.titles[i], inputs.seriesInClass[i]);
+    const std::string path = trimmed(inputs.classFileNames[i]);
+    // The panel shows the file's bare name, wherever the file lies.
+    page.titles[i] = std::filesystem::path(path).filename().string();
+    page.tables[i] = readAgeAlignedTable(path, inputs.seriesInClass[i]);
   }
   return page;
 }
@@ -330,10 +333,8 @@ void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
   ++state.screenPages;
 }
 
-// The scratch file a page is drawn into before it replaces the named file.
-std::string scratchName(const std::string& name) { return name + ".part"; }
-
-// True when `name` is one of the run's own files.
+// True when `name` is one of the run's own files: the same name, the same
+// place after resolving links, or the same file.
 bool isProtected(const std::string& name, const std::vector<std::string>& files) {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -342,15 +343,18 @@ bool isProtected(const std::string& name, const std::vector<std::string>& files)
     if (f.empty()) continue;
     std::error_code ec2;
     if (name == f || (!ec && target == fs::weakly_canonical(f, ec2) && !ec2)) return true;
+    if (fs::equivalent(name, f, ec2) && !ec2) return true;
   }
   return false;
 }
 
 // Asks for the PostScript file name until one can be written; "-" is
 // PLplot's name for standard output. A name of one of the run's own files is
-// refused, so that a mistyped name never replaces data. End of input raises
-// Fatal.
-std::string askPostScriptName(Console& console, const std::vector<std::string>& protectedFiles) {
+// refused, so that a mistyped name never replaces data. For a file name,
+// `scratch` receives the file the page is drawn into: reserved beside the
+// named file under a name no other file has. End of input raises Fatal.
+std::string askPostScriptName(Console& console, const std::vector<std::string>& protectedFiles,
+                              std::optional<ScratchPath>& scratch) {
   for (;;) {
     console.write(kFileNamePrompt);
     const std::string name = trimmed(console.readLine());
@@ -362,8 +366,10 @@ std::string askPostScriptName(Console& console, const std::vector<std::string>& 
     }
     // PLplot asks again on its own when it cannot open the file, so make
     // sure it can before handing the name over.
-    if (auto error = checkWritable(scratchName(name))) {
-      console.writeLine(" Can't open file " + name + ": " + *error);
+    scratch.emplace(name);
+    if (!scratch->ok()) {
+      console.writeLine(" Can't open file " + name + ": " + scratch->error());
+      scratch.reset();
       continue;
     }
     return name;
@@ -379,31 +385,24 @@ void savePage(PlotState& state, Console& console, const PlotInputs& inputs, cons
     console.writeLine(" The PLplot PostScript device psc is not available: the page is not saved.");
     return;
   }
-  const std::string name = askPostScriptName(console, inputs.protectedFiles);
+  // The page is drawn into a fresh scratch file beside the named file and
+  // then replaces it, so an interrupted save never leaves a half-written
+  // page under that name and never writes into another file. The scratch
+  // file is removed on every way out short of the rename.
+  std::optional<ScratchPath> scratch;
+  const std::string name = askPostScriptName(console, inputs.protectedFiles, scratch);
   Target target;
   target.device = kPostScriptDevice;
-  // The page is drawn beside the named file and then replaces it, so an
-  // interrupted save never leaves a half-written page under that name.
-  target.fileName = name == "-" ? name : scratchName(name);
-  try {
-    drawPage(console, state, inputs, page, ticks, target, false);
-  } catch (const Fatal&) {
-    if (name != "-") std::remove(target.fileName.c_str());
-    throw;
-  }
+  target.fileName = scratch ? scratch->path().string() : name;
+  drawPage(console, state, inputs, page, ticks, target, false);
   reportAborts(console);
-  if (name == "-") {
-    ++state.savedPages;
-    return;
-  }
-  if (std::rename(target.fileName.c_str(), name.c_str()) != 0) {
-    const std::string error = std::strerror(errno);
-    std::remove(target.fileName.c_str());
-    console.writeLine(" Can't write file " + name + ": " + error + "; the page is not saved.");
+  if (scratch && !scratch->commit()) {
+    console.writeLine(" Can't write file " + name + ": " + scratch->error() +
+                      "; the page is not saved.");
     return;
   }
   ++state.savedPages;
-  console.writeLine(" The page is saved in " + name);
+  if (scratch) console.writeLine(" The page is saved in " + name);
 }
 
 // ---------------------------------------------------------------------------

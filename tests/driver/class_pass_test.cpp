@@ -219,6 +219,13 @@ class ClassPassFiles : public ::testing::Test {
   RunLog log_;
 };
 
+// Puts the combined index file the passes appended to under its name.
+void commitCombined(RunContext& ctx) {
+  ctx.combinedIndexFile = nullptr;
+  ctx.combinedFirstPass->commit();
+  ctx.combinedFirstPass.reset();
+}
+
 struct Table {
   std::vector<std::vector<double>> rows;  // age, curve, series...
 };
@@ -260,13 +267,11 @@ TEST_F(ClassPassFiles, RatioPassWritesTableAndIndices) {
   ASSERT_TRUE(writeClassRawFiles(st, std::vector<int32_t>{3, 3}, names).empty());
   st.classPithOffsets[2] = {3, 0};
 
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
-  ASSERT_NE(ctx.combinedIndexFile, nullptr);
+  ctx.openCombinedIndexFile();
   ctx.maxRawValue = kMissingValue;
   classPass(ctx, 3, false);
   classPass(ctx, 1, false);  // empty class
-  std::fclose(ctx.combinedIndexFile);
-  ctx.combinedIndexFile = nullptr;
+  commitCombined(ctx);
 
   EXPECT_EQ(ctx.classFileNames[2], "longhighV6_raw_agealigned.txt");
   EXPECT_EQ(ctx.seriesInClass[2], 2);
@@ -348,10 +353,9 @@ TEST_F(ClassPassFiles, ResidualPassAndMissingClassFile) {
   for (size_t c = 0; c < names.size(); ++c) names[c] = kClassFileNames[c];
   ASSERT_TRUE(writeClassRawFiles(st, std::vector<int32_t>{5}, names).empty());
   st.classPithOffsets[4] = {0};
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+  ctx.openCombinedIndexFile();
   classPass(ctx, 5, false);
-  std::fclose(ctx.combinedIndexFile);
-  ctx.combinedIndexFile = nullptr;
+  commitCombined(ctx);
   RwInput in = RwInput::fromText(test::readTextFile("medV6_raw_agealigned.indx.txt"));
   int32_t counter = 0;
   std::string id;
@@ -389,11 +393,10 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
   for (size_t c = 0; c < names.size(); ++c) names[c] = kClassFileNames[c];
   ASSERT_TRUE(writeClassRawFiles(st, std::vector<int32_t>{2}, names).empty());
   st.classPithOffsets[1] = {0};
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+  ctx.openCombinedIndexFile();
   ctx.detrend.option = 4;
   classPass(ctx, 2, true);
-  std::fclose(ctx.combinedIndexFile);
-  ctx.combinedIndexFile = nullptr;
+  commitCombined(ctx);
 
   RwInput in = RwInput::fromText(test::readTextFile("shortlowV6_raw_agealigned.indx.txt"));
   int32_t counter = 0;
@@ -421,11 +424,10 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
 
   // A difference-index curve is one value shorter: the last age has no curve
   // value, and the warning says so rather than calling it not positive.
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+  ctx.openCombinedIndexFile();
   ctx.detrend.option = -1;
   classPass(ctx, 2, true);
-  std::fclose(ctx.combinedIndexFile);
-  ctx.combinedIndexFile = nullptr;
+  commitCombined(ctx);
   log_.flush();
   const std::string logAfter = test::readTextFile(kRunLogFileName);
   EXPECT_NE(logAfter.find("series NEG1 age 50 regional curve -999.0 has no value: index set to missing"),

@@ -84,8 +84,7 @@ TEST_F(FirstPass, RatioRunWritesEveryFileInClassOrder) {
   add(ctx, 120, 30, 0, gen);
   add(ctx, 70, 0, +1, gen);
   add(ctx, 210, 2, -1, gen);
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexPartName, "w");
-  ASSERT_NE(ctx.combinedIndexFile, nullptr);
+  ctx.openCombinedIndexFile();
 
   firstPass(ctx);
   EXPECT_EQ(ctx.combinedIndexFile, nullptr);  // closed after the pass

@@ -123,8 +123,7 @@ class Revision : public ::testing::Test {
     add(ctx, "H8", 55, 3, -1, gen);
     add(ctx, "I9", 190, 0, +1, gen);
     if (indexMode != 0) {
-      ctx.combinedIndexFile = std::fopen(kCombinedIndexPartName, "w");
-      ASSERT_NE(ctx.combinedIndexFile, nullptr);
+      ctx.openCombinedIndexFile();
     }
     firstPass(ctx);
   }
@@ -212,7 +211,7 @@ TEST_F(Revision, LinearCurveForClassThree) {
     ASSERT_TRUE(after.count(name)) << name;
     EXPECT_EQ(after.at(name), text) << name;
   }
-  EXPECT_FALSE(after.count(kCombinedScratchFileName));
+  for (const auto& entry : after) EXPECT_FALSE(entry.first.ends_with(".part")) << entry.first;
   EXPECT_EQ(after.at(kCombinedIndexFileName),
             before.at(kIndexFiles[0]) + before.at(kIndexFiles[1]) + before.at(kIndexFiles[3]) +
                 before.at(kIndexFiles[4]) + after.at(kIndexFiles[2]));
