@@ -296,16 +296,19 @@ void appendAgeAlignedHeader(std::string& out, std::span<const ClassSeries> serie
 
 void appendAgeAlignedLine(std::string& out, int32_t age, float curve,
                           std::span<const ClassSeries> series) {
-  std::vector<FmtArg> items;
-  items.reserve(3 + 2 * series.size());
-  items.emplace_back(age);
-  items.emplace_back(kTableSeparator);
-  items.emplace_back(curve);
-  for (const ClassSeries& s : series) {
-    items.emplace_back(kTableSeparator);
-    items.emplace_back(s.atAge(age));
-  }
-  out += freeLine(items);
+  // The free-format line of the items age, separator, curve, separator,
+  // value, ...: a blank before the age and before each separator (the
+  // separator begins with a TAB), none after it (it ends in blanks). Written
+  // directly, as the table's lines are the bulk of a run's output.
+  out += ' ';
+  out += std::to_string(age);
+  const auto column = [&out](float v) {
+    out += ' ';
+    out += kTableSeparator;
+    appendFreeReal(out, static_cast<double>(v));
+  };
+  column(curve);
+  for (const ClassSeries& s : series) column(s.atAge(age));
   out += '\n';
 }
 

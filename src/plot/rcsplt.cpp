@@ -163,6 +163,22 @@ PageData loadPage(const PlotInputs& inputs) {
   return page;
 }
 
+// The page's tables, read from the age-aligned files the first time a
+// drawing needs them: a run whose page is neither shown nor saved never reads
+// them back.
+class PageSource {
+ public:
+  explicit PageSource(const PlotInputs& inputs) : inputs_(inputs) {}
+  const PageData& get() {
+    if (!page_) page_ = loadPage(inputs_);
+    return *page_;
+  }
+
+ private:
+  const PlotInputs& inputs_;
+  std::optional<PageData> page_;
+};
+
 // Where one drawing goes.
 struct Target {
   std::string device;
@@ -293,7 +309,7 @@ void requireScreenTarget(const PlotState& state) {
 // interactive device when a display is available. Says so in one line when
 // the screen page is skipped.
 void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
-                  const PageData& page, const AxisTicks& ticks) {
+                  PageSource& pages, const AxisTicks& ticks) {
   Target target;
   if (!state.screenDevice.empty()) {
     requireScreenTarget(state);
@@ -324,7 +340,7 @@ void drawOnScreen(PlotState& state, Console& console, const PlotInputs& inputs,
   // A display that cannot be opened skips the screen page; a file that
   // cannot be written is a real failure.
   const auto failure =
-      drawPage(console, state, inputs, page, ticks, target, target.fileName.empty());
+      drawPage(console, state, inputs, pages.get(), ticks, target, target.fileName.empty());
   reportAborts(console);
   if (failure) {
     console.writeLine(" The screen page could not be shown (" + *failure + "); it is skipped.");
@@ -376,7 +392,7 @@ std::string askPostScriptName(Console& console, const std::vector<std::string>& 
   }
 }
 
-void savePage(PlotState& state, Console& console, const PlotInputs& inputs, const PageData& page,
+void savePage(PlotState& state, Console& console, const PlotInputs& inputs, PageSource& pages,
               const AxisTicks& ticks) {
   console.writeLine(
       formatLayout("(/'NOTE: The image file type is postscript. Use a .ps extention')", {}));
@@ -394,7 +410,7 @@ void savePage(PlotState& state, Console& console, const PlotInputs& inputs, cons
   Target target;
   target.device = kPostScriptDevice;
   target.fileName = scratch ? scratch->path().string() : name;
-  drawPage(console, state, inputs, page, ticks, target, false);
+  drawPage(console, state, inputs, pages.get(), ticks, target, false);
   reportAborts(console);
   if (scratch && !scratch->commit()) {
     console.writeLine(" Can't write file " + name + ": " + scratch->error() +
@@ -501,7 +517,7 @@ AxisTicks axisTicks(int32_t maxAge, float maxValue) {
 
 void rcsplt(PlotState& state, Console& console, const PlotInputs& inputs) {
   installPlplotHandlers();
-  const PageData page = loadPage(inputs);
+  PageSource page(inputs);
   AxisTicks ticks = axisTicks(inputs.maxAgeAllClasses, inputs.maxRawValue);
   drawOnScreen(state, console, inputs, page, ticks);
   for (;;) {

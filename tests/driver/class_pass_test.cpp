@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <sstream>
 
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "support/testdata.h"
 #include "util/console.h"
 #include "util/fatal.h"
+#include "util/fixedformat.h"
 
 namespace kavrel {
 namespace {
@@ -196,6 +198,29 @@ TEST(ClassPass, FileNamesAndTableLines) {
   EXPECT_FLOAT_EQ(static_cast<float>(v1), 1.25f);
   EXPECT_FLOAT_EQ(static_cast<float>(v2), -999.0f);
   EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 3);
+
+  // Byte for byte the free-format line of the same items, whatever the values.
+  std::mt19937_64 gen{123456};
+  std::uniform_real_distribution<float> width(0.0f, 12.0f);
+  std::vector<ClassSeries> many;
+  for (int k = 0; k < 40; ++k) {
+    std::vector<float> v(30);
+    for (float& x : v) x = k % 7 == 0 ? -999.0f : width(gen) * (k % 5 == 0 ? 1e-4f : 1.0f);
+    std::string id = "S";
+    id += std::to_string(k);
+    many.push_back(makeSeries(id, 1900, k % 3, v));
+  }
+  for (int32_t age = 1; age <= 33; ++age) {
+    const float curve = age == 5 ? -999.0f : width(gen);
+    std::vector<FmtArg> items = {age, kTableSeparator, curve};
+    for (const ClassSeries& c : many) {
+      items.emplace_back(kTableSeparator);
+      items.emplace_back(c.atAge(age));
+    }
+    line.clear();
+    appendAgeAlignedLine(line, age, curve, many);
+    ASSERT_EQ(line, freeLine(items) + "\n") << age;
+  }
 }
 
 // Runs class passes in a scratch folder, since the class files have fixed names.
