@@ -102,12 +102,15 @@ class LineSource {
   // Reads the next chunk of a stream; false at its end or on a read error.
   bool refill();
   void skipByteOrderMark();
+  const char* nextOf(char c, const char*& cache);
 
   std::FILE* stream_ = nullptr;
   bool ownsStream_ = false;
   std::string buffer_;  // the whole text, or the current chunk of a stream
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
+  const char* nextLineFeed_ = nullptr;  // next LF at or after pos_ when not before it
+  const char* nextReturn_ = nullptr;    // the same for CR
   Line line_{};
   bool skipLineFeed_ = false;  // the last line ended in CR; an LF right after is part of it
   bool pushedBack_ = false;

@@ -39,11 +39,23 @@ void LineSource::skipByteOrderMark() {
   if (end_ - pos_ >= 3 && std::memcmp(pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
 }
 
+// The next `c` at or after pos_ in the buffer, or end_. The place found is
+// kept in `cache` and used again until pos_ passes it, so each byte is
+// searched once for each of the two line ends.
+const char* LineSource::nextOf(char c, const char*& cache) {
+  if (cache == nullptr || cache < pos_) {
+    const void* found = std::memchr(pos_, c, static_cast<std::size_t>(end_ - pos_));
+    cache = found != nullptr ? static_cast<const char*>(found) : end_;
+  }
+  return cache;
+}
+
 bool LineSource::refill() {
   if (stream_ == nullptr || failed_) return false;
   const std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), stream_);
   pos_ = buffer_.data();
   end_ = pos_ + got;
+  nextLineFeed_ = nextReturn_ = nullptr;
   if (got == 0 && std::ferror(stream_) != 0) failed_ = true;
   return got > 0;
 }
@@ -61,9 +73,8 @@ const Line* LineSource::next() {
   }
   std::size_t len = 0;
   while (true) {
-    const char* p = pos_;
     const char* const end = end_;
-    while (p != end && *p != '\n' && *p != '\r') ++p;
+    const char* const p = std::min(nextOf('\n', nextLineFeed_), nextOf('\r', nextReturn_));
     const std::size_t take = std::min(static_cast<std::size_t>(p - pos_), kLineWidth - len);
     std::memcpy(line_.data() + len, pos_, take);
     len += take;
