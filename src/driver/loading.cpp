@@ -22,7 +22,9 @@ namespace {
 enum class Screen { kNone, kHighValue, kAgeBand, kFirstYear };
 
 // Applies the three screening tests in order; the first that fails decides.
-Screen screenRecord(const RunOptions& o, std::span<const float> v, int32_t firstYear,
+// n is the series' length, which exceeds v.size() for a series longer than
+// the reader keeps.
+Screen screenRecord(const RunOptions& o, std::span<const float> v, int32_t n, int32_t firstYear,
                     float& highValue) {
   if (o.removeOutliers) {
     // Missing rings (-999.0) never exceed a limit a ring width can have, but
@@ -33,7 +35,6 @@ Screen screenRecord(const RunOptions& o, std::span<const float> v, int32_t first
       return Screen::kHighValue;
     }
   }
-  const int32_t n = static_cast<int32_t>(v.size());
   if (o.restrictAgeBand && (n < o.minAge || n > o.maxAge)) return Screen::kAgeBand;
   if (o.restrictYears && (firstYear < o.firstYearMin || firstYear > o.firstYearMax)) {
     return Screen::kFirstYear;
@@ -75,6 +76,27 @@ int32_t realWidth(float v) {
   return std::max(7, static_cast<int32_t>(s.size() - first));
 }
 
+// The reader's warnings about the input: the first kWarningsOnScreen of the
+// file on the screen and in the log, the rest in the log only; `shown`
+// counts them over the whole file.
+constexpr int32_t kWarningsOnScreen = 10;
+
+void reportReadWarnings(const RwInput& in, RunLog& log, int32_t& shown) {
+  auto report = [&](const std::string& text) {
+    const std::string line = " Warning: " + in.name() + ", " + text;
+    if (++shown <= kWarningsOnScreen) {
+      log.echo(line);
+    } else {
+      log.line(line);
+    }
+  };
+  for (const RwWarning& w : in.warnings()) report(w.message());
+  const int32_t notKept = in.lastRead().warningsNotKept;
+  if (notKept > 0) {
+    report(std::to_string(notKept) + " more warnings about this series, not listed");
+  }
+}
+
 }  // namespace
 
 void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
@@ -83,12 +105,14 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
   std::string id;
   int32_t firstYear = 0;
   std::vector<float> values;
+  int32_t warnings = 0;
   for (;;) {
     const int32_t n = trrwRead(in, id, firstYear, values, store.readCounter);
+    reportReadWarnings(in, log, warnings);
     if (store.readCounter == kEndOfFile || n == kEndOfFile) break;
     const int32_t k = store.seriesCount + 1;  // the slot of this record
     float highValue = 0.0f;
-    const Screen why = screenRecord(o, values, firstYear, highValue);
+    const Screen why = screenRecord(o, values, n, firstYear, highValue);
     if (why != Screen::kNone) {
       ++store.skipCount;
       if (why == Screen::kHighValue) {
@@ -121,6 +145,10 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
     store.values.emplace_back(values.begin(), values.end());
     store.seriesCount = k;
   }
+  if (warnings > kWarningsOnScreen) {
+    log.echo(freeLine({warnings - kWarningsOnScreen, "more warnings about", in.name(),
+                       "are in the run log", kRunLogFileName}));
+  }
 }
 
 void loadInputFile(RunContext& ctx) {
@@ -141,6 +169,7 @@ void loadInputFile(RunContext& ctx) {
   std::optional<RwInput> in = RwInput::openFile(name);
   if (!in) throw Fatal("Cannot read the input file " + name);
   loadSeries(ctx.store, ctx.options, *in, ctx.log);
+  if (in->readError()) throw Fatal("Cannot read the input file " + name);
 }
 
 void powerTransformAll(SeriesStore& store) {

@@ -22,10 +22,13 @@ struct RunContext;
 // is counted in store.skipCount, gets one line on the screen and in the log,
 // and, when pith offsets are used, loses its offset so that offset k stays
 // paired with the k-th accepted series. More than kMaxSeries accepted series
-// raise Fatal naming the limit.
+// raise Fatal naming the limit. The reader's warnings about the input go to
+// the log, the first ten also to the screen, then one line with the number
+// of the others.
 void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log);
 
-// Opens options.inputFileName (Fatal when it can't be read) and loads it.
+// Opens options.inputFileName and loads it; Fatal when it can't be read to
+// its end.
 void loadInputFile(RunContext& ctx);
 
 // Power transformation of every stored series (its measured values only).

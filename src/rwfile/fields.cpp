@@ -1,5 +1,6 @@
 #include "rwfile/fields.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -114,11 +115,16 @@ class FormatParser {
     if (!take('(')) return std::nullopt;
     ReadFormat format;
     if (!parseList(format.items, /*topLevel=*/true, format.reversion)) return std::nullopt;
-    bool hasData = false;
-    for (const FormatItem& item : format.items) {
-      if (item.kind == FormatItem::Kind::Int || item.kind == FormatItem::Kind::Real) hasData = true;
+    // Reading goes on from the reversion item whenever the items are used up,
+    // so the items from there to the end must hold a numeric field: "(i3,())"
+    // or "(i3,(/))" would read nothing, or past the item list, forever.
+    const auto isData = [](const FormatItem& item) {
+      return item.kind == FormatItem::Kind::Int || item.kind == FormatItem::Kind::Real;
+    };
+    if (std::none_of(format.items.begin() + static_cast<std::ptrdiff_t>(format.reversion),
+                     format.items.end(), isData)) {
+      return std::nullopt;
     }
-    if (!hasData) return std::nullopt;
     return format;
   }
 
