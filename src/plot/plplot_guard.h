@@ -2,7 +2,6 @@
 // its fatal errors unless handlers are installed; these turn a fatal error
 // into Fatal and keep the messages of non-fatal aborted operations, so no
 // PLplot call can end the program or write to the standard error stream.
-// Defined in rcsplt.cpp, where the regional-curve page first needed them.
 #pragma once
 
 #include <string>
@@ -24,5 +23,7 @@ void endPlotStreamQuietly();
 
 // Whether this PLplot build offers the device (e.g. "pngcairo").
 bool plotDeviceAvailable(const std::string& device);
+// Whether the device is one of this PLplot build's file devices.
+bool plotFileDeviceAvailable(const std::string& device);
 
 }  // namespace kavrel
