@@ -35,8 +35,12 @@ LineSource::~LineSource() {
 
 void LineSource::skipByteOrderMark() {
   // A UTF-8 byte-order mark written by some editors would shift every column
-  // of the first line by three; it is not part of the data.
-  if (end_ - pos_ >= 3 && std::memcmp(pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
+  // of its line by three; it is not part of the data. It is dropped at the
+  // start of every line, not only of the file, so that files joined end to
+  // end read like the files themselves, and an identifier can never begin
+  // with one (the writer's file would then begin with it and read back
+  // shifted).
+  while (end_ - pos_ >= 3 && std::memcmp(pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
 }
 
 // The next `c` at or after pos_ in the buffer, or end_. The place found is
@@ -71,6 +75,7 @@ const Line* LineSource::next() {
     skipLineFeed_ = false;
     if (*pos_ == '\n' && ++pos_ == end_ && !refill()) return nullptr;
   }
+  skipByteOrderMark();
   std::size_t len = 0;
   while (true) {
     const char* const end = end_;

@@ -144,6 +144,13 @@ TEST(TrrwRead, LineEndingsReadAlike) {
   EXPECT_EQ(bom[0].id, plain[0].id);
   EXPECT_EQ(bom[0].firstYear, 1910);
   EXPECT_EQ(bom[0].values, plain[0].values);
+  // Files joined end to end: the second file's mark (even doubled) starts a
+  // line of its own and is dropped there too.
+  const auto joined =
+      readAllSeries("\xEF\xBB\xBF" + data + "\xEF\xBB\xBF\xEF\xBB\xBF" + decadeLine("S4", 1910, {5, 999}));
+  ASSERT_EQ(joined.size(), 2u);
+  EXPECT_EQ(joined[1].id, "S4      ");
+  EXPECT_EQ(joined[1].firstYear, 1910);
 }
 
 TEST(TrrwRead, TextLineLimit) {
