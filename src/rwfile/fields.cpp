@@ -181,10 +181,16 @@ class FormatParser {
       if (repeat == -2 || repeat == 0) return false;
       const char d = peek();
       if (d == '(') {
+        // Groups nest a few levels in any real format; a limit keeps the
+        // recursion bounded whatever the text.
+        if (depth_ == kMaxGroupDepth) return false;
         ++pos_;
         std::vector<FormatItem> group;
         std::size_t innerReversion = 0;
-        if (!parseList(group, false, innerReversion)) return false;
+        ++depth_;
+        const bool ok = parseList(group, false, innerReversion);
+        --depth_;
+        if (!ok) return false;
         if (topLevel) reversion = out.size();
         if (!append(out, group, repeat < 0 ? 1 : repeat)) return false;
         continue;
@@ -236,8 +242,11 @@ class FormatParser {
     return true;
   }
 
+  static constexpr int32_t kMaxGroupDepth = 16;
+
   std::string_view text_;
   std::size_t pos_ = 0;
+  int32_t depth_ = 0;  // groups open around the current item
 };
 
 }  // namespace

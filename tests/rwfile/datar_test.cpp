@@ -268,6 +268,9 @@ TEST(ReadFormat, DescriptorsRepeatsAndReversion) {
                           "(i3,())", "(i3,(/))", "(2(i3),(1x))"}) {
     EXPECT_FALSE(rw::parseReadFormat(bad)) << bad;
   }
+  // Nesting: a few levels read, thousands are refused (not a stack overflow).
+  EXPECT_TRUE(rw::parseReadFormat("(2(2(2(i3))))"));
+  EXPECT_FALSE(rw::parseReadFormat(std::string(5000, '(') + "i3" + std::string(5000, ')')));
 }
 
 TEST(ReadFormat, FieldValues) {
