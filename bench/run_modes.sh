@@ -30,7 +30,7 @@ printf '\nca667.rwl\nf\nf\nf\nf\nf\n2\n1\nc\nf\n' >"$work/answers.txt"
 cd "$work"
 env -u DISPLAY hyperfine --warmup 1 --runs "$runs" --export-markdown "$work/times.md" \
   -n dialogue "cd dialogue && $exe < ../answers.txt > /dev/null" \
-  -n run "cd run && $exe run ca667.rwl --out out --quiet < /dev/null > /dev/null"
+  -n run "cd run && $exe run ca667.rwl --out out < /dev/null > /dev/null"
 
 # The two ways must have written the same files.
 for f in dialogue/*; do

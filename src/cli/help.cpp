@@ -48,7 +48,7 @@ Options of a run without questions:
   --recipe FILE.toml        take the options from a recipe; options given on the
                             command line override it (any --curve replaces its
                             curves)
-  --save-recipe FILE.toml   write the recipe of this run
+  --save-recipe FILE.toml   at the normal end, write the recipe of this run
   --quiet                   only warnings and errors on the screen: lines that
                             say "warning", the fitting routines' ">> sbr" lines,
                             the file writer's "trrw:" lines, the pith-offset
@@ -60,7 +60,8 @@ Options of both (dialogue and run):
   --chronology              write the chronology (needs indices)
   --chronology-page FILE    save the chronology page (needs indices)
   --page-size WIDTHxHEIGHT  size of saved pages in pixels, )" +
-         sides + R"( each (default )" + pageSize + R"()
+         sides + R"( each
+                            (default )" + pageSize + R"()
   --site CODE               site code: 1 to 6 letters, digits, '-' or '_'
   --record FILE.toml        (dialogue only) at the normal end, write the recipe of
                             the whole session, revisions included
