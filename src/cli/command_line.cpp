@@ -133,17 +133,17 @@ Command usage(std::string message) {
   return command;
 }
 
-// Names, on `err`, each option of the dialogue that this version accepts and
-// checks but does not carry out yet.
+// Names, on `err`, each option that this version accepts and checks but does
+// not carry out yet.
 void sayNotCarriedOut(const RunRequest& request, std::FILE* err) {
+  // The page size applies to the regional-curve page of a run without questions.
   const bool pageSizeGiven =
       request.pageWidth != kDefaultPageWidth || request.pageHeight != kDefaultPageHeight;
   const std::pair<bool, const char*> pending[] = {
-      {!request.recordPath.empty(), "--record"},
       {request.report, "--report"},
       {request.chronology, "--chronology"},
       {!request.chronologyPagePath.empty(), "--chronology-page"},
-      {pageSizeGiven, "--page-size"},
+      {pageSizeGiven && request.pagePath.empty(), "--page-size"},
       {!request.site.empty(), "--site"},
   };
   for (const auto& [given, name] : pending) {
@@ -152,12 +152,13 @@ void sayNotCarriedOut(const RunRequest& request, std::FILE* err) {
   std::fflush(err);
 }
 
-// The dialogue, as the program without a command line runs it.
-int runDialogue() {
+// One run, the dialogue or one without questions, with the exit status of
+// its end.
+int runRequest(RunRequest request) {
   RunLog log;
   RunContext ctx(stdConsole(), log);
   try {
-    runProgram(ctx);
+    runProgram(ctx, request, recipeText);
     return kExitNormal;
   } catch (const Fatal& e) {
     return reportFatal(ctx, e);
@@ -220,15 +221,10 @@ int cliMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       std::fprintf(err, "kavrel: %s\nTry 'kavrel --help' for the options.\n", command.text.c_str());
       return kExitUsage;
     case CommandKind::dialogue:
-      sayNotCarriedOut(command.request, err);
-      return runDialogue();
     case CommandKind::run:
-      break;
+      sayNotCarriedOut(command.request, err);
+      return runRequest(command.request);
   }
-  std::fputs(
-      "kavrel: the options are valid, but this version can't run without questions yet; "
-      "nothing was written\n",
-      err);
   return kExitRunFailed;
 }
 

@@ -41,12 +41,13 @@ Command parseCommandLine(const std::vector<std::string>& args,
 std::vector<std::string> commandLineOptionNames();
 
 // The program's entry: parses argv and prints help, the version or a usage
-// error (to `err`, status kExitUsage). With no arguments, or only options of
-// the dialogue, it runs the dialogue exactly as the program without a
-// command line does. Writing the recorded recipe and the extra outputs is not
-// done yet: each such option is named on `err` as not carried out. A valid
-// run without questions is likewise not carried out yet: it says so on `err`
-// and returns kExitRunFailed.
+// error (to `err`, status kExitUsage; nothing is written). With no
+// arguments, or only options of the dialogue, it runs the dialogue exactly as
+// the program without a command line does (--record: and writes the
+// session's recipe at its normal end); "run" runs without questions. The
+// run's screen is standard output. Extra outputs this version does not make
+// yet are each named on `err` as not carried out. Returns the exit status:
+// kExitNormal, kExitRunFailed, kExitUsage or kExitStopped.
 int cliMain(int argc, char** argv, std::FILE* out = stdout, std::FILE* err = stderr);
 
 }  // namespace kavrel::cli

@@ -42,24 +42,38 @@ Options of a run without questions:
                             repeatable, applied in the order given
   --out DIR                 folder of every output file, the log included
                             (default the current folder; created if missing)
-  --page FILE               save the regional-curve page (no window is opened)
+  --page FILE               save the regional-curve page after the last curve,
+                            with each class's series count and curve under its
+                            title (no window is opened)
   --recipe FILE.toml        take the options from a recipe; options given on the
                             command line override it (any --curve replaces its
                             curves)
-  --save-recipe FILE.toml   write the recipe of this run
-  --quiet                   only warnings and errors on the screen
+  --save-recipe FILE.toml   at the normal end, write the recipe of this run
+  --quiet                   only warnings and errors on the screen: lines that
+                            say "warning", the fitting routines' ">> sbr" lines,
+                            the file writer's "trrw:" lines, the pith-offset
+                            count warning, and the message that ends a failed
+                            run; the run log is the same as without --quiet
 
 Options of both (dialogue and run):
   --report                  write the run report
   --chronology              write the chronology (needs indices)
   --chronology-page FILE    save the chronology page (needs indices)
   --page-size WIDTHxHEIGHT  size of saved pages in pixels, )" +
-         sides + R"( each (default )" + pageSize + R"()
+         sides + R"( each
+                            (default )" + pageSize + R"()
   --site CODE               site code: 1 to 6 letters, digits, '-' or '_'
   --record FILE.toml        (dialogue only) at the normal end, write the recipe of
                             the whole session, revisions included
   -h, --help                this text
   --version                 the version and the git commit of the build
+
+A run without questions shows on standard output the result lines the
+dialogue shows (the count of pith offsets, skip lines, the Loading table,
+the Processing and Default Curve fit lines, warnings, the termination lines),
+but no banner, prompt, menu or pause, and it opens no window. Usage errors go
+to standard error. The pith-offset count warning is shown and logged without
+waiting for Return.
 
 A flag takes =false to clear what a recipe sets, e.g. --power=false.
 Picture files end in .ps, .pdf, .png or .svg. INPUT, --pith, --recipe and
@@ -95,7 +109,7 @@ Exit status:
   )" + std::to_string(kExitNormal) +
          R"(  normal end
   )" + std::to_string(kExitRunFailed) +
-         R"(  the run failed (a file or the data)
+         R"(  the run failed (a file, the data, or an internal error)
   )" + std::to_string(kExitUsage) +
          R"(  usage error: one message naming the option, nothing written
   )" + std::to_string(kExitStopped) +

@@ -15,8 +15,10 @@
 #include <type_traits>
 #include <utility>
 
+#include "driver/output_names.h"
 #include "driver/pith_offsets.h"
 #include "driver/rcdrvr.h"
+#include "plot/picture.h"
 
 namespace kavrel::cli {
 
@@ -137,11 +139,11 @@ std::string lowerExtension(const fs::path& file) {
 
 // The value of a picture-file setting: its path (relative to the out folder)
 // and its format.
-std::pair<fs::path, PictureFormat> pictureFile(const Given& given, const fs::path& outFolder) {
+std::pair<fs::path, std::optional<PictureFormat>> pictureFile(const Given& given,
+                                                              const fs::path& outFolder) {
   const fs::path path = outputSidePath(given, outFolder);
-  const PictureFormat format = pictureFormatOf(path);
-  if (format == PictureFormat::none)
-    refuse(given, inQuotes(given.text) + " must end in .ps, .pdf, .png or .svg");
+  const std::optional<PictureFormat> format = pictureFormatOf(path);
+  if (!format) refuse(given, inQuotes(given.text) + " must end in .ps, .pdf, .png or .svg");
   return {path, format};
 }
 
@@ -273,6 +275,24 @@ void requireWritableFile(const Given& given, const fs::path& file,
   }
 }
 
+// A file to read must not stand for one of the run's outputs in outFolder.
+void requireNoOutput(const Given& given, const fs::path& file, const fs::path& outFolder) {
+  const std::optional<std::string> output = runOutputFor(file, outFolder);
+  if (!output) return;
+  refuse(given, file.filename() == *output
+                    ? *output + " is an output file of this run, which the run replaces"
+                    : file.string() + " is the output file " + *output +
+                          " of this run, which the run replaces");
+}
+
+// Whether two paths name one existing file (after links), or are the same path.
+bool sameFile(const fs::path& a, const fs::path& b) {
+  if (a.empty() || b.empty()) return false;
+  if (a.lexically_normal() == b.lexically_normal()) return true;
+  std::error_code ec;
+  return fs::equivalent(a, b, ec) && !ec;
+}
+
 // Settings of a run without questions that fill the dialogue's answers.
 void fillRunOptions(const GivenSettings& given, const fs::path& startFolder, RunRequest& request) {
   RunOptions& o = request.options;
@@ -351,13 +371,10 @@ void requireIndices(const GivenSettings& given, const Given& setting) {
 
 }  // namespace
 
-PictureFormat pictureFormatOf(const fs::path& file) {
-  const std::string ext = lowerExtension(file);
-  if (ext == ".ps") return PictureFormat::postscript;
-  if (ext == ".pdf") return PictureFormat::pdf;
-  if (ext == ".png") return PictureFormat::png;
-  if (ext == ".svg") return PictureFormat::svg;
-  return PictureFormat::none;
+std::optional<PictureFormat> pictureFormatOf(const fs::path& file) {
+  const std::optional<PictureTarget> target = pictureTarget(file.filename().string()).target;
+  if (!target) return std::nullopt;
+  return target->format;
 }
 
 RunRequest checkedRequest(const GivenSettings& given, bool interactive,
@@ -411,9 +428,22 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
   if (given.saveRecipe) requireWritableFile(*given.saveRecipe, request.saveRecipePath, outFolder);
   if (given.record) requireWritableFile(*given.record, request.recordPath, outFolder);
 
-  // Not checked here yet: an input file that is one of the run's own output
-  // names. That check belongs to the output-name rules of the driver
-  // (driver/output_names.h); it is called at this point once they exist.
+  // A run replaces its outputs, so a file it reads must be none of them, and
+  // no file it writes may be a file it reads.
+  if (!interactive) {
+    requireNoOutput(*given.input, request.inputPath, request.outFolder);
+    if (given.pith) requireNoOutput(*given.pith, request.pithPath, request.outFolder);
+    const std::pair<const std::optional<Given>&, const fs::path&> written[] = {
+        {given.page, request.pagePath},
+        {given.chronologyPage, request.chronologyPagePath},
+        {given.saveRecipe, request.saveRecipePath}};
+    for (const auto& [setting, path] : written) {
+      if (!setting) continue;
+      for (const fs::path& read : {request.inputPath, request.pithPath}) {
+        if (sameFile(path, read)) refuse(*setting, path.string() + " is a file this run reads");
+      }
+    }
+  }
   return request;
 }
 

@@ -4,16 +4,15 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 #include "cli/given_settings.h"
 #include "driver/run_request.h"
 
 namespace kavrel::cli {
 
-// Smallest and largest side of a saved page, in pixels.
-inline constexpr int32_t kMinPageSide = 100;
-inline constexpr int32_t kMaxPageSide = 10000;
-// Longest site code.
+// Longest site code. (The limits of a saved page's sides are the plotting
+// module's kMinPageSide and kMaxPageSide.)
 inline constexpr std::size_t kMaxSiteLength = 6;
 
 // Builds the request of the dialogue (interactive) or of a run without
@@ -26,7 +25,7 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
                           const std::filesystem::path& startFolder);
 
 // The picture format an output file's extension selects (.ps, .pdf, .png,
-// .svg, any case); PictureFormat::none for any other name.
-PictureFormat pictureFormatOf(const std::filesystem::path& file);
+// .svg, any case); nothing for any other name.
+std::optional<PictureFormat> pictureFormatOf(const std::filesystem::path& file);
 
 }  // namespace kavrel::cli

@@ -371,6 +371,7 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
     }
   }
   const std::vector<float> curve = curveByAge(mean, fitted);
+  ctx.classCurveOptions[ci] = fitted.empty() ? kNoCurveFitted : curveOption;
   writeAgeAlignedFile(ctx.outputPath(ageName), series, curve);
   if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
     writeIndices(ctx, classNumber, series, curve);

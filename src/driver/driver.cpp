@@ -7,11 +7,13 @@
 
 #include "driver/first_pass.h"
 #include "driver/loading.h"
+#include "driver/page_file.h"
 #include "driver/revision.h"
 #include "driver/run_options.h"
 #include "plot/rcsplt.h"
 #include "util/console.h"
 #include "util/fixedformat.h"
+#include "util/outfile.h"
 
 namespace kavrel {
 
@@ -77,6 +79,26 @@ void lockOutputFolder(RunContext& ctx) {
               "; this run ends without changing anything there.");
 }
 
+// Creates the output folder of a run without questions and any missing
+// folder above it.
+void createOutputFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) throw Fatal("Cannot create the output folder " + folder.string() + ": " + ec.message());
+}
+
+// Keeps the dialogue's answers in the request, as a run without questions
+// would give them: the options as answered (before loading changes any) and
+// the files typed, resolved from the start folder.
+void recordAnswers(const RunContext& ctx, RunRequest& request) {
+  request.options = ctx.options;
+  request.inputPath = fs::absolute(ctx.options.inputFileName).lexically_normal();
+  request.pithPath.clear();
+  if (ctx.options.usePithOffsets) {
+    request.pithPath = fs::absolute(ctx.options.pithFileName).lexically_normal();
+  }
+}
+
 }  // namespace
 
 const char* bannerText() {
@@ -109,6 +131,7 @@ const char* bannerText() {
 
 void writeTermination(RunContext& ctx) {
   ctx.log.close();
+  if (ctx.log.quiet()) return;
   std::string stars(38, '*');
   stars[0] = ' ';
   const std::string emptyRecords = formatLayout("(/)", {});  // two empty records
@@ -120,24 +143,53 @@ void writeTermination(RunContext& ctx) {
   ctx.console.flush();
 }
 
-void runProgram(RunContext& ctx) {
+void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeText) {
+  ctx.interactive = request.interactive;
+  ctx.log.setQuiet(request.quiet);
+  if (!ctx.interactive) {
+    ctx.outputDir = request.outFolder;
+    createOutputFolder(ctx.outputDir);
+  }
   lockOutputFolder(ctx);
   setPlotEnvironment();
   ctx.log.open(ctx.outputPath(kRunLogFileName));
-  ctx.console.write(bannerText());
-  ctx.console.pause(kHitReturn);
-  askRunOptions(ctx);
+
+  if (ctx.interactive) {
+    ctx.console.write(bannerText());
+    ctx.console.pause(kHitReturn);
+    askRunOptions(ctx);
+    recordAnswers(ctx, request);
+  } else {
+    ctx.options = request.options;
+    ctx.inputPath = request.inputPath;
+    applyRunOptions(ctx, request.pithPath);
+  }
   loadAndPrepare(ctx);
   firstPass(ctx);
-  revisionLoop(ctx);
+  if (ctx.interactive) {
+    revisionLoop(ctx, request.revisions);
+  } else {
+    applyRevisions(ctx, request.revisions);
+    if (!request.pagePath.empty()) {
+      saveRegionalCurvePage(ctx, request.pagePath, PageSize{request.pageWidth, request.pageHeight});
+    }
+  }
   closeCombinedIndexFile(ctx);
+
+  const std::filesystem::path& recipe =
+      ctx.interactive ? request.recordPath : request.saveRecipePath;
+  if (!recipe.empty() && recipeText) {
+    OutputFile file(recipe);
+    file.write(recipeText(request, recipe));
+    file.commit();
+  }
   writeTermination(ctx);
 }
 
 int reportFatal(RunContext& ctx, const Fatal& fatal) {
   std::fflush(stdout);
   writeMessage(ctx, fatal.what());
-  if (fatal.pauseForReturn()) {
+  if (fatal.pauseForReturn() && ctx.interactive) {
     ctx.console.writeLine(kHitReturn);
     (void)ctx.console.tryReadLine();
   }
@@ -155,7 +207,7 @@ int reportInternalError(RunContext& ctx, const std::exception& error) {
   closeCombinedIndexFile(ctx);
   closeLogAfterFailure(ctx);
   std::fflush(stdout);
-  return 2;
+  return 1;
 }
 
 }  // namespace kavrel

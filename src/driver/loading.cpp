@@ -153,7 +153,8 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
 
 void loadInputFile(RunContext& ctx) {
   const std::string& name = ctx.options.inputFileName;
-  if (std::FILE* probe = std::fopen(name.c_str(), "rb")) {
+  const std::string path = ctx.inputPath.empty() ? name : ctx.inputPath.string();
+  if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
     // A directory opens but can't be read: report it like a missing file.
     errno = 0;
     (void)std::fgetc(probe);
@@ -166,7 +167,7 @@ void loadInputFile(RunContext& ctx) {
   } else {
     throw Fatal("Cannot open the input file " + name + " for reading: " + std::strerror(errno));
   }
-  std::optional<RwInput> in = RwInput::openFile(name);
+  std::optional<RwInput> in = RwInput::openFile(path);
   if (!in) throw Fatal("Cannot read the input file " + name);
   loadSeries(ctx.store, ctx.options, *in, ctx.log);
   if (in->readError()) throw Fatal("Cannot read the input file " + name);
@@ -179,7 +180,8 @@ void powerTransformAll(SeriesStore& store) {
   }
 }
 
-void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, RunLog& log) {
+void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, RunLog& log,
+                          bool pause) {
   if (!o.usePithOffsets || o.offsetCount == store.seriesCount) return;
   // Counts of 10000 widen their 4-digit fields instead of showing asterisks.
   const std::string seriesField = ",a,i" + std::to_string(intWidth(store.seriesCount, 4));
@@ -194,7 +196,7 @@ void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, R
        store.seriesCount, "Does NOT equal number of pith ofsets read >> ", o.offsetCount}));
   console.writeLine("  Program continuing without offset information");
   log.line(" Program continuing without offset information");
-  console.pause(" Hit Return to Continue");
+  if (pause) console.pause(" Hit Return to Continue");
   std::fill(store.pithOffsets.begin(), store.pithOffsets.end(), 0);
   o.usePithOffsets = false;
 }
@@ -265,7 +267,7 @@ void loadAndPrepare(RunContext& ctx) {
                                : "The input file holds no series: every class will be empty."}));
   }
   if (ctx.options.powerTransform) powerTransformAll(ctx.store);
-  checkPithOffsetCount(ctx.store, ctx.options, ctx.console, ctx.log);
+  checkPithOffsetCount(ctx.store, ctx.options, ctx.console, ctx.log, ctx.interactive);
   shiftByPithOffsets(ctx.store);
   writeLoadingTable(ctx.store, ctx.log);
 }

@@ -27,17 +27,19 @@ struct RunContext;
 // of the others.
 void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log);
 
-// Opens options.inputFileName and loads it; Fatal when it can't be read to
-// its end.
+// Opens ctx.inputPath (options.inputFileName when empty) and loads it;
+// Fatal when it can't be read to its end.
 void loadInputFile(RunContext& ctx);
 
 // Power transformation of every stored series (its measured values only).
 void powerTransformAll(SeriesStore& store);
 
 // When pith offsets are used and their count differs from the number of
-// accepted series: the warning on screen and in the log, a pause for Return,
-// then every offset becomes 0 and options.usePithOffsets false.
-void checkPithOffsetCount(SeriesStore& store, RunOptions& options, Console& console, RunLog& log);
+// accepted series: the warning on screen and in the log, a pause for Return
+// (only with `pause`: a run without questions goes straight on), then every
+// offset becomes 0 and options.usePithOffsets false.
+void checkPithOffsetCount(SeriesStore& store, RunOptions& options, Console& console, RunLog& log,
+                          bool pause = true);
 
 // Shifts every series by its pith offset, so that ring position j is cambial
 // age j (the first pithOffsets(k) positions missing), fills totalAges and

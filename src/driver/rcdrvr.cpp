@@ -249,6 +249,19 @@ void applyCurveAnswer(int32_t option, std::string_view answer, DetrendOptions& s
   }
 }
 
+std::string appliedCurveAnswer(int32_t option, const DetrendOptions& settings) {
+  switch (option) {
+    case -5:
+    case -4:
+    case -3:
+      return std::to_string(settings.span);
+    case -2:
+      return std::to_string(settings.startStiffness);
+    default:
+      return "";
+  }
+}
+
 void intfrm(std::string& text, std::string& format) {
   std::size_t leading = 0;
   while (leading < text.size() && text[leading] == ' ') ++leading;
@@ -307,6 +320,43 @@ std::string_view curveDescription(int32_t option) {
     default:
       return option <= -10 ? "cubic smoothing spline pct n 50 pct variance cutoff" : "";
   }
+}
+
+std::string curveShortName(int32_t option) {
+  switch (option) {
+    case -5:
+      return "Super smoother";
+    case -4:
+      return "Lowess";
+    case -3:
+      return "Running median";
+    case -2:
+      return "Age-dep. spline";
+    case -1:
+      return "First difference";
+    case 1:
+    case 2:
+      return "Negative Exp.";
+    case 3:
+      return "Neg. Exp. (any d)";
+    case 4:
+      return "Linear";
+    case 5:
+      return "Linear (neg. slope)";
+    case 6:
+      return "Mean line";
+    case 7:
+      return "Hugershoff";
+    case 8:
+      return "General Exp.";
+    default:
+      break;
+  }
+  // The cubic smoothing splines: a stiffness in years from 10 up, a
+  // percentage of the length from -10 down; the other codes fall back to 67 %.
+  if (option >= 10) return "Spline " + std::to_string(option) + " yr";
+  if (option <= -10) return "Spline " + std::to_string(-static_cast<int64_t>(option)) + "% n";
+  return "Spline 67% n";
 }
 
 }  // namespace kavrel

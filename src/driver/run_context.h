@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,9 @@ inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
 inline constexpr std::array<const char*, kClassCount> kClassFileNames = {
     "shorthighV6_raw", "shortlowV6_raw", "longhighV6_raw", "longlowV6_raw", "medV6_raw"};
 
+// Marks a class whose latest pass fitted no curve (it holds no values).
+inline constexpr int32_t kNoCurveFitted = std::numeric_limits<int32_t>::min();
+
 // The column separator of the tables: one TAB followed by 7 blanks.
 inline constexpr const char* kTableSeparator = "\t       ";
 
@@ -48,7 +52,14 @@ struct RunContext {
   // Held on outputDir from the start of the run to its end.
   FolderLock folderLock;
 
+  // True while the answers come from the console (the dialogue); false for a
+  // run without questions, which never pauses and never opens a window.
+  bool interactive = true;
+
   RunOptions options;      // the answers of the dialogue
+  // The ring-width file to open; empty: options.inputFileName. The option
+  // keeps the name as given, for the log.
+  std::filesystem::path inputPath;
   SeriesStore store;       // the accepted series
   DetrendOptions detrend;  // fitting settings, changed only by the curve-fit menu
 
@@ -78,6 +89,11 @@ struct RunContext {
   float maxRawValue = 0.0f;      // largest raw value over all classes
   std::array<int32_t, kClassCount> seriesInClass{};     // series read in the latest pass over each class
   std::array<std::string, kClassCount> indexFileNames;  // class index files (set when indices are written)
+  // Curve-fit option code of the curve each class's latest pass fitted (the
+  // method detrend2 reports); kNoCurveFitted for a class without values.
+  std::array<int32_t, kClassCount> classCurveOptions{kNoCurveFitted, kNoCurveFitted,
+                                                     kNoCurveFitted, kNoCurveFitted,
+                                                     kNoCurveFitted};
 };
 
 }  // namespace kavrel

@@ -1,5 +1,7 @@
 #include "driver/run_log.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "util/fatal.h"
@@ -30,8 +32,10 @@ void RunLog::put(std::string_view text, bool newline) {
 void RunLog::line(std::string_view text) { put(text, true); }
 
 void RunLog::echo(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
+  if (!quiet_ || isWarningLine(text)) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+  }
   line(text);
 }
 
@@ -51,6 +55,19 @@ void RunLog::close() {
   if (!file_) return;
   std::unique_ptr<OutputFile> file = std::move(file_);
   file->commit();
+}
+
+bool isWarningLine(std::string_view text) {
+  static constexpr std::string_view kWord = "warning";
+  const auto sameLetter = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  };
+  if (std::search(text.begin(), text.end(), kWord.begin(), kWord.end(), sameLetter) != text.end())
+    return true;
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return false;
+  const std::string_view start = text.substr(first);
+  return start.starts_with(">> sbr") || start.starts_with("trrw:");
 }
 
 }  // namespace kavrel

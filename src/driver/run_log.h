@@ -30,8 +30,12 @@ class RunLog {
   // when the log is closed. A write that fails raises Fatal naming the log and
   // the reason; the log is closed then, so later lines go to the screen only.
   void line(std::string_view text);
-  // Writes one line to the screen (standard output) and the same line to the log.
+  // Writes one line to the screen (standard output) and the same line to the
+  // log. When quiet, only a warning line (isWarningLine) reaches the screen.
   void echo(std::string_view text);
+  // Quiet: the screen shows only warnings; the log receives every line as before.
+  void setQuiet(bool quiet) { quiet_ = quiet; }
+  bool quiet() const { return quiet_; }
   // Writes text to the log without a newline (for fixed layouts that hold
   // their own line breaks).
   void raw(std::string_view text);
@@ -45,6 +49,12 @@ class RunLog {
   void put(std::string_view text, bool newline);
 
   std::unique_ptr<OutputFile> file_;
+  bool quiet_ = false;
 };
+
+// Whether a result line is a warning, which a quiet run still shows: it says
+// "warning" (any case), or it is a numerical routine's trouble line (">> sbr")
+// or the file writer's note on a value it could not write ("trrw:").
+bool isWarningLine(std::string_view text);
 
 }  // namespace kavrel

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/run_options.h"
+#include "plot/picture.h"
 
 namespace kavrel {
 
@@ -24,12 +26,9 @@ struct Revision {
   bool operator==(const Revision&) const = default;
 };
 
-// File formats of a saved page, chosen by the file's extension.
-enum class PictureFormat { none, postscript, pdf, png, svg };
-
 // Default size of a saved page, in pixels.
-inline constexpr int32_t kDefaultPageWidth = 1600;
-inline constexpr int32_t kDefaultPageHeight = 1200;
+inline constexpr int32_t kDefaultPageWidth = PageSize{}.width;
+inline constexpr int32_t kDefaultPageHeight = PageSize{}.height;
 
 struct RunRequest {
   // True for the dialogue, which asks the run options and the revisions
@@ -50,11 +49,11 @@ struct RunRequest {
   bool outFolderGiven = false;      // named by --out or a recipe (else the start folder)
 
   std::filesystem::path pagePath;  // regional-curve page to save (absolute); empty: none
-  PictureFormat pageFormat = PictureFormat::none;
+  std::optional<PictureFormat> pageFormat;  // from pagePath's extension; none without a page
   bool report = false;                       // write the run report
   bool chronology = false;                   // write the chronology (needs indices)
   std::filesystem::path chronologyPagePath;  // chronology page to save (absolute); empty: none
-  PictureFormat chronologyPageFormat = PictureFormat::none;
+  std::optional<PictureFormat> chronologyPageFormat;
   int32_t pageWidth = kDefaultPageWidth;    // saved pages, pixels
   int32_t pageHeight = kDefaultPageHeight;  // saved pages, pixels
   std::string site;                         // site code, 0..6 characters; empty: none

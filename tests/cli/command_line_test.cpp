@@ -97,6 +97,33 @@ TEST_F(CommandLine, InputAndPithOffsets) {
   c = parse({"run", "site.rwl", "plain.txt"});
   EXPECT_EQ(c.kind, CommandKind::usageError);
   EXPECT_THAT(c.text, HasSubstr("plain.txt"));
+
+  // A file to read that stands for one of the run's outputs, which the run
+  // would replace, is refused, also through a hard link; in another out
+  // folder it is an ordinary file. No file written may be one read.
+  write("medV6_raw", "KVR01A  1972   190   220\n");
+  write("data/Kavrelv6_log.txt", "1\n");
+  write("in.ps", "KVR01A  1972   190   220\n");
+  fs::create_hard_link(dir_ / "medV6_raw", dir_ / "data/copy.rwl");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> outputs = {
+      {{"run", "medV6_raw"}, "INPUT: medV6_raw is an output file of this run"},
+      {{"run", "data/copy.rwl"}, "INPUT: " + (dir_ / "data/copy.rwl").string() +
+                                     " is the output file medV6_raw of this run"},
+      {{"run", "site.rwl", "--out", "data", "--pith", "data/Kavrelv6_log.txt", "--pith-format",
+        "(i3)"},
+       "--pith: Kavrelv6_log.txt is an output file of this run"},
+      {{"run", "./data/../medV6_raw", "--out", "data"}, ""},
+      {{"run", "in.ps", "--page", "in.ps"}, "--page: " + (dir_ / "in.ps").string() + " is a file this run reads"},
+  };
+  for (const auto& [args, error] : outputs) {
+    c = parse(args);
+    if (error.empty()) {
+      EXPECT_EQ(c.kind, CommandKind::run) << args[1] << ": " << c.text;
+    } else {
+      EXPECT_EQ(c.kind, CommandKind::usageError) << args[1];
+      EXPECT_THAT(c.text, StartsWith(error));
+    }
+  }
 }
 
 TEST_F(CommandLine, ScreeningThresholdAndIndex) {
@@ -197,22 +224,22 @@ TEST_F(CommandLine, OutputsAndExtras) {
          r.outFolder = d / "results";
          r.outFolderGiven = true;
          r.pagePath = d / "results/page.ps";  // page files go into the out folder
-         r.pageFormat = PictureFormat::postscript;
+         r.pageFormat = PictureFormat::PostScript;
        },
        ""},
       {{"--page", "data/p.PNG", "--chronology-page", "c.svg", "--chronology", "--report"},
        [](RunRequest& r, const fs::path& d) {
          r.pagePath = d / "data/p.PNG";
-         r.pageFormat = PictureFormat::png;
+         r.pageFormat = PictureFormat::Png;
          r.chronologyPagePath = d / "c.svg";
-         r.chronologyPageFormat = PictureFormat::svg;
+         r.chronologyPageFormat = PictureFormat::Svg;
          r.chronology = r.report = true;
        },
        ""},
       {{"--page", "/tmp/../tmp/p.pdf"},
        [](RunRequest& r, const fs::path&) {
          r.pagePath = "/tmp/p.pdf";
-         r.pageFormat = PictureFormat::pdf;
+         r.pageFormat = PictureFormat::Pdf;
        },
        ""},
       {{"--page-size", "800x600", "--site", "CA-6_7", "--quiet", "--save-recipe", "r.toml"},
@@ -241,7 +268,7 @@ TEST_F(CommandLine, OutputsAndExtras) {
        "--chronology-page: a chronology needs index series"},
       {{"--page-size", "800*600"}, nullptr, "--page-size: '800*600' is not WIDTHxHEIGHT"},
       {{"--page-size", "800x600x2"}, nullptr, "--page-size: '800x600x2' is not WIDTHxHEIGHT"},
-      {{"--page-size", "99x600"}, nullptr, "--page-size: each side must be 100 to 10000"},
+      {{"--page-size", "99x600"}, nullptr, "--page-size: each side must be 100 to 8000"},
       {{"--site", "ABCDEFG"}, nullptr, "--site: 'ABCDEFG' is not a site code"},
       {{"--site", "A B"}, nullptr, "--site: 'A B' is not a site code"},
       {{"--site", ""}, nullptr, "--site: '' is not a site code"},

@@ -68,7 +68,7 @@ TEST_F(Recipe, PathsAreTakenFromTheRecipesFolder) {
   expected.outFolder = dir_ / "sites/s1/results";
   expected.outFolderGiven = true;
   expected.pagePath = dir_ / "sites/s1/results/p.ps";
-  expected.pageFormat = PictureFormat::postscript;
+  expected.pageFormat = PictureFormat::PostScript;
   expected.revisions = {{2, -5, "3"}};
   expected.recipePath = dir_ / "sites/s1/recipe.toml";
 

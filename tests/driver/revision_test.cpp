@@ -147,7 +147,8 @@ class Revision : public ::testing::Test {
     run.maxRawValue = ctx.maxRawValue;
     run.seriesInClass = ctx.seriesInClass;
     run.indexFileNames = ctx.indexFileNames;
-    EXPECT_NO_THROW(revisionLoop(run));
+    std::vector<kavrel::Revision> made;
+    EXPECT_NO_THROW(revisionLoop(run, made));
     ctx.detrend = run.detrend;
     std::fclose(out);
     std::fclose(in);

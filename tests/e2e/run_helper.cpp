@@ -116,8 +116,13 @@ RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& i
   if (setup.prepare) setup.prepare(r.folder);
   // No display: the plot falls back to its file-only path. The time limit
   // turns a hang into a failed test instead of a stuck test run.
-  const std::string run = "env -u DISPLAY timeout " + std::to_string(timeoutSeconds) + " " +
-                          shellQuote(kavrelExe()) + " < ../stdin.txt";
+  std::string run = "env -u DISPLAY timeout " + std::to_string(timeoutSeconds) + " " +
+                    shellQuote(kavrelExe());
+  for (const std::string& arg : setup.args) {
+    run += ' ';
+    run += shellQuote(arg);
+  }
+  run += " < ../stdin.txt";
   std::string cmd = "cd " + shellQuote(r.folder.string()) + " && ";
   if (setup.fileSizeBlocks > 0) {
     // SIGXFSZ ignored, so that a write beyond the limit fails instead of
@@ -136,6 +141,21 @@ RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& i
   r.screen = readTextFile(r.base_ / "stdout.txt");
   r.errors = readTextFile(r.base_ / "stderr.txt");
   return r;
+}
+
+std::map<std::string, std::string> filesBelow(const fs::path& folder,
+                                              const std::vector<std::string>& skip) {
+  std::map<std::string, std::string> files;
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string name = it->path().lexically_relative(folder).generic_string();
+    if (std::find(skip.begin(), skip.end(), name) != skip.end()) {
+      if (it->is_directory()) it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file()) files[name] = readTextFile(it->path());
+  }
+  return files;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,8 @@ struct RunSetup {
   // blocks, and writes beyond that fail (EFBIG) as on a full disk. The
   // screen is captured through a pipe, so it is not limited.
   int fileSizeBlocks = 0;
+  // Command-line arguments of kavrel (none: the dialogue).
+  std::vector<std::string> args;
 };
 
 // The outcome of one run. The temporary folder is removed when the result is
@@ -61,13 +64,19 @@ class RunResult {
 };
 
 // Runs kavrel in a new temporary folder holding `inputs`, feeding `stdinText`
-// to its standard input, with no display and a time limit in seconds.
+// to its standard input, with no display and a time limit in seconds;
+// setup.args are its arguments.
 RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& inputs = {},
                     int timeoutSeconds = 120, const RunSetup& setup = {});
 
 // Writes `text` to a file in a new scratch location and returns its path
 // (for small inline input files). The file lives until the test process ends.
 std::string writeTempFile(const std::string& name, const std::string& text);
+
+// Every file below `folder` (paths relative to it) and its contents, except
+// the names listed in `skip` and what lies below them.
+std::map<std::string, std::string> filesBelow(const std::filesystem::path& folder,
+                                              const std::vector<std::string>& skip = {});
 
 // Splits text into lines (LF or CRLF), without line endings.
 std::vector<std::string> splitLines(const std::string& text);
