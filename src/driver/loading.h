@@ -8,6 +8,7 @@
 
 #include "driver/run_log.h"
 #include "driver/run_options.h"
+#include "driver/run_results.h"
 #include "driver/series_store.h"
 
 namespace kavrel {
@@ -22,10 +23,14 @@ struct RunContext;
 // is counted in store.skipCount, gets one line on the screen and in the log,
 // and, when pith offsets are used, loses its offset so that offset k stays
 // paired with the k-th accepted series. More than kMaxSeries accepted series
-// raise Fatal naming the limit.
-void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log);
+// raise Fatal naming the limit. With `records`, every record read is appended
+// to it in input order, with its fate and, when dropped, the value that failed
+// and the pith offset dropped with it.
+void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log,
+                std::vector<SeriesRecord>* records = nullptr);
 
-// Opens options.inputFileName (Fatal when it can't be read) and loads it.
+// Opens options.inputFileName (Fatal when it can't be read) and loads it,
+// recording every record in ctx.results.
 void loadInputFile(RunContext& ctx);
 
 // Power transformation of every stored series (its measured values only).

@@ -12,6 +12,7 @@
 
 #include "driver/run_log.h"
 #include "driver/run_options.h"
+#include "driver/run_results.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
 #include "util/folder_lock.h"
@@ -78,6 +79,10 @@ struct RunContext {
   float maxRawValue = 0.0f;      // largest raw value over all classes
   std::array<int32_t, kClassCount> seriesInClass{};     // series read in the latest pass over each class
   std::array<std::string, kClassCount> indexFileNames;  // class index files (set when indices are written)
+
+  // What loading, classification and the latest pass over each class found,
+  // for the run report and the chronology.
+  RunResults results;
 };
 
 }  // namespace kavrel
