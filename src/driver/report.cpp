@@ -127,20 +127,20 @@ CurveText curveText(int32_t option) {
     case 8:
       return {"general exponential", "y = a*u*exp(b*u) + k, u = t + s"};
     case -5:
-      return {"super smoother", "Friedman super smoother, bass control alpha"};
+      return {"super smoother", "Friedman's variable-span smoother with bass control alpha"};
     case -4:
-      return {"robust lowess", "robust locally weighted regression, span a fraction of the series"};
+      return {"robust lowess", "locally weighted regression with robustness steps, span a "
+                               "fraction of the series"};
     case -3:
       return {"running medians", "repeated running medians of the window"};
     case -2:
-      return {"age-dependent spline",
-              "cubic smoothing spline, stiffness growing by 1 year per age from its start, "
-              "end upturn removed"};
+      return {"age-dependent spline", "cubic smoothing spline whose stiffness grows by 1 year "
+                                      "per age from its start, end upturn removed"};
     case -1:
-      return {"first differences",
-              "cubic smoothing spline of the mean without its first age (first-difference index)"};
+      return {"first differences", "cubic smoothing spline of the mean without its first age, "
+                                   "for a first-difference index"};
     default:
-      return {"cubic smoothing spline", "cubic smoothing spline of the stiffness in years"};
+      return {"cubic smoothing spline", "50 % cutoff at the stiffness in years"};
   }
 }
 

@@ -50,11 +50,11 @@ std::string_view curveModel(int32_t option);
 // spline), lowess span as a fraction of the series, super smoother bass
 // alpha, running-median window.
 struct CurveColumns {
-  std::optional<float> a, b, c, s, k;
-  std::optional<int32_t> stiffness;
-  std::optional<float> span;
-  std::optional<float> alpha;
-  std::optional<int32_t> window;
+  std::optional<float> a{}, b{}, c{}, s{}, k{};  // model parameters
+  std::optional<int32_t> stiffness{};  // spline stiffness, years
+  std::optional<float> span{};         // lowess span, fraction of the series (0..1)
+  std::optional<float> alpha{};        // super smoother bass control, 0..9
+  std::optional<int32_t> window{};     // running-median window, values
 };
 CurveColumns curveColumns(const ClassResult& result);
 
