@@ -7,20 +7,9 @@
 
 namespace kavrel {
 
-std::vector<IndexSeries> chronologySeries(const RunResults& results) {
-  size_t count = 0;
-  for (const ClassResult& c : results.classes) count += c.indices.size();
-  std::vector<IndexSeries> series;
-  series.reserve(count);
-  for (const ClassResult& c : results.classes) {
-    for (const ClassIndexSeries& s : c.indices) series.push_back(s.series);
-  }
-  return series;
-}
-
 ChronologyTexts chronologyTexts(const RunResults& results, int32_t indexMode,
                                 std::string_view site) {
-  const std::vector<IndexSeries> series = chronologySeries(results);
+  const std::span<const IndexSeries> series = results.indexSeries;
   const IndexKind kind = indexMode == 1 ? IndexKind::Ratio : IndexKind::Residual;
   const ChronologyResult built = buildChronology(series, kind);
   if (built.status != ChronStatus::Ok) {

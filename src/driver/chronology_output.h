@@ -19,9 +19,6 @@ inline constexpr const char* kChronologyCsvName = "kavrel_chronology.csv";
 inline constexpr const char* kSignalCsvName = "kavrel_signal.csv";
 inline constexpr const char* kCrnFileName = "kavrel_chronology.crn";
 
-// Every kept index series, class 1 to 5, each class in class-file order.
-std::vector<IndexSeries> chronologySeries(const RunResults& results);
-
 // The texts of the chronology files.
 struct ChronologyTexts {
   std::string chronologyCsv;
@@ -32,8 +29,8 @@ struct ChronologyTexts {
   std::vector<std::string> notes;  // what the screen should say about them
 };
 
-// Builds the chronology of index mode 1 (ratios) or 2 (residuals) and its
-// files' texts; `site` is the decade file's site code. Raises Fatal when the
+// Builds the chronology of index mode 1 (ratios) or 2 (residuals) from
+// results.indexSeries and its files' texts; `site` is the decade file's site code. Raises Fatal when the
 // series can't form a chronology (years beyond the chronology's limits).
 ChronologyTexts chronologyTexts(const RunResults& results, int32_t indexMode,
                                 std::string_view site);

@@ -90,9 +90,10 @@ void writeAgeAlignedFile(const std::filesystem::path& path, std::span<const Clas
 }
 
 // Writes the class index file and the class's part of the combined index file,
-// and keeps each series' chronology values in `kept`.
+// and keeps each series' chronology values in ctx.results in place of the
+// class's earlier ones.
 void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSeries> series,
-                  std::span<const float> curve, std::vector<ClassIndexSeries>& kept) {
+                  std::span<const float> curve) {
   const auto ci = static_cast<size_t>(classNumber - 1);
   if (ctx.combinedIndexFile == nullptr) {
     throw Fatal(std::string("The combined index file ") + kCombinedIndexFileName + " is not open");
@@ -104,6 +105,10 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
   const int32_t mode = ctx.options.indexMode;
   int32_t problemCount = 0;
   std::vector<IndexProblem> problems;
+  std::vector<IndexSeries> kept;
+  std::vector<std::string> keptIds;
+  kept.reserve(series.size());
+  keptIds.reserve(series.size());
   for (const ClassSeries& s : series) {
     const float m = mode == 2 ? minResidual(s, curve) : 0.0f;
     problems.clear();
@@ -128,13 +133,15 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     if (!status.ok()) ctx.log.echo(freeLine({describeWriteStatus(status, s.id)}));
     file.write(lines);
     ctx.combinedIndexFile->write(lines);
-    kept.push_back({s.id, {classNumber, s.firstYear, chronologyValues(s, curve, mode, index)}});
+    kept.push_back({classNumber, s.firstYear, chronologyValues(s, curve, mode, index)});
+    keptIds.push_back(s.id);
   }
   if (problemCount > kScreenProblemLines) {
     ctx.log.echo(freeLine({"Class " + std::to_string(classNumber) + ":",
                            problemCount - kScreenProblemLines, "more index warnings are in the log"}));
   }
   file.commit();
+  ctx.results.replaceIndexSeries(classNumber, std::move(kept), std::move(keptIds));
 }
 
 }  // namespace
@@ -396,8 +403,7 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   std::vector<float> curve = curveByAge(mean, fitted);
   writeAgeAlignedFile(ctx.outputPath(ageName), series, curve);
   if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
-    result.indices.reserve(series.size());
-    writeIndices(ctx, classNumber, series, curve, result.indices);
+    writeIndices(ctx, classNumber, series, curve);
   }
   ctx.maxAgeAllClasses = std::max(ctx.maxAgeAllClasses, mean.classMaxAge);
 

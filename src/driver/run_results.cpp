@@ -20,4 +20,23 @@ void recordClassification(RunResults& results, const SeriesStore& store,
   }
 }
 
+void RunResults::replaceIndexSeries(int32_t classNumber, std::vector<IndexSeries>&& added,
+                                    std::vector<std::string>&& ids) {
+  size_t kept = 0;
+  for (size_t i = 0; i < indexSeries.size(); ++i) {
+    if (indexSeries[i].classNumber == classNumber) continue;
+    if (kept != i) {
+      indexSeries[kept] = std::move(indexSeries[i]);
+      indexIds[kept] = std::move(indexIds[i]);
+    }
+    ++kept;
+  }
+  indexSeries.resize(kept);
+  indexIds.resize(kept);
+  for (size_t i = 0; i < added.size(); ++i) {
+    indexSeries.push_back(std::move(added[i]));
+    indexIds.push_back(i < ids.size() ? std::move(ids[i]) : std::string());
+  }
+}
+
 }  // namespace kavrel

@@ -50,14 +50,6 @@ struct SeriesRecord {
   int32_t classNumber = 0;  // 1..5; 0 when screened or without values
 };
 
-// One index series as the chronology takes it.
-struct ClassIndexSeries {
-  std::string id;      // identifier (8 characters, blank padded)
-  IndexSeries series;  // class, first year and one value per ring: ratios raw / curve, or
-                       // residuals raw - curve without the shift of the index files; missing
-                       // where the index file holds the missing marker
-};
-
 // The latest pass over one class (the first pass, or the latest revision).
 struct ClassResult {
   bool passed = false;    // a pass has been made over the class
@@ -78,8 +70,6 @@ struct ClassResult {
   int32_t optionUsed = 0;    // method code detrend2 reports after its fallbacks
   CurveParams params{};      // curve parameters from detrend2, in its layout
   DetrendOptions settings;   // span, fitParam and startStiffness in force after the fit
-
-  std::vector<ClassIndexSeries> indices;  // its series' index series, in class-file order
 };
 
 struct RunResults {
@@ -90,6 +80,20 @@ struct RunResults {
   float ageThreshold = 0.0f;   // its value, in years
 
   std::array<ClassResult, kClassCount> classes;  // class c at [c-1]
+
+  // The index series of the latest pass over each class, in the order of the
+  // combined index file: class after class, each in class-file order, and a
+  // revised class's series at the end. Values: class, first year and one value
+  // per ring, ratios raw / curve or residuals raw - curve (without the shift
+  // of the index files), missing where the index file holds the missing
+  // marker. Kept in one array so that the chronology reads them in place.
+  std::vector<IndexSeries> indexSeries;
+  std::vector<std::string> indexIds;  // identifier of each (8 characters, blank padded)
+
+  // Drops the index series of class `classNumber` and appends `added` (with
+  // `ids`, same positions) in their place at the end.
+  void replaceIndexSeries(int32_t classNumber, std::vector<IndexSeries>&& added,
+                          std::vector<std::string>&& ids);
 };
 
 // Fills the classification fields of the accepted records from a classified

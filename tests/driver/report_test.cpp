@@ -149,6 +149,21 @@ TEST(Report, ParameterColumnsByMethod) {
   EXPECT_FALSE(none.a || none.b || none.k || none.stiffness || none.window);
 }
 
+TEST(ReportResults, RevisedClassSeriesMoveToTheEndAsInTheCombinedFile) {
+  RunResults r;
+  auto one = [](int32_t c, int32_t year) { return IndexSeries{c, year, {1.25f, 0.75f}}; };
+  r.replaceIndexSeries(1, {one(1, 1901), one(1, 1902)}, {"A1", "A2"});
+  r.replaceIndexSeries(2, {one(2, 1903)}, {"B1"});
+  r.replaceIndexSeries(3, {one(3, 1904)}, {"C1"});
+  r.replaceIndexSeries(1, {one(1, 1911)}, {"A9"});
+  r.replaceIndexSeries(3, {}, {});
+  ASSERT_EQ(r.indexSeries.size(), 2u);
+  EXPECT_EQ(r.indexIds, (std::vector<std::string>{"B1", "A9"}));
+  EXPECT_EQ(r.indexSeries[0].firstYear, 1903);
+  EXPECT_EQ(r.indexSeries[1].firstYear, 1911);
+  EXPECT_EQ(r.indexSeries[1].classNumber, 1);
+}
+
 // Decade lines of one series in thousandths of a mm with the -9999 marker.
 std::string decade(const std::string& id, int32_t firstYear, const std::vector<int>& v) {
   std::vector<int> all = v;
@@ -387,17 +402,19 @@ TEST_F(ReportPass, LatestPassKeepsCurveDepthsAndIndexSeries) {
   }
   // Ratio index series: ratio x curve = raw; the index file holds the same
   // ratios in thousandths.
-  ASSERT_EQ(r.indices.size(), 3u);
+  const std::vector<IndexSeries>& kept = ctx.results.indexSeries;
+  ASSERT_EQ(kept.size(), 3u);
+  ASSERT_EQ(ctx.results.indexIds.size(), 3u);
   for (size_t k = 0; k < 3; ++k) {
-    const ClassIndexSeries& s = r.indices[k];
-    EXPECT_EQ(s.series.classNumber, 3);
-    EXPECT_EQ(s.series.firstYear, st.firstYears[k]);
-    EXPECT_EQ(s.id.substr(0, 2), st.ids[k]);
+    const IndexSeries& s = kept[k];
+    EXPECT_EQ(s.classNumber, 3);
+    EXPECT_EQ(s.firstYear, st.firstYears[k]);
+    EXPECT_EQ(ctx.results.indexIds[k].substr(0, 2), st.ids[k]);
     const std::vector<float> fileIndex =
         indexFileSeries("longhighV6_raw_agealigned.indx.txt", k);
-    ASSERT_EQ(s.series.values.size(), rings[k].size());
+    ASSERT_EQ(s.values.size(), rings[k].size());
     for (size_t i = 0; i < rings[k].size(); ++i) {
-      const float v = s.series.values[i];
+      const float v = s.values[i];
       if (rings[k][i] == kMissingValue) {
         EXPECT_EQ(v, kMissingValue);
         continue;
@@ -422,7 +439,8 @@ TEST_F(ReportPass, LatestPassKeepsCurveDepthsAndIndexSeries) {
   for (float m : q.meanValues) meanOfMeans += m;
   meanOfMeans /= static_cast<double>(q.meanValues.size());
   EXPECT_NEAR(q.params[4], meanOfMeans, 1e-5);
-  ASSERT_EQ(q.indices.size(), 3u);
+  // The class's series are replaced, not added.
+  ASSERT_EQ(kept.size(), 3u);
   // Residuals raw - curve, without the files' shift: the index file's value
   // minus the kept one is one constant per series, |smallest residual| + 0.001.
   for (size_t k = 0; k < 3; ++k) {
@@ -430,13 +448,13 @@ TEST_F(ReportPass, LatestPassKeepsCurveDepthsAndIndexSeries) {
     float smallest = 999.0f;
     for (size_t i = 0; i < rings[k].size(); ++i) {
       if (rings[k][i] == kMissingValue) continue;
-      EXPECT_NEAR(q.indices[k].series.values[i] + q.params[4], rings[k][i], 1e-5f);
-      smallest = std::min(smallest, q.indices[k].series.values[i]);
+      EXPECT_NEAR(kept[k].values[i] + q.params[4], rings[k][i], 1e-5f);
+      smallest = std::min(smallest, kept[k].values[i]);
     }
     const float shift = std::fabs(std::min(smallest, 0.0f)) + 0.001f;
     for (size_t i = 0; i < rings[k].size(); ++i) {
       if (rings[k][i] == kMissingValue) continue;
-      EXPECT_NEAR(fileIndex[i] - q.indices[k].series.values[i], shift, 0.0006f);
+      EXPECT_NEAR(fileIndex[i] - kept[k].values[i], shift, 0.0006f);
     }
   }
 
@@ -479,8 +497,6 @@ TEST_F(ReportPass, LatestPassKeepsCurveDepthsAndIndexSeries) {
 
   // The chronology averages the kept residuals over the calendar years
   // 1895..1910: S2 1895..1902 (1897 missing), S3 1898..1902, S1 1901..1910.
-  const std::vector<IndexSeries> series = chronologySeries(ctx.results);
-  ASSERT_EQ(series.size(), 3u);
   const ChronologyTexts texts = chronologyTexts(ctx.results, 2, "TEST");
   EXPECT_FALSE(texts.crnWanted);
   const CsvTable chron = parseCsv(texts.chronologyCsv);
