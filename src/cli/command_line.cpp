@@ -133,25 +133,6 @@ Command usage(std::string message) {
   return command;
 }
 
-// Names, on `err`, each option that this version accepts and checks but does
-// not carry out yet.
-void sayNotCarriedOut(const RunRequest& request, std::FILE* err) {
-  // The page size applies to the regional-curve page of a run without questions.
-  const bool pageSizeGiven =
-      request.pageWidth != kDefaultPageWidth || request.pageHeight != kDefaultPageHeight;
-  const std::pair<bool, const char*> pending[] = {
-      {request.report, "--report"},
-      {request.chronology, "--chronology"},
-      {!request.chronologyPagePath.empty(), "--chronology-page"},
-      {pageSizeGiven && request.pagePath.empty(), "--page-size"},
-      {!request.site.empty(), "--site"},
-  };
-  for (const auto& [given, name] : pending) {
-    if (given) std::fprintf(err, "kavrel: %s is accepted but not carried out yet\n", name);
-  }
-  std::fflush(err);
-}
-
 // One run, the dialogue or one without questions, with the exit status of
 // its end.
 int runRequest(RunRequest request) {
@@ -222,7 +203,6 @@ int cliMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       return kExitUsage;
     case CommandKind::dialogue:
     case CommandKind::run:
-      sayNotCarriedOut(command.request, err);
       return runRequest(command.request);
   }
   return kExitRunFailed;

@@ -64,13 +64,12 @@ std::vector<ClassSeries> readClassFile(const std::string& rawName,
 }
 
 // Fits one curve through detrend2 on a copy of values; the curve comes back
-// with as many points as detrend2 leaves in n.
+// with as many points as detrend2 leaves in n, the parameters in `params`.
 std::vector<float> fitCurve(std::span<const float> values, int32_t& option, int32_t& span,
-                            float& fitParam, int32_t startStiffness) {
+                            float& fitParam, int32_t startStiffness, CurveParams& params) {
   std::vector<float> work(values.begin(), values.end());
   std::vector<float> fitted(values.size(), 0.0f);
   auto n = static_cast<int32_t>(values.size());
-  CurveParams params{};
   detrend2(work, fitted, n, n, params, option, kMaxRings, span, fitParam, startStiffness);
   fitted.resize(static_cast<size_t>(std::clamp(n, 0, static_cast<int32_t>(fitted.size()))));
   return fitted;
@@ -90,7 +89,9 @@ void writeAgeAlignedFile(const std::filesystem::path& path, std::span<const Clas
   file.commit();
 }
 
-// Writes the class index file and the class's part of the combined index file.
+// Writes the class index file and the class's part of the combined index file,
+// and keeps each series' chronology values in ctx.results in place of the
+// class's earlier ones.
 void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSeries> series,
                   std::span<const float> curve) {
   const auto ci = static_cast<size_t>(classNumber - 1);
@@ -104,6 +105,10 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
   const int32_t mode = ctx.options.indexMode;
   int32_t problemCount = 0;
   std::vector<IndexProblem> problems;
+  std::vector<IndexSeries> kept;
+  std::vector<std::string> keptIds;
+  kept.reserve(series.size());
+  keptIds.reserve(series.size());
   for (const ClassSeries& s : series) {
     const float m = mode == 2 ? minResidual(s, curve) : 0.0f;
     problems.clear();
@@ -128,12 +133,15 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     if (!status.ok()) ctx.log.echo(freeLine({describeWriteStatus(status, s.id)}));
     file.write(lines);
     ctx.combinedIndexFile->write(lines);
+    kept.push_back({classNumber, s.firstYear, chronologyValues(s, curve, mode, index)});
+    keptIds.push_back(s.id);
   }
   if (problemCount > kScreenProblemLines) {
     ctx.log.echo(freeLine({"Class " + std::to_string(classNumber) + ":",
                            problemCount - kScreenProblemLines, "more index warnings are in the log"}));
   }
   file.commit();
+  ctx.results.replaceIndexSeries(classNumber, std::move(kept), std::move(keptIds));
 }
 
 }  // namespace
@@ -149,6 +157,7 @@ AgeMean meanByAge(std::span<const ClassSeries> series) {
   // summed in series order.
   std::vector<float> ageSum(static_cast<size_t>(mean.classMaxAge), 0.0f);
   std::vector<float> ageCount(static_cast<size_t>(mean.classMaxAge), 0.0f);
+  std::vector<int32_t> depth(static_cast<size_t>(mean.classMaxAge), 0);
   for (const ClassSeries& s : series) {
     for (size_t r = 0; r < s.values.size(); ++r) {
       const float v = s.values[r];
@@ -156,6 +165,7 @@ AgeMean meanByAge(std::span<const ClassSeries> series) {
       const size_t j = static_cast<size_t>(s.pithOffset) + r;
       ageSum[j] += v;
       ageCount[j] += 1.0f;
+      ++depth[j];
     }
   }
   for (int32_t j = 1; j <= mean.classMaxAge; ++j) {
@@ -163,6 +173,7 @@ AgeMean meanByAge(std::span<const ClassSeries> series) {
     if (ageCount[i] != 0.0f) {
       mean.meanValues.push_back(ageSum[i] / ageCount[i]);
       mean.meanAges.push_back(j);
+      mean.meanDepths.push_back(depth[i]);
     }
   }
   return mean;
@@ -198,8 +209,9 @@ std::array<float, 3> scoreDefaultFits(std::span<const float> values,
     int32_t option = kDefaultFitCodes[f];
     int32_t span = settings.span;
     float fitParam = settings.fitParam;
+    CurveParams params{};
     const std::vector<float> curve =
-        fitCurve(present, option, span, fitParam, settings.startStiffness);
+        fitCurve(present, option, span, fitParam, settings.startStiffness, params);
     const size_t n = std::min(curve.size(), present.size());
     for (size_t i = 0; i < n; ++i) residuals[i] = present[i] - curve[i];
     const float deviation = moment(residuals, static_cast<int32_t>(n)).meanAbsDev;
@@ -259,6 +271,19 @@ std::vector<float> indexSeries(const ClassSeries& series, std::span<const float>
     index.push_back(x > 0.998f && x < 1.0f ? 0.998f : x);
   }
   return index;
+}
+
+std::vector<float> chronologyValues(const ClassSeries& series, std::span<const float> curveByAge,
+                                    int32_t indexMode, std::span<const float> index) {
+  std::vector<float> values(index.size(), kMissingValue);
+  for (size_t r = 0; r < index.size() && r < series.values.size(); ++r) {
+    const size_t j = static_cast<size_t>(series.pithOffset) + r;
+    if (index[r] == kMissingValue || j >= curveByAge.size()) continue;
+    const float v = series.values[r];
+    const float c = curveByAge[j];
+    values[r] = indexMode == 1 ? v / c : v - c;
+  }
+  return values;
 }
 
 std::string ageAlignedFileName(std::string_view rawName) {
@@ -346,7 +371,7 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   }
   const auto count = static_cast<int32_t>(series.size());
   ctx.seriesInClass[ci] = count;
-  const AgeMean mean = meanByAge(series);
+  AgeMean mean = meanByAge(series);
 
   int32_t curveOption = ctx.detrend.option;
   if (!revision) {
@@ -359,10 +384,18 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
     }
   }
 
+  ClassResult result;
+  result.passed = true;
+  result.revision = revision;
+  result.seriesCount = count;
   std::vector<float> fitted;
   if (!mean.meanValues.empty()) {
+    result.optionAsked = curveOption;
     fitted = fitCurve(mean.meanValues, curveOption, ctx.detrend.span, ctx.detrend.fitParam,
-                      ctx.detrend.startStiffness);
+                      ctx.detrend.startStiffness, result.params);
+    result.fitted = true;
+    result.optionUsed = curveOption;
+    result.settings = ctx.detrend;
     const auto bad = std::count_if(fitted.begin(), fitted.end(),
                                    [](float v) { return !std::isfinite(v); });
     if (bad > 0) {
@@ -370,13 +403,28 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
                              "undefined values; they are written as -999.0"}));
     }
   }
-  const std::vector<float> curve = curveByAge(mean, fitted);
+  std::vector<float> curve = curveByAge(mean, fitted);
   ctx.classCurveOptions[ci] = fitted.empty() ? kNoCurveFitted : curveOption;
   writeAgeAlignedFile(ctx.outputPath(ageName), series, curve);
   if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
     writeIndices(ctx, classNumber, series, curve);
   }
   ctx.maxAgeAllClasses = std::max(ctx.maxAgeAllClasses, mean.classMaxAge);
+
+  if (!series.empty()) {
+    result.minTotalAge = series.front().lastAge();
+    result.maxTotalAge = series.front().lastAge();
+    for (const ClassSeries& s : series) {
+      result.minTotalAge = std::min(result.minTotalAge, s.lastAge());
+      result.maxTotalAge = std::max(result.maxTotalAge, s.lastAge());
+    }
+  }
+  result.classMaxAge = std::max(mean.classMaxAge, 0);
+  result.meanAges = std::move(mean.meanAges);
+  result.meanValues = std::move(mean.meanValues);
+  result.depths = std::move(mean.meanDepths);
+  result.curveByAge = std::move(curve);
+  ctx.results.classes[ci] = std::move(result);
 }
 
 }  // namespace kavrel

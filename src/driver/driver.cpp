@@ -8,6 +8,7 @@
 #include "driver/first_pass.h"
 #include "driver/loading.h"
 #include "driver/page_file.h"
+#include "driver/results_output.h"
 #include "driver/revision.h"
 #include "driver/run_options.h"
 #include "plot/rcsplt.h"
@@ -175,6 +176,7 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
     }
   }
   closeCombinedIndexFile(ctx);
+  writeRequestedResults(ctx, request);
 
   const std::filesystem::path& recipe =
       ctx.interactive ? request.recordPath : request.saveRecipePath;

@@ -10,6 +10,7 @@ namespace kavrel {
 
 void firstPass(RunContext& ctx) {
   const std::vector<int32_t> classes = classifySeries(ctx.store, ctx.options.useMeanAge);
+  recordClassification(ctx.results, ctx.store, classes, ctx.options.useMeanAge);
   std::array<std::string, kClassCount> rawNames;
   for (size_t c = 0; c < rawNames.size(); ++c) rawNames[c] = ctx.outputPath(kClassFileNames[c]);
   for (const std::string& note : writeClassRawFiles(ctx.store, classes, rawNames)) {

@@ -59,6 +59,32 @@ void dropPithOffset(SeriesStore& store, RunOptions& o, int32_t k) {
   o.offsetCount -= 1;
 }
 
+// The record of a series read, before its fate is known.
+SeriesRecord readRecord(const std::string& id, int32_t firstYear, std::span<const float> values) {
+  SeriesRecord r;
+  r.id = id;
+  r.firstYear = firstYear;
+  r.rings = static_cast<int32_t>(values.size());
+  r.missingRings =
+      static_cast<int32_t>(std::count(values.begin(), values.end(), kMissingValue));
+  return r;
+}
+
+// Notes a dropped record with its reason, the value that failed and the pith
+// offset paired with it (taken before dropPithOffset removes it).
+void recordDropped(std::vector<SeriesRecord>* records, const SeriesStore& store,
+                   const RunOptions& o, int32_t k, const std::string& id, int32_t firstYear,
+                   std::span<const float> values, ScreenReason why, double value) {
+  if (records == nullptr) return;
+  SeriesRecord r = readRecord(id, firstYear, values);
+  r.screened = why;
+  r.screenedValue = value;
+  if (o.usePithOffsets && k >= 1 && k <= static_cast<int32_t>(store.pithOffsets.size())) {
+    r.pithOffset = store.pithOffsets[static_cast<size_t>(k - 1)];
+  }
+  records->push_back(std::move(r));
+}
+
 // Width of an integer field: the usual width, or more when the number needs it
 // (a record number of 10000, a pith offset of 1000 or more), so that a table
 // row never shows asterisks.
@@ -99,7 +125,8 @@ void reportReadWarnings(const RwInput& in, RunLog& log, int32_t& shown) {
 
 }  // namespace
 
-void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
+void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
+                std::vector<SeriesRecord>* records) {
   store.seriesCount = 0;
   store.skipCount = 0;
   std::string id;
@@ -117,10 +144,15 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
       ++store.skipCount;
       if (why == Screen::kHighValue) {
         log.echo(freeLine({store.skipCount, " Skip HIGH Value ", id, " ", highValue}));
+        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::highValue,
+                      static_cast<double>(highValue));
       } else if (why == Screen::kAgeBand) {
         log.echo(freeLine({store.skipCount, " Skip Age Band ", id, " ", n}));
+        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::ageBand, n);
       } else {
         log.echo(freeLine({store.skipCount, " Skip Crn Length ", id, " ", firstYear}));
+        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::firstYearBand,
+                      firstYear);
       }
       dropPithOffset(store, o, k);
       continue;
@@ -132,6 +164,8 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
       ++store.skipCount;
       log.echo(freeLine({store.skipCount, " Skip Too Long ", id, " length", n, "pith offset",
                          offset, "exceed", kMaxRings, "rings"}));
+      recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::tooLong,
+                    static_cast<double>(static_cast<int64_t>(n) + offset));
       dropPithOffset(store, o, k);
       continue;
     }
@@ -144,6 +178,10 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
     store.lengths.push_back(n);
     store.values.emplace_back(values.begin(), values.end());
     store.seriesCount = k;
+    if (records != nullptr) {
+      records->push_back(readRecord(id, firstYear, values));
+      records->back().storeIndex = k;
+    }
   }
   if (warnings > kWarningsOnScreen) {
     log.echo(freeLine({warnings - kWarningsOnScreen, "more warnings about", in.name(),
@@ -169,7 +207,7 @@ void loadInputFile(RunContext& ctx) {
   }
   std::optional<RwInput> in = RwInput::openFile(path);
   if (!in) throw Fatal("Cannot read the input file " + name);
-  loadSeries(ctx.store, ctx.options, *in, ctx.log);
+  loadSeries(ctx.store, ctx.options, *in, ctx.log, &ctx.results.series);
   if (in->readError()) throw Fatal("Cannot read the input file " + name);
 }
 

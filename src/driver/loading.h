@@ -8,6 +8,7 @@
 
 #include "driver/run_log.h"
 #include "driver/run_options.h"
+#include "driver/run_results.h"
 #include "driver/series_store.h"
 
 namespace kavrel {
@@ -24,11 +25,15 @@ struct RunContext;
 // paired with the k-th accepted series. More than kMaxSeries accepted series
 // raise Fatal naming the limit. The reader's warnings about the input go to
 // the log, the first ten also to the screen, then one line with the number
-// of the others.
-void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log);
+// of the others. With `records`, every record read is appended to it in
+// input order, with its fate and, when dropped, the value that failed and the
+// pith offset dropped with it.
+void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log,
+                std::vector<SeriesRecord>* records = nullptr);
 
-// Opens ctx.inputPath (options.inputFileName when empty) and loads it;
-// Fatal when it can't be read to its end.
+// Opens ctx.inputPath (options.inputFileName when empty) and loads it,
+// recording every record in ctx.results; Fatal when it can't be read to its
+// end.
 void loadInputFile(RunContext& ctx);
 
 // Power transformation of every stored series (its measured values only).

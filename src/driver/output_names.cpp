@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include "driver/chronology_output.h"
 #include "driver/class_pass.h"
+#include "driver/report.h"
 #include "driver/run_context.h"
 #include "driver/run_log.h"
 
@@ -32,11 +34,17 @@ fs::path realFolderOf(const fs::path& p) {
   return ec ? fs::path() : folder;
 }
 
+bool isOutputName(const std::string& name) {
+  for (const auto* names : {&runOutputNames(), &extraOutputNames()}) {
+    if (std::find(names->begin(), names->end(), name) != names->end()) return true;
+  }
+  return false;
+}
+
 // The output name p carries, when it lies in outputFolder.
 std::optional<std::string> nameInFolder(const fs::path& p, const fs::path& outputFolder) {
   const std::string name = p.filename().string();
-  const auto& names = runOutputNames();
-  if (std::find(names.begin(), names.end(), name) == names.end()) return std::nullopt;
+  if (!isOutputName(name)) return std::nullopt;
   if (realFolderOf(p) != outputFolder) return std::nullopt;
   return name;
 }
@@ -58,6 +66,13 @@ const std::vector<std::string>& runOutputNames() {
   return names;
 }
 
+const std::vector<std::string>& extraOutputNames() {
+  static const std::vector<std::string> names = {kSeriesCsvName,     kClassesCsvName,
+                                                 kCurvesCsvName,     kChronologyCsvName,
+                                                 kSignalCsvName,     kCrnFileName};
+  return names;
+}
+
 std::optional<std::string> runOutputFor(const fs::path& path, const fs::path& outputDir) {
   if (path.empty()) return std::nullopt;
   std::error_code ec;
@@ -70,8 +85,10 @@ std::optional<std::string> runOutputFor(const fs::path& path, const fs::path& ou
   if (!ec) {
     if (auto name = nameInFolder(resolved, outputFolder)) return name;
   }
-  for (const std::string& name : runOutputNames()) {
-    if (readsOutput(path, outputDir / name)) return name;
+  for (const auto* names : {&runOutputNames(), &extraOutputNames()}) {
+    for (const std::string& name : *names) {
+      if (readsOutput(path, outputDir / name)) return name;
+    }
   }
   return std::nullopt;
 }

@@ -15,7 +15,13 @@ namespace kavrel {
 // and the combined index file (17 bare names).
 const std::vector<std::string>& runOutputNames();
 
-// The output name `path` stands for when outputs go to folder `outputDir`;
+// The run report's and the chronology's files, written when asked for (six
+// bare names). They count as outputs of every run: an input never takes one
+// of these names.
+const std::vector<std::string>& extraOutputNames();
+
+// The output name (of either list) `path` stands for when outputs go to
+// folder `outputDir`;
 // nothing when it stands for none. `path` is taken relative to the working
 // folder. It stands for an output when its folder is the output folder and
 // its name an output name (also after resolving links, so "./medV6_raw" and a

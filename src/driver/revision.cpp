@@ -111,8 +111,8 @@ PlotInputs regionalCurvePlotInputs(const RunContext& ctx) {
   in.maxRawValue = ctx.maxRawValue;
   in.protectedFiles = {ctx.inputPath.empty() ? ctx.options.inputFileName : ctx.inputPath.string(),
                        ctx.options.pithFileName};
-  for (const std::string& name : runOutputNames()) {
-    in.protectedFiles.push_back(ctx.outputPath(name).string());
+  for (const auto* names : {&runOutputNames(), &extraOutputNames()}) {
+    for (const std::string& name : *names) in.protectedFiles.push_back(ctx.outputPath(name).string());
   }
   return in;
 }

@@ -13,6 +13,7 @@
 
 #include "driver/run_log.h"
 #include "driver/run_options.h"
+#include "driver/run_results.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
 #include "util/folder_lock.h"
@@ -94,6 +95,10 @@ struct RunContext {
   std::array<int32_t, kClassCount> classCurveOptions{kNoCurveFitted, kNoCurveFitted,
                                                      kNoCurveFitted, kNoCurveFitted,
                                                      kNoCurveFitted};
+
+  // What loading, classification and the latest pass over each class found,
+  // for the run report and the chronology.
+  RunResults results;
 };
 
 }  // namespace kavrel
