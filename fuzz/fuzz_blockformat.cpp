@@ -36,7 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<float> values;
   try {
     const int32_t n = kavrel::trrwRead(in, id, firstYear, values, counter);
-    if (n != kavrel::kEndOfFile && static_cast<size_t>(n) != values.size()) std::abort();
+    // Every value announced is delivered, unless the block is longer than
+    // the reader keeps.
+    if (n != kavrel::kEndOfFile && static_cast<size_t>(n) != values.size() &&
+        !in.lastRead().tooLong) {
+      std::abort();
+    }
   } catch (const kavrel::Fatal&) {
   }
   return 0;

@@ -1,17 +1,15 @@
 #include "driver/class_pass.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <iterator>
 
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
-#include "util/cfile.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
+#include "util/outfile.h"
 #include "util/stats.h"
 
 namespace kavrel {
@@ -20,47 +18,6 @@ namespace {
 
 // Problems shown on the screen per class; the log receives every one.
 constexpr int32_t kScreenProblemLines = 10;
-
-// A results file written beside its final name and renamed into place when
-// complete, so that an interrupted run never leaves a half-written file where
-// a good one was.
-class AtomicFile {
- public:
-  explicit AtomicFile(std::string name) : name_(std::move(name)), temp_(name_ + ".part") {
-    file_.reset(std::fopen(temp_.c_str(), "w"));
-    if (!file_) throw Fatal("Cannot create file " + temp_ + ": " + std::strerror(errno));
-  }
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
-  ~AtomicFile() {
-    if (file_) {
-      file_.reset();
-      std::remove(temp_.c_str());
-    }
-  }
-  std::FILE* get() const { return file_.get(); }
-  void write(std::string_view text) {
-    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) fail();
-  }
-  void commit() {
-    std::FILE* f = file_.release();
-    const bool bad = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || bad) {
-      std::remove(temp_.c_str());
-      throw Fatal("Cannot write file " + name_);
-    }
-    if (std::rename(temp_.c_str(), name_.c_str()) != 0) {
-      std::remove(temp_.c_str());
-      throw Fatal("Cannot replace file " + name_ + ": " + std::strerror(errno));
-    }
-  }
-  [[noreturn]] void fail() const { throw Fatal("Cannot write file " + name_ + ": " + std::strerror(errno)); }
-
- private:
-  std::string name_;
-  std::string temp_;
-  FilePtr file_;
-};
 
 // The identifier without its trailing blanks, for messages.
 std::string trimmedId(const std::string& id) {
@@ -107,21 +64,20 @@ std::vector<ClassSeries> readClassFile(const std::string& rawName,
 }
 
 // Fits one curve through detrend2 on a copy of values; the curve comes back
-// with as many points as detrend2 leaves in n.
+// with as many points as detrend2 leaves in n, the parameters in `params`.
 std::vector<float> fitCurve(std::span<const float> values, int32_t& option, int32_t& span,
-                            float& fitParam, int32_t startStiffness) {
+                            float& fitParam, int32_t startStiffness, CurveParams& params) {
   std::vector<float> work(values.begin(), values.end());
   std::vector<float> fitted(values.size(), 0.0f);
   auto n = static_cast<int32_t>(values.size());
-  CurveParams params{};
   detrend2(work, fitted, n, n, params, option, kMaxRings, span, fitParam, startStiffness);
   fitted.resize(static_cast<size_t>(std::clamp(n, 0, static_cast<int32_t>(fitted.size()))));
   return fitted;
 }
 
-void writeAgeAlignedFile(const std::string& name, std::span<const ClassSeries> series,
+void writeAgeAlignedFile(const std::filesystem::path& path, std::span<const ClassSeries> series,
                          std::span<const float> curve) {
-  AtomicFile file(name);
+  OutputFile file(path);
   std::string line;
   appendAgeAlignedHeader(line, series);
   file.write(line);
@@ -133,7 +89,9 @@ void writeAgeAlignedFile(const std::string& name, std::span<const ClassSeries> s
   file.commit();
 }
 
-// Writes the class index file and the class's part of the combined index file.
+// Writes the class index file and the class's part of the combined index file,
+// and keeps each series' chronology values in ctx.results in place of the
+// class's earlier ones.
 void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSeries> series,
                   std::span<const float> curve) {
   const auto ci = static_cast<size_t>(classNumber - 1);
@@ -142,10 +100,15 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
   }
   const std::string name = indexFileName(ctx.classFileNames[ci]);
   ctx.indexFileNames[ci] = name;
-  AtomicFile file(name);
+  OutputFile file(ctx.outputPath(name));
+  std::string lines;
   const int32_t mode = ctx.options.indexMode;
   int32_t problemCount = 0;
   std::vector<IndexProblem> problems;
+  std::vector<IndexSeries> kept;
+  std::vector<std::string> keptIds;
+  kept.reserve(series.size());
+  keptIds.reserve(series.size());
   for (const ClassSeries& s : series) {
     const float m = mode == 2 ? minResidual(s, curve) : 0.0f;
     problems.clear();
@@ -161,19 +124,24 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
       }
       ++problemCount;
     }
-    const RwWriteStatus status = trrwWrite(file.get(), s.id, s.firstYear, index);
-    if (status.ioError || status.yearOutOfRange) file.fail();
-    if (!status.ok()) ctx.log.echo(freeLine({describeWriteStatus(status, s.id)}));
-    const RwWriteStatus combined = trrwWrite(ctx.combinedIndexFile, s.id, s.firstYear, index);
-    if (combined.ioError) {
-      throw Fatal(std::string("Cannot write the combined index file ") + kCombinedIndexFileName);
+    lines.clear();
+    const RwWriteStatus status = trrwFormat(lines, s.id, s.firstYear, index);
+    if (status.yearOutOfRange) {
+      throw Fatal("Cannot write series " + s.id + " to " + name + ": " +
+                  describeWriteStatus(status, s.id));
     }
+    if (!status.ok()) ctx.log.echo(freeLine({describeWriteStatus(status, s.id)}));
+    file.write(lines);
+    ctx.combinedIndexFile->write(lines);
+    kept.push_back({classNumber, s.firstYear, chronologyValues(s, curve, mode, index)});
+    keptIds.push_back(s.id);
   }
   if (problemCount > kScreenProblemLines) {
     ctx.log.echo(freeLine({"Class " + std::to_string(classNumber) + ":",
                            problemCount - kScreenProblemLines, "more index warnings are in the log"}));
   }
   file.commit();
+  ctx.results.replaceIndexSeries(classNumber, std::move(kept), std::move(keptIds));
 }
 
 }  // namespace
@@ -189,6 +157,7 @@ AgeMean meanByAge(std::span<const ClassSeries> series) {
   // summed in series order.
   std::vector<float> ageSum(static_cast<size_t>(mean.classMaxAge), 0.0f);
   std::vector<float> ageCount(static_cast<size_t>(mean.classMaxAge), 0.0f);
+  std::vector<int32_t> depth(static_cast<size_t>(mean.classMaxAge), 0);
   for (const ClassSeries& s : series) {
     for (size_t r = 0; r < s.values.size(); ++r) {
       const float v = s.values[r];
@@ -196,6 +165,7 @@ AgeMean meanByAge(std::span<const ClassSeries> series) {
       const size_t j = static_cast<size_t>(s.pithOffset) + r;
       ageSum[j] += v;
       ageCount[j] += 1.0f;
+      ++depth[j];
     }
   }
   for (int32_t j = 1; j <= mean.classMaxAge; ++j) {
@@ -203,6 +173,7 @@ AgeMean meanByAge(std::span<const ClassSeries> series) {
     if (ageCount[i] != 0.0f) {
       mean.meanValues.push_back(ageSum[i] / ageCount[i]);
       mean.meanAges.push_back(j);
+      mean.meanDepths.push_back(depth[i]);
     }
   }
   return mean;
@@ -238,8 +209,9 @@ std::array<float, 3> scoreDefaultFits(std::span<const float> values,
     int32_t option = kDefaultFitCodes[f];
     int32_t span = settings.span;
     float fitParam = settings.fitParam;
+    CurveParams params{};
     const std::vector<float> curve =
-        fitCurve(present, option, span, fitParam, settings.startStiffness);
+        fitCurve(present, option, span, fitParam, settings.startStiffness, params);
     const size_t n = std::min(curve.size(), present.size());
     for (size_t i = 0; i < n; ++i) residuals[i] = present[i] - curve[i];
     const float deviation = moment(residuals, static_cast<int32_t>(n)).meanAbsDev;
@@ -301,6 +273,19 @@ std::vector<float> indexSeries(const ClassSeries& series, std::span<const float>
   return index;
 }
 
+std::vector<float> chronologyValues(const ClassSeries& series, std::span<const float> curveByAge,
+                                    int32_t indexMode, std::span<const float> index) {
+  std::vector<float> values(index.size(), kMissingValue);
+  for (size_t r = 0; r < index.size() && r < series.values.size(); ++r) {
+    const size_t j = static_cast<size_t>(series.pithOffset) + r;
+    if (index[r] == kMissingValue || j >= curveByAge.size()) continue;
+    const float v = series.values[r];
+    const float c = curveByAge[j];
+    values[r] = indexMode == 1 ? v / c : v - c;
+  }
+  return values;
+}
+
 std::string ageAlignedFileName(std::string_view rawName) {
   std::string name(rawName.substr(0, 15));
   name.resize(15, ' ');
@@ -336,16 +321,19 @@ void appendAgeAlignedHeader(std::string& out, std::span<const ClassSeries> serie
 
 void appendAgeAlignedLine(std::string& out, int32_t age, float curve,
                           std::span<const ClassSeries> series) {
-  std::vector<FmtArg> items;
-  items.reserve(3 + 2 * series.size());
-  items.emplace_back(age);
-  items.emplace_back(kTableSeparator);
-  items.emplace_back(curve);
-  for (const ClassSeries& s : series) {
-    items.emplace_back(kTableSeparator);
-    items.emplace_back(s.atAge(age));
-  }
-  out += freeLine(items);
+  // The free-format line of the items age, separator, curve, separator,
+  // value, ...: a blank before the age and before each separator (the
+  // separator begins with a TAB), none after it (it ends in blanks). Written
+  // directly, as the table's lines are the bulk of a run's output.
+  out += ' ';
+  out += std::to_string(age);
+  const auto column = [&out](float v) {
+    out += ' ';
+    out += kTableSeparator;
+    appendFreeReal(out, static_cast<double>(v));
+  };
+  column(curve);
+  for (const ClassSeries& s : series) column(s.atAge(age));
   out += '\n';
 }
 
@@ -356,7 +344,8 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   const auto ci = static_cast<size_t>(classNumber - 1);
   const std::string rawName = kClassFileNames[ci];
   ctx.classFileNames[ci] = rawName;
-  std::vector<ClassSeries> series = readClassFile(rawName, ctx.store.classPithOffsets[ci]);
+  std::vector<ClassSeries> series =
+      readClassFile(ctx.outputPath(rawName).string(), ctx.store.classPithOffsets[ci]);
   ctx.classFileNames[ci] = ageAlignedFileName(rawName);
   const std::string& ageName = ctx.classFileNames[ci];
 
@@ -382,7 +371,7 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   }
   const auto count = static_cast<int32_t>(series.size());
   ctx.seriesInClass[ci] = count;
-  const AgeMean mean = meanByAge(series);
+  AgeMean mean = meanByAge(series);
 
   int32_t curveOption = ctx.detrend.option;
   if (!revision) {
@@ -395,10 +384,18 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
     }
   }
 
+  ClassResult result;
+  result.passed = true;
+  result.revision = revision;
+  result.seriesCount = count;
   std::vector<float> fitted;
   if (!mean.meanValues.empty()) {
+    result.optionAsked = curveOption;
     fitted = fitCurve(mean.meanValues, curveOption, ctx.detrend.span, ctx.detrend.fitParam,
-                      ctx.detrend.startStiffness);
+                      ctx.detrend.startStiffness, result.params);
+    result.fitted = true;
+    result.optionUsed = curveOption;
+    result.settings = ctx.detrend;
     const auto bad = std::count_if(fitted.begin(), fitted.end(),
                                    [](float v) { return !std::isfinite(v); });
     if (bad > 0) {
@@ -406,12 +403,28 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
                              "undefined values; they are written as -999.0"}));
     }
   }
-  const std::vector<float> curve = curveByAge(mean, fitted);
-  writeAgeAlignedFile(ageName, series, curve);
+  std::vector<float> curve = curveByAge(mean, fitted);
+  ctx.classCurveOptions[ci] = fitted.empty() ? kNoCurveFitted : curveOption;
+  writeAgeAlignedFile(ctx.outputPath(ageName), series, curve);
   if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
     writeIndices(ctx, classNumber, series, curve);
   }
   ctx.maxAgeAllClasses = std::max(ctx.maxAgeAllClasses, mean.classMaxAge);
+
+  if (!series.empty()) {
+    result.minTotalAge = series.front().lastAge();
+    result.maxTotalAge = series.front().lastAge();
+    for (const ClassSeries& s : series) {
+      result.minTotalAge = std::min(result.minTotalAge, s.lastAge());
+      result.maxTotalAge = std::max(result.maxTotalAge, s.lastAge());
+    }
+  }
+  result.classMaxAge = std::max(mean.classMaxAge, 0);
+  result.meanAges = std::move(mean.meanAges);
+  result.meanValues = std::move(mean.meanValues);
+  result.depths = std::move(mean.meanDepths);
+  result.curveByAge = std::move(curve);
+  ctx.results.classes[ci] = std::move(result);
 }
 
 }  // namespace kavrel

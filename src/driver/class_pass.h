@@ -31,7 +31,9 @@ struct RunContext;
 //     curve-fit menu) and writes none of those lines.
 // Reads ctx.store.classPithOffsets and the class raw file; updates
 // ctx.classFileNames (the age-aligned name), ctx.indexFileNames,
-// ctx.seriesInClass, ctx.maxAgeAllClasses and ctx.maxRawValue. Appends the
+// ctx.seriesInClass, ctx.maxAgeAllClasses and ctx.maxRawValue, and replaces
+// the class's entry of ctx.results by this pass (mean by age, sample depths,
+// curve, method and parameters, index series). Appends the
 // index series to ctx.combinedIndexFile when indices are wanted (the file
 // must then be open). Raises Fatal when a file can't be opened or written.
 void classPass(RunContext& ctx, int32_t classNumber, bool revision);
@@ -61,6 +63,7 @@ struct AgeMean {
   int32_t classMinPithOffset = 2000;  // smallest pith offset; 2000 for no series
   std::vector<float> meanValues;      // mean of the values at each age that has any
   std::vector<int32_t> meanAges;      // the cambial age of each mean value, ascending
+  std::vector<int32_t> meanDepths;    // number of values behind each mean value
 };
 
 // Mean by cambial age over the series (no minimum sample depth). Values are
@@ -120,6 +123,13 @@ struct IndexProblem {
 std::vector<float> indexSeries(const ClassSeries& series, std::span<const float> curveByAge,
                                int32_t indexMode, float seriesMinResidual,
                                std::vector<IndexProblem>& problems);
+
+// The index values a chronology averages, one per ring like `index` (the
+// result of indexSeries): value / curve for ratios (indexMode 1), value -
+// curve for residuals (2), without the shift and the 0.998 rule of the index
+// files, which only serve the decade writer. Missing wherever `index` is.
+std::vector<float> chronologyValues(const ClassSeries& series, std::span<const float> curveByAge,
+                                    int32_t indexMode, std::span<const float> index);
 
 // "shortlowV6_raw" -> "shortlowV6_raw_agealigned.txt": the first 15
 // characters of the raw name, "_agealigned.txt", blanks removed.

@@ -1,14 +1,12 @@
 #include "driver/classify.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
+#include <memory>
 
 #include "rwfile/trrw.h"
-#include "util/cfile.h"
 #include "util/fatal.h"
+#include "util/outfile.h"
 #include "util/stats.h"
 
 namespace kavrel {
@@ -108,27 +106,13 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
                                             const std::array<std::string, kClassCount>& fileNames) {
   std::vector<std::string> notes;
   // Each file is written beside its final name and renamed into place once
-  // complete, so an interrupted run never leaves a half-written class file.
-  std::array<std::string, kClassCount> partNames;
-  std::array<FilePtr, kClassCount> files;
-  auto removeParts = [&partNames, &files]() {
-    for (size_t c = 0; c < files.size(); ++c) {
-      files[c].reset();
-      if (!partNames[c].empty()) std::remove(partNames[c].c_str());
-    }
-  };
-  for (size_t c = 0; c < files.size(); ++c) {
-    partNames[c] = fileNames[c] + ".part";
-    files[c].reset(std::fopen(partNames[c].c_str(), "w"));
-    if (!files[c]) {
-      const std::string reason = std::strerror(errno);
-      partNames[c].clear();
-      removeParts();
-      throw Fatal("Cannot create class file " + fileNames[c] + ": " + reason);
-    }
-  }
+  // complete, so an interrupted run never leaves a half-written class file;
+  // a failure removes every scratch file.
+  std::array<std::unique_ptr<OutputFile>, kClassCount> files;
+  for (size_t c = 0; c < files.size(); ++c) files[c] = std::make_unique<OutputFile>(fileNames[c]);
   std::vector<float> measured;
   measured.reserve(static_cast<size_t>(kMaxRings));
+  std::string text;
   for (int32_t k = 1; k <= store.seriesCount; ++k) {
     const auto idx = static_cast<size_t>(k - 1);
     if (classes[idx] < 1 || classes[idx] > kClassCount) continue;
@@ -139,30 +123,17 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
       measured.push_back(avoidEndMarker(row[static_cast<size_t>(j - 1)]));
     }
     const auto c = static_cast<size_t>(classes[idx] - 1);
-    const RwWriteStatus status =
-        trrwWrite(files[c].get(), store.id(k), store.firstYear(k), measured);
-    if (status.ioError || status.yearOutOfRange) {
-      removeParts();
+    text.clear();
+    const RwWriteStatus status = trrwFormat(text, store.id(k), store.firstYear(k), measured);
+    if (status.yearOutOfRange) {
       throw Fatal("Cannot write series " + store.id(k) + " to class file " + fileNames[c] + ": " +
                   describeWriteStatus(status, store.id(k)));
     }
+    files[c]->write(text);
     if (!status.ok()) notes.push_back(describeWriteStatus(status, store.id(k)));
   }
-  for (size_t c = 0; c < files.size(); ++c) {
-    std::FILE* f = files[c].release();
-    const bool bad = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || bad) {
-      removeParts();
-      throw Fatal("Cannot write class file " + fileNames[c]);
-    }
-  }
-  for (size_t c = 0; c < files.size(); ++c) {
-    if (std::rename(partNames[c].c_str(), fileNames[c].c_str()) != 0) {
-      const std::string reason = std::strerror(errno);
-      removeParts();
-      throw Fatal("Cannot replace class file " + fileNames[c] + ": " + reason);
-    }
-  }
+  for (auto& f : files) f->finish();
+  for (auto& f : files) f->commit();
   return notes;
 }
 

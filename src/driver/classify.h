@@ -62,9 +62,10 @@ float avoidEndMarker(float value);
 // classPithOffsets, which must stay aligned with the class files).
 std::vector<int32_t> classifySeries(SeriesStore& store, bool useMeanAge);
 
-// Creates (or overwrites) the five class raw files `fileNames` (class order)
-// and writes each series to its class's file in input order, its measured
-// values without the pith-offset positions and with avoidEndMarker applied.
+// Writes the five class raw files `fileNames` (paths, class order), each
+// replacing any file of that name once complete: each series goes to its
+// class's file in input order, its measured values without the pith-offset
+// positions and with avoidEndMarker applied.
 // Series of class 0 are not written. Returns one note per series whose values
 // the writer could not hold as given (see RwWriteStatus). Raises Fatal when a
 // file can't be created or written.

@@ -1,8 +1,5 @@
 #include "driver/combined_index.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -106,18 +103,14 @@ LinePlan planRemoval(const std::string& combinedFile, const std::vector<IndexSer
 
 // Copies the lines of `in` that the plan keeps to `out`, byte for byte. A line
 // ends at LF, CRLF or a lone CR, as the ring-width reader counts them.
-void copyKeptLines(std::FILE* in, std::FILE* out, const LinePlan& plan, const RemovalHooks& hooks,
-                   const std::string& scratchFile) {
+void copyKeptLines(std::FILE* in, OutputFile& out, const LinePlan& plan,
+                   const RemovalHooks& hooks) {
   std::string line;
   int32_t lineNumber = 0;
   int32_t seriesWritten = 0;
   std::size_t nextKept = 0;
   bool lineOpen = false;  // the last line written has no line end
-  auto write = [&](const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
-      throw Fatal("Cannot write the scratch file " + scratchFile + ": " + std::strerror(errno));
-    }
-  };
+  auto write = [&](const std::string& text) { out.write(text); };
   auto emit = [&]() {
     ++lineNumber;
     const auto n = static_cast<std::size_t>(lineNumber);
@@ -155,29 +148,11 @@ void copyKeptLines(std::FILE* in, std::FILE* out, const LinePlan& plan, const Re
   if (lineOpen) write("\n");
 }
 
-// Directory part of a path, for syncing the rename; "." for a bare name.
-std::string directoryOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Makes a completed rename durable; failures here leave a whole file either
-// way, so they are not reported.
-void syncDirectory(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 CombinedIndexRewrite::CombinedIndexRewrite(const std::string& classIndexFile,
-                                           const std::string& combinedFile,
-                                           const std::string& scratchFile, RemovalHooks hooks)
-    : combinedFile_(combinedFile), scratchFile_(scratchFile), hooks_(std::move(hooks)) {
+                                           const std::string& combinedFile, RemovalHooks hooks)
+    : hooks_(std::move(hooks)) {
   const std::vector<IndexSeries> classSeries = readClassIndexFile(classIndexFile);
   const LinePlan plan = planRemoval(combinedFile, classSeries);
 
@@ -186,56 +161,30 @@ CombinedIndexRewrite::CombinedIndexRewrite(const std::string& classIndexFile,
     throw Fatal("Cannot open the combined index file " + combinedFile +
                 " for reading: " + std::strerror(errno));
   }
-  scratch_ = std::fopen(scratchFile.c_str(), "wb");
-  if (scratch_ == nullptr) {
-    throw Fatal("Cannot create the scratch file " + scratchFile + ": " + std::strerror(errno));
-  }
-  try {
-    copyKeptLines(in.get(), scratch_, plan, hooks_, scratchFile);
-  } catch (...) {
-    std::fclose(scratch_);
-    scratch_ = nullptr;
-    std::remove(scratchFile.c_str());
-    throw;
-  }
+  scratch_.emplace(combinedFile);
+  // Any failure from here on destroys scratch_, which removes the scratch file.
+  copyKeptLines(in.get(), *scratch_, plan, hooks_);
   result_.classSeries = static_cast<int32_t>(classSeries.size());
   result_.removed = plan.removed;
   result_.kept = plan.kept;
 }
 
-CombinedIndexRewrite::~CombinedIndexRewrite() {
-  if (scratch_ != nullptr) {
-    std::fclose(scratch_);
-    std::remove(scratchFile_.c_str());
-  }
-}
+CombinedIndexRewrite::~CombinedIndexRewrite() = default;
 
 void CombinedIndexRewrite::commit() {
-  if (scratch_ == nullptr) return;
-  std::FILE* f = scratch_;
-  scratch_ = nullptr;
+  if (committed_ || !scratch_) return;
   // The scratch file must be on disk before it replaces the combined file.
-  const bool written = std::fflush(f) == 0 && std::ferror(f) == 0 && ::fsync(fileno(f)) == 0;
-  const int writeErrno = errno;
-  if (std::fclose(f) != 0 || !written) {
-    std::remove(scratchFile_.c_str());
-    throw Fatal("Cannot write the scratch file " + scratchFile_ + ": " +
-                std::strerror(written ? errno : writeErrno));
-  }
+  scratch_->finish();
   if (hooks_.beforeRename) hooks_.beforeRename();
   // rename replaces the combined file in one step: a reader sees the old or
   // the new file, never a missing or partial one.
-  if (std::rename(scratchFile_.c_str(), combinedFile_.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(scratchFile_.c_str());
-    throw Fatal("Cannot replace the combined index file " + combinedFile_ + ": " + reason);
-  }
-  syncDirectory(directoryOf(combinedFile_));
+  scratch_->commit();
+  committed_ = true;
 }
 
 RemovalResult removeClassSeries(const std::string& classIndexFile, const std::string& combinedFile,
-                                const std::string& scratchFile, const RemovalHooks& hooks) {
-  CombinedIndexRewrite rewrite(classIndexFile, combinedFile, scratchFile, hooks);
+                                const RemovalHooks& hooks) {
+  CombinedIndexRewrite rewrite(classIndexFile, combinedFile, hooks);
   rewrite.commit();
   return rewrite.result();
 }

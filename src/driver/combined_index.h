@@ -7,16 +7,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
-namespace kavrel {
+#include "util/outfile.h"
 
-// Scratch copy of the combined file while a class's series are replaced. It is
-// named after the combined file, so that a file of the user's with a common
-// name (such as temp.txt) in the working directory is never overwritten.
-inline constexpr const char* kCombinedScratchFileName = "KavrelV6indx.raw.txt.part";
+namespace kavrel {
 
 // What a removal did.
 struct RemovalResult {
@@ -42,7 +39,8 @@ struct RemovalHooks {
 // combined file with the same identifier (all 8 characters), first year and
 // values, the first such one not yet removed, so a series of another class
 // that shares an identifier stays. Every other line is copied byte for byte,
-// in order. The scratch file then stays open at its end for the class's new
+// in order. The scratch file (an OutputFile beside the combined file, under a
+// name no other file has) then stays open at its end for the class's new
 // series; commit() puts it on disk and renames it over the combined file in
 // one step. Until then the combined file is untouched, and an object
 // destroyed without commit() removes the scratch file: a run that stops or is
@@ -52,14 +50,13 @@ struct RemovalHooks {
 class CombinedIndexRewrite {
  public:
   CombinedIndexRewrite(const std::string& classIndexFile, const std::string& combinedFile,
-                       const std::string& scratchFile = kCombinedScratchFileName,
                        RemovalHooks hooks = {});
   ~CombinedIndexRewrite();
   CombinedIndexRewrite(const CombinedIndexRewrite&) = delete;
   CombinedIndexRewrite& operator=(const CombinedIndexRewrite&) = delete;
 
   // The scratch file, open for writing at its end; nullptr after commit().
-  std::FILE* file() const { return scratch_; }
+  OutputFile* file() { return scratch_ && !committed_ ? &*scratch_ : nullptr; }
   // What the removal did.
   const RemovalResult& result() const { return result_; }
   // Flushes and syncs the scratch file, closes it and renames it over the
@@ -67,17 +64,15 @@ class CombinedIndexRewrite {
   void commit();
 
  private:
-  std::string combinedFile_;
-  std::string scratchFile_;
   RemovalHooks hooks_;
-  std::FILE* scratch_ = nullptr;
+  std::optional<OutputFile> scratch_;
+  bool committed_ = false;
   RemovalResult result_;
 };
 
 // Removes the series of one class from the combined file at once: a
 // CombinedIndexRewrite committed without new series.
 RemovalResult removeClassSeries(const std::string& classIndexFile, const std::string& combinedFile,
-                                const std::string& scratchFile = kCombinedScratchFileName,
                                 const RemovalHooks& hooks = {});
 
 }  // namespace kavrel

@@ -1,34 +1,49 @@
 #include "driver/driver.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "driver/first_pass.h"
 #include "driver/loading.h"
+#include "driver/page_file.h"
+#include "driver/results_output.h"
 #include "driver/revision.h"
 #include "driver/run_options.h"
 #include "plot/rcsplt.h"
 #include "util/console.h"
 #include "util/fixedformat.h"
+#include "util/outfile.h"
 
 namespace kavrel {
+
+namespace fs = std::filesystem;
 
 namespace {
 
 // A run that ends before its first pass is complete drops the combined file
 // it was writing; the combined file of an earlier run stays as it was.
 void closeCombinedIndexFile(RunContext& ctx) {
-  if (ctx.combinedIndexFile != nullptr) {
-    std::fclose(ctx.combinedIndexFile);
-    ctx.combinedIndexFile = nullptr;
-    std::remove(kCombinedIndexPartName);
+  ctx.combinedIndexFile = nullptr;
+  ctx.combinedFirstPass.reset();
+}
+
+// Closes the log after a failure. A log that can't be completed any more is
+// reported on the screen only.
+void closeLogAfterFailure(RunContext& ctx) {
+  try {
+    ctx.log.close();
+  } catch (const Fatal& e) {
+    std::printf(" %s\n", e.what());
   }
 }
 
 // Writes a message line by line, each with one leading blank, to the screen
-// and the log.
+// and, while it can still be written, the log. A log that fails here (a full
+// disk may well be why the run ends) gets its own message on the screen.
 void writeMessage(RunContext& ctx, std::string_view message) {
+  std::string logFailure;
   size_t pos = 0;
   while (pos <= message.size()) {
     size_t end = message.find('\n', pos);
@@ -40,8 +55,48 @@ void writeMessage(RunContext& ctx, std::string_view message) {
       line.push_back(' ');
       line.append(text);
     }
-    ctx.log.echo(line);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    try {
+      ctx.log.line(line);
+    } catch (const Fatal& e) {
+      logFailure = e.what();
+    }
     pos = end + 1;
+  }
+  if (!logFailure.empty()) std::printf(" %s\n", logFailure.c_str());
+}
+
+// Takes the lock on the output folder, or ends the run before it has touched
+// anything when another run holds it.
+void lockOutputFolder(RunContext& ctx) {
+  if (ctx.folderLock.tryLock(ctx.outputDir)) return;
+  std::error_code ec;
+  fs::path folder = fs::absolute(ctx.outputDir, ec).lexically_normal();
+  if (ec) folder = ctx.outputDir;
+  std::string shown = folder.string();
+  if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+  throw Fatal("Another run of kavrel is using the folder " + shown +
+              "; this run ends without changing anything there.");
+}
+
+// Creates the output folder of a run without questions and any missing
+// folder above it.
+void createOutputFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) throw Fatal("Cannot create the output folder " + folder.string() + ": " + ec.message());
+}
+
+// Keeps the dialogue's answers in the request, as a run without questions
+// would give them: the options as answered (before loading changes any) and
+// the files typed, resolved from the start folder.
+void recordAnswers(const RunContext& ctx, RunRequest& request) {
+  request.options = ctx.options;
+  request.inputPath = fs::absolute(ctx.options.inputFileName).lexically_normal();
+  request.pithPath.clear();
+  if (ctx.options.usePithOffsets) {
+    request.pithPath = fs::absolute(ctx.options.pithFileName).lexically_normal();
   }
 }
 
@@ -77,6 +132,7 @@ const char* bannerText() {
 
 void writeTermination(RunContext& ctx) {
   ctx.log.close();
+  if (ctx.log.quiet()) return;
   std::string stars(38, '*');
   stars[0] = ' ';
   const std::string emptyRecords = formatLayout("(/)", {});  // two empty records
@@ -88,28 +144,59 @@ void writeTermination(RunContext& ctx) {
   ctx.console.flush();
 }
 
-void runProgram(RunContext& ctx) {
+void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeText) {
+  ctx.interactive = request.interactive;
+  ctx.log.setQuiet(request.quiet);
+  if (!ctx.interactive) {
+    ctx.outputDir = request.outFolder;
+    createOutputFolder(ctx.outputDir);
+  }
+  lockOutputFolder(ctx);
   setPlotEnvironment();
-  ctx.log.open();
-  ctx.console.write(bannerText());
-  ctx.console.pause(kHitReturn);
-  askRunOptions(ctx);
+  ctx.log.open(ctx.outputPath(kRunLogFileName));
+
+  if (ctx.interactive) {
+    ctx.console.write(bannerText());
+    ctx.console.pause(kHitReturn);
+    askRunOptions(ctx);
+    recordAnswers(ctx, request);
+  } else {
+    ctx.options = request.options;
+    ctx.inputPath = request.inputPath;
+    applyRunOptions(ctx, request.pithPath);
+  }
   loadAndPrepare(ctx);
   firstPass(ctx);
-  revisionLoop(ctx);
+  if (ctx.interactive) {
+    revisionLoop(ctx, request.revisions);
+  } else {
+    applyRevisions(ctx, request.revisions);
+    if (!request.pagePath.empty()) {
+      saveRegionalCurvePage(ctx, request.pagePath, PageSize{request.pageWidth, request.pageHeight});
+    }
+  }
   closeCombinedIndexFile(ctx);
+  writeRequestedResults(ctx, request);
+
+  const std::filesystem::path& recipe =
+      ctx.interactive ? request.recordPath : request.saveRecipePath;
+  if (!recipe.empty() && recipeText) {
+    OutputFile file(recipe);
+    file.write(recipeText(request, recipe));
+    file.commit();
+  }
   writeTermination(ctx);
 }
 
 int reportFatal(RunContext& ctx, const Fatal& fatal) {
   std::fflush(stdout);
   writeMessage(ctx, fatal.what());
-  if (fatal.pauseForReturn()) {
+  if (fatal.pauseForReturn() && ctx.interactive) {
     ctx.console.writeLine(kHitReturn);
     (void)ctx.console.tryReadLine();
   }
   closeCombinedIndexFile(ctx);
-  ctx.log.close();
+  closeLogAfterFailure(ctx);
   std::fflush(stdout);
   return fatal.exitStatus() != 0 ? fatal.exitStatus() : 1;
 }
@@ -120,9 +207,9 @@ int reportInternalError(RunContext& ctx, const std::exception& error) {
   message.append(error.what());
   writeMessage(ctx, message);
   closeCombinedIndexFile(ctx);
-  ctx.log.close();
+  closeLogAfterFailure(ctx);
   std::fflush(stdout);
-  return 2;
+  return 1;
 }
 
 }  // namespace kavrel

@@ -12,9 +12,10 @@ struct RunContext;
 // Runs the first pass on the loaded, pith-shifted store of ctx. Sets
 // ctx.maxRawValue to the missing marker before the first class, so that it
 // only grows from there. Writes "Processing file:", "total number of series ="
-// and the default-fit line of each class to the screen and the log. Closes
-// ctx.combinedIndexFile (when open) after class 5. Raises Fatal when a class
-// file can't be created or read back.
+// and the default-fit line of each class to the screen and the log. After
+// class 5 commits the combined index file (ctx.combinedFirstPass, when open)
+// under its final name. Raises Fatal when a file can't be created, written or
+// read back.
 void firstPass(RunContext& ctx);
 
 }  // namespace kavrel

@@ -22,7 +22,9 @@ namespace {
 enum class Screen { kNone, kHighValue, kAgeBand, kFirstYear };
 
 // Applies the three screening tests in order; the first that fails decides.
-Screen screenRecord(const RunOptions& o, std::span<const float> v, int32_t firstYear,
+// n is the series' length, which exceeds v.size() for a series longer than
+// the reader keeps.
+Screen screenRecord(const RunOptions& o, std::span<const float> v, int32_t n, int32_t firstYear,
                     float& highValue) {
   if (o.removeOutliers) {
     // Missing rings (-999.0) never exceed a limit a ring width can have, but
@@ -33,7 +35,6 @@ Screen screenRecord(const RunOptions& o, std::span<const float> v, int32_t first
       return Screen::kHighValue;
     }
   }
-  const int32_t n = static_cast<int32_t>(v.size());
   if (o.restrictAgeBand && (n < o.minAge || n > o.maxAge)) return Screen::kAgeBand;
   if (o.restrictYears && (firstYear < o.firstYearMin || firstYear > o.firstYearMax)) {
     return Screen::kFirstYear;
@@ -58,6 +59,32 @@ void dropPithOffset(SeriesStore& store, RunOptions& o, int32_t k) {
   o.offsetCount -= 1;
 }
 
+// The record of a series read, before its fate is known.
+SeriesRecord readRecord(const std::string& id, int32_t firstYear, std::span<const float> values) {
+  SeriesRecord r;
+  r.id = id;
+  r.firstYear = firstYear;
+  r.rings = static_cast<int32_t>(values.size());
+  r.missingRings =
+      static_cast<int32_t>(std::count(values.begin(), values.end(), kMissingValue));
+  return r;
+}
+
+// Notes a dropped record with its reason, the value that failed and the pith
+// offset paired with it (taken before dropPithOffset removes it).
+void recordDropped(std::vector<SeriesRecord>* records, const SeriesStore& store,
+                   const RunOptions& o, int32_t k, const std::string& id, int32_t firstYear,
+                   std::span<const float> values, ScreenReason why, double value) {
+  if (records == nullptr) return;
+  SeriesRecord r = readRecord(id, firstYear, values);
+  r.screened = why;
+  r.screenedValue = value;
+  if (o.usePithOffsets && k >= 1 && k <= static_cast<int32_t>(store.pithOffsets.size())) {
+    r.pithOffset = store.pithOffsets[static_cast<size_t>(k - 1)];
+  }
+  records->push_back(std::move(r));
+}
+
 // Width of an integer field: the usual width, or more when the number needs it
 // (a record number of 10000, a pith offset of 1000 or more), so that a table
 // row never shows asterisks.
@@ -75,28 +102,57 @@ int32_t realWidth(float v) {
   return std::max(7, static_cast<int32_t>(s.size() - first));
 }
 
+// The reader's warnings about the input: the first kWarningsOnScreen of the
+// file on the screen and in the log, the rest in the log only; `shown`
+// counts them over the whole file.
+constexpr int32_t kWarningsOnScreen = 10;
+
+void reportReadWarnings(const RwInput& in, RunLog& log, int32_t& shown) {
+  auto report = [&](const std::string& text) {
+    const std::string line = " Warning: " + in.name() + ", " + text;
+    if (++shown <= kWarningsOnScreen) {
+      log.echo(line);
+    } else {
+      log.line(line);
+    }
+  };
+  for (const RwWarning& w : in.warnings()) report(w.message());
+  const int32_t notKept = in.lastRead().warningsNotKept;
+  if (notKept > 0) {
+    report(std::to_string(notKept) + " more warnings about this series, not listed");
+  }
+}
+
 }  // namespace
 
-void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
+void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
+                std::vector<SeriesRecord>* records) {
   store.seriesCount = 0;
   store.skipCount = 0;
   std::string id;
   int32_t firstYear = 0;
   std::vector<float> values;
+  int32_t warnings = 0;
   for (;;) {
     const int32_t n = trrwRead(in, id, firstYear, values, store.readCounter);
+    reportReadWarnings(in, log, warnings);
     if (store.readCounter == kEndOfFile || n == kEndOfFile) break;
     const int32_t k = store.seriesCount + 1;  // the slot of this record
     float highValue = 0.0f;
-    const Screen why = screenRecord(o, values, firstYear, highValue);
+    const Screen why = screenRecord(o, values, n, firstYear, highValue);
     if (why != Screen::kNone) {
       ++store.skipCount;
       if (why == Screen::kHighValue) {
         log.echo(freeLine({store.skipCount, " Skip HIGH Value ", id, " ", highValue}));
+        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::highValue,
+                      static_cast<double>(highValue));
       } else if (why == Screen::kAgeBand) {
         log.echo(freeLine({store.skipCount, " Skip Age Band ", id, " ", n}));
+        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::ageBand, n);
       } else {
         log.echo(freeLine({store.skipCount, " Skip Crn Length ", id, " ", firstYear}));
+        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::firstYearBand,
+                      firstYear);
       }
       dropPithOffset(store, o, k);
       continue;
@@ -108,6 +164,8 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
       ++store.skipCount;
       log.echo(freeLine({store.skipCount, " Skip Too Long ", id, " length", n, "pith offset",
                          offset, "exceed", kMaxRings, "rings"}));
+      recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::tooLong,
+                    static_cast<double>(static_cast<int64_t>(n) + offset));
       dropPithOffset(store, o, k);
       continue;
     }
@@ -120,12 +178,21 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log) {
     store.lengths.push_back(n);
     store.values.emplace_back(values.begin(), values.end());
     store.seriesCount = k;
+    if (records != nullptr) {
+      records->push_back(readRecord(id, firstYear, values));
+      records->back().storeIndex = k;
+    }
+  }
+  if (warnings > kWarningsOnScreen) {
+    log.echo(freeLine({warnings - kWarningsOnScreen, "more warnings about", in.name(),
+                       "are in the run log", kRunLogFileName}));
   }
 }
 
 void loadInputFile(RunContext& ctx) {
   const std::string& name = ctx.options.inputFileName;
-  if (std::FILE* probe = std::fopen(name.c_str(), "rb")) {
+  const std::string path = ctx.inputPath.empty() ? name : ctx.inputPath.string();
+  if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
     // A directory opens but can't be read: report it like a missing file.
     errno = 0;
     (void)std::fgetc(probe);
@@ -138,9 +205,10 @@ void loadInputFile(RunContext& ctx) {
   } else {
     throw Fatal("Cannot open the input file " + name + " for reading: " + std::strerror(errno));
   }
-  std::optional<RwInput> in = RwInput::openFile(name);
+  std::optional<RwInput> in = RwInput::openFile(path);
   if (!in) throw Fatal("Cannot read the input file " + name);
-  loadSeries(ctx.store, ctx.options, *in, ctx.log);
+  loadSeries(ctx.store, ctx.options, *in, ctx.log, &ctx.results.series);
+  if (in->readError()) throw Fatal("Cannot read the input file " + name);
 }
 
 void powerTransformAll(SeriesStore& store) {
@@ -150,7 +218,8 @@ void powerTransformAll(SeriesStore& store) {
   }
 }
 
-void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, RunLog& log) {
+void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, RunLog& log,
+                          bool pause) {
   if (!o.usePithOffsets || o.offsetCount == store.seriesCount) return;
   // Counts of 10000 widen their 4-digit fields instead of showing asterisks.
   const std::string seriesField = ",a,i" + std::to_string(intWidth(store.seriesCount, 4));
@@ -165,7 +234,7 @@ void checkPithOffsetCount(SeriesStore& store, RunOptions& o, Console& console, R
        store.seriesCount, "Does NOT equal number of pith ofsets read >> ", o.offsetCount}));
   console.writeLine("  Program continuing without offset information");
   log.line(" Program continuing without offset information");
-  console.pause(" Hit Return to Continue");
+  if (pause) console.pause(" Hit Return to Continue");
   std::fill(store.pithOffsets.begin(), store.pithOffsets.end(), 0);
   o.usePithOffsets = false;
 }
@@ -236,7 +305,7 @@ void loadAndPrepare(RunContext& ctx) {
                                : "The input file holds no series: every class will be empty."}));
   }
   if (ctx.options.powerTransform) powerTransformAll(ctx.store);
-  checkPithOffsetCount(ctx.store, ctx.options, ctx.console, ctx.log);
+  checkPithOffsetCount(ctx.store, ctx.options, ctx.console, ctx.log, ctx.interactive);
   shiftByPithOffsets(ctx.store);
   writeLoadingTable(ctx.store, ctx.log);
 }

@@ -8,6 +8,7 @@
 
 #include "driver/run_log.h"
 #include "driver/run_options.h"
+#include "driver/run_results.h"
 #include "driver/series_store.h"
 
 namespace kavrel {
@@ -22,19 +23,28 @@ struct RunContext;
 // is counted in store.skipCount, gets one line on the screen and in the log,
 // and, when pith offsets are used, loses its offset so that offset k stays
 // paired with the k-th accepted series. More than kMaxSeries accepted series
-// raise Fatal naming the limit.
-void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log);
+// raise Fatal naming the limit. The reader's warnings about the input go to
+// the log, the first ten also to the screen, then one line with the number
+// of the others. With `records`, every record read is appended to it in
+// input order, with its fate and, when dropped, the value that failed and the
+// pith offset dropped with it.
+void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log,
+                std::vector<SeriesRecord>* records = nullptr);
 
-// Opens options.inputFileName (Fatal when it can't be read) and loads it.
+// Opens ctx.inputPath (options.inputFileName when empty) and loads it,
+// recording every record in ctx.results; Fatal when it can't be read to its
+// end.
 void loadInputFile(RunContext& ctx);
 
 // Power transformation of every stored series (its measured values only).
 void powerTransformAll(SeriesStore& store);
 
 // When pith offsets are used and their count differs from the number of
-// accepted series: the warning on screen and in the log, a pause for Return,
-// then every offset becomes 0 and options.usePithOffsets false.
-void checkPithOffsetCount(SeriesStore& store, RunOptions& options, Console& console, RunLog& log);
+// accepted series: the warning on screen and in the log, a pause for Return
+// (only with `pause`: a run without questions goes straight on), then every
+// offset becomes 0 and options.usePithOffsets false.
+void checkPithOffsetCount(SeriesStore& store, RunOptions& options, Console& console, RunLog& log,
+                          bool pause = true);
 
 // Shifts every series by its pith offset, so that ring position j is cambial
 // age j (the first pithOffsets(k) positions missing), fills totalAges and

@@ -1,6 +1,7 @@
 #include "driver/rcdrvr.h"
 
 #include <array>
+#include <charconv>
 #include <optional>
 
 #include "rwfile/fields.h"
@@ -35,6 +36,31 @@ constexpr std::array<MenuLine, 14> kMenuLines = {{
 }};
 
 constexpr std::string_view kCol14 = "             ";  // 13 blanks: text starts in column 14
+
+// What an empty answer stands for at the tweeter and stiffness prompts.
+constexpr std::string_view kTweeterFallback = "7";
+constexpr std::string_view kStiffnessFallback = "75";
+
+// Where each question's answer goes.
+void setTweeter(DetrendOptions& settings, int32_t alpha) {
+  settings.span = alpha;
+  settings.fitParam = static_cast<float>(alpha);
+}
+void setLowessWindow(DetrendOptions& settings, int32_t window) { settings.span = window; }
+void setMedianWindow(DetrendOptions& settings, int32_t window) {
+  settings.span = window;
+  settings.fitParam = static_cast<float>(window);
+}
+
+// An optionally signed run of decimal digits that fits in 32 bits, and
+// nothing else.
+std::optional<int32_t> wholeInteger(std::string_view text) {
+  if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
+  int32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
 
 std::string menuBlock() {
   std::string block = "\n Select RCS curve fit options:\n\n\n";
@@ -113,9 +139,9 @@ std::optional<int32_t> readDefaultedInteger(Console& console, std::string_view f
 int32_t askTweeter(Console& console) {
   for (;;) {
     console.write(tweeterBlock());
-    const std::optional<int32_t> alpha = readDefaultedInteger(console, "7");
+    const std::optional<int32_t> alpha = readDefaultedInteger(console, kTweeterFallback);
     if (!alpha) continue;
-    if (*alpha >= 0 && *alpha <= 9) return *alpha;
+    if (tweeterAdmissible(*alpha)) return *alpha;
     console.writeLine(std::string("\n") + std::string(kCol14) +
                       "Friedman tweeter not in admissible range");
   }
@@ -124,7 +150,7 @@ int32_t askTweeter(Console& console) {
 int32_t askStiffness(Console& console) {
   for (;;) {
     console.write(stiffnessBlock());
-    if (const std::optional<int32_t> stiffness = readDefaultedInteger(console, "75"))
+    if (const std::optional<int32_t> stiffness = readDefaultedInteger(console, kStiffnessFallback))
       return *stiffness;
   }
 }
@@ -133,32 +159,35 @@ bool isPercent(int32_t window) { return window >= -100 && window <= -1; }
 
 }  // namespace
 
+bool tweeterAdmissible(int32_t alpha) { return alpha >= 0 && alpha <= 9; }
+
+bool lowessWindowAdmissible(int32_t window) { return window >= 3 || isPercent(window); }
+
+bool medianWindowAdmissible(int32_t window) {
+  return (window >= 3 && window % 2 != 0) || isPercent(window);
+}
+
 int32_t rcdrvr(Console& console, DetrendOptions& settings) {
   for (;;) {
     console.write(menuBlock());
     const std::optional<int32_t> code = parseInteger(console.readLine());
     if (!code) continue;
     switch (*code) {
-      case -5: {
-        const int32_t alpha = askTweeter(console);
-        settings.span = alpha;
-        settings.fitParam = static_cast<float>(alpha);
+      case -5:
+        setTweeter(settings, askTweeter(console));
         return *code;
-      }
       case -4: {
         const int32_t window = console.askInteger(windowBlock(
             "enter the lowess window width", "fixed for all series: a positive integer >2"));
-        if (window < 3 && !isPercent(window)) continue;
-        settings.span = window;
+        if (!lowessWindowAdmissible(window)) continue;
+        setLowessWindow(settings, window);
         return *code;
       }
       case -3: {
         const int32_t window = console.askInteger(windowBlock(
             "enter the median window width", "fixed for all series: a positive odd integer >2"));
-        const bool fixedOdd = window >= 3 && window % 2 != 0;
-        if (!fixedOdd && !isPercent(window)) continue;
-        settings.span = window;
-        settings.fitParam = static_cast<float>(window);
+        if (!medianWindowAdmissible(window)) continue;
+        setMedianWindow(settings, window);
         return *code;
       }
       case -2:
@@ -167,6 +196,69 @@ int32_t rcdrvr(Console& console, DetrendOptions& settings) {
       default:
         return *code;
     }
+  }
+}
+
+std::optional<std::string> curveAnswerError(int32_t option, std::string_view answer) {
+  const std::string code = std::to_string(option);
+  const bool hasQuestion = option >= -5 && option <= -2;
+  if (!hasQuestion) {
+    if (answer.empty()) return std::nullopt;
+    return "option " + code + " asks no question, so it takes no answer";
+  }
+  const bool needsAnswer = option == -4 || option == -3;
+  if (answer.empty()) {
+    if (!needsAnswer) return std::nullopt;
+    return "option " + code + " needs its window width as the answer";
+  }
+  const std::optional<int32_t> value = wholeInteger(answer);
+  if (!value) return "the answer " + std::string(answer) + " is not a whole number";
+  const std::string given = std::to_string(*value);
+  switch (option) {
+    case -5:
+      if (tweeterAdmissible(*value)) return std::nullopt;
+      return "the super smoother's alpha " + given + " is not in 0..9";
+    case -4:
+      if (lowessWindowAdmissible(*value)) return std::nullopt;
+      return "the lowess window " + given + " is neither 3 or more nor a percentage -100..-1";
+    case -3:
+      if (medianWindowAdmissible(*value)) return std::nullopt;
+      return "the median window " + given +
+             " is neither odd and 3 or more nor a percentage -100..-1";
+    default:
+      return std::nullopt;  // -2: any starting stiffness, as at the menu
+  }
+}
+
+void applyCurveAnswer(int32_t option, std::string_view answer, DetrendOptions& settings) {
+  switch (option) {
+    case -5:
+      setTweeter(settings, wholeInteger(answer.empty() ? kTweeterFallback : answer).value());
+      break;
+    case -4:
+      setLowessWindow(settings, wholeInteger(answer).value());
+      break;
+    case -3:
+      setMedianWindow(settings, wholeInteger(answer).value());
+      break;
+    case -2:
+      settings.startStiffness = wholeInteger(answer.empty() ? kStiffnessFallback : answer).value();
+      break;
+    default:
+      break;
+  }
+}
+
+std::string appliedCurveAnswer(int32_t option, const DetrendOptions& settings) {
+  switch (option) {
+    case -5:
+    case -4:
+    case -3:
+      return std::to_string(settings.span);
+    case -2:
+      return std::to_string(settings.startStiffness);
+    default:
+      return "";
   }
 }
 
@@ -228,6 +320,43 @@ std::string_view curveDescription(int32_t option) {
     default:
       return option <= -10 ? "cubic smoothing spline pct n 50 pct variance cutoff" : "";
   }
+}
+
+std::string curveShortName(int32_t option) {
+  switch (option) {
+    case -5:
+      return "Super smoother";
+    case -4:
+      return "Lowess";
+    case -3:
+      return "Running median";
+    case -2:
+      return "Age-dep. spline";
+    case -1:
+      return "First difference";
+    case 1:
+    case 2:
+      return "Negative Exp.";
+    case 3:
+      return "Neg. Exp. (any d)";
+    case 4:
+      return "Linear";
+    case 5:
+      return "Linear (neg. slope)";
+    case 6:
+      return "Mean line";
+    case 7:
+      return "Hugershoff";
+    case 8:
+      return "General Exp.";
+    default:
+      break;
+  }
+  // The cubic smoothing splines: a stiffness in years from 10 up, a
+  // percentage of the length from -10 down; the other codes fall back to 67 %.
+  if (option >= 10) return "Spline " + std::to_string(option) + " yr";
+  if (option <= -10) return "Spline " + std::to_string(-static_cast<int64_t>(option)) + "% n";
+  return "Spline 67% n";
 }
 
 }  // namespace kavrel

@@ -9,10 +9,12 @@
 
 #include "driver/class_pass.h"
 #include "driver/combined_index.h"
+#include "driver/output_names.h"
 #include "driver/rcdrvr.h"
 #include "driver/run_context.h"
 #include "plot/rcsplt.h"
 #include "util/console.h"
+#include "util/fatal.h"
 #include "util/fixedformat.h"
 
 namespace kavrel {
@@ -26,22 +28,6 @@ void clearScreen(Console& console) {
   if (::isatty(::fileno(console.out())) == 0) return;
   const int status = std::system("clear");
   (void)status;  // a screen that can't be cleared changes nothing
-}
-
-PlotInputs plotInputs(const RunContext& ctx) {
-  PlotInputs in;
-  in.classFileNames = ctx.classFileNames;
-  in.seriesInClass = ctx.seriesInClass;
-  in.maxAgeAllClasses = ctx.maxAgeAllClasses;
-  in.maxRawValue = ctx.maxRawValue;
-  in.protectedFiles = {ctx.options.inputFileName, kRunLogFileName, kCombinedIndexFileName};
-  in.protectedFiles.push_back(ctx.options.pithFileName);
-  for (size_t c = 0; c < kClassCount; ++c) {
-    in.protectedFiles.push_back(kClassFileNames[c]);
-    in.protectedFiles.push_back(ctx.classFileNames[c]);
-    in.protectedFiles.push_back(ctx.indexFileNames[c]);
-  }
-  return in;
 }
 
 // The class list with the age-aligned names and the class prompt; asks again
@@ -76,7 +62,9 @@ void logRevision(RunContext& ctx, int32_t classNumber, int32_t option) {
 // closed exactly once (by the rewrite).
 class CombinedFileLease {
  public:
-  CombinedFileLease(RunContext& ctx, std::FILE* file) : ctx_(ctx) { ctx_.combinedIndexFile = file; }
+  CombinedFileLease(RunContext& ctx, OutputFile* file) : ctx_(ctx) {
+    ctx_.combinedIndexFile = file;
+  }
   ~CombinedFileLease() { ctx_.combinedIndexFile = nullptr; }
   CombinedFileLease(const CombinedFileLease&) = delete;
   CombinedFileLease& operator=(const CombinedFileLease&) = delete;
@@ -98,7 +86,8 @@ void revisionPass(RunContext& ctx, int32_t classNumber) {
   const std::string classIndex = ctx.indexFileNames[ci].empty()
                                      ? indexFileName(ctx.classFileNames[ci])
                                      : ctx.indexFileNames[ci];
-  CombinedIndexRewrite rewrite(classIndex, kCombinedIndexFileName);
+  CombinedIndexRewrite rewrite(ctx.outputPath(classIndex).string(),
+                               ctx.outputPath(kCombinedIndexFileName).string());
   if (rewrite.result().notFound() > 0) {
     ctx.log.echo(freeLine({"Warning:", rewrite.result().notFound(), "series of", classIndex,
                            "were not found in", kCombinedIndexFileName}));
@@ -112,20 +101,51 @@ void revisionPass(RunContext& ctx, int32_t classNumber) {
 
 }  // namespace
 
-void revisionLoop(RunContext& ctx) {
+PlotInputs regionalCurvePlotInputs(const RunContext& ctx) {
+  PlotInputs in;
+  for (size_t c = 0; c < kClassCount; ++c) {
+    in.classFileNames[c] = ctx.outputPath(ctx.classFileNames[c]).string();
+  }
+  in.seriesInClass = ctx.seriesInClass;
+  in.maxAgeAllClasses = ctx.maxAgeAllClasses;
+  in.maxRawValue = ctx.maxRawValue;
+  in.protectedFiles = {ctx.inputPath.empty() ? ctx.options.inputFileName : ctx.inputPath.string(),
+                       ctx.options.pithFileName};
+  for (const auto* names : {&runOutputNames(), &extraOutputNames()}) {
+    for (const std::string& name : *names) in.protectedFiles.push_back(ctx.outputPath(name).string());
+  }
+  return in;
+}
+
+void reviseClass(RunContext& ctx, int32_t classNumber, int32_t option) {
+  if (classNumber < 1 || classNumber > kClassCount) {
+    throw Fatal("Class number " + std::to_string(classNumber) + " is outside 1..5");
+  }
+  logRevision(ctx, classNumber, option);
+  ctx.detrend.option = option;
+  revisionPass(ctx, classNumber);
+}
+
+void revisionLoop(RunContext& ctx, std::vector<Revision>& made) {
   // The plot style chosen in the plot menu carries over from pass to pass.
   PlotState plot;
   for (;;) {
-    rcsplt(plot, ctx.console, plotInputs(ctx));
+    rcsplt(plot, ctx.console, regionalCurvePlotInputs(ctx));
     clearScreen(ctx.console);
     if (!ctx.console.askLogical("\n Change a RC curve? t[rue] or f[alse]:> ")) return;
 
     const int32_t classNumber = askClass(ctx);
     clearScreen(ctx.console);
     const int32_t option = rcdrvr(ctx.console, ctx.detrend);
-    logRevision(ctx, classNumber, option);
-    ctx.detrend.option = option;
-    revisionPass(ctx, classNumber);
+    made.push_back({classNumber, option, appliedCurveAnswer(option, ctx.detrend)});
+    reviseClass(ctx, classNumber, option);
+  }
+}
+
+void applyRevisions(RunContext& ctx, const std::vector<Revision>& revisions) {
+  for (const Revision& revision : revisions) {
+    applyCurveAnswer(revision.option, revision.answer, ctx.detrend);
+    reviseClass(ctx, revision.classNumber, revision.option);
   }
 }
 

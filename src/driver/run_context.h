@@ -6,14 +6,18 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <memory>
 #include <string>
 
-#include "driver/combined_index.h"
 #include "driver/run_log.h"
 #include "driver/run_options.h"
+#include "driver/run_results.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
+#include "util/folder_lock.h"
+#include "util/outfile.h"
 
 namespace kavrel {
 
@@ -21,15 +25,13 @@ class Console;
 
 // Name of the file holding every index series of every class.
 inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
-// The first pass writes the combined index file under this name and renames
-// it into place when the pass is complete, so that a run ending early never
-// leaves a half-written or emptied combined file where a good one was. The
-// same name as the scratch file of a revision's rewrite.
-inline constexpr const char* kCombinedIndexPartName = kCombinedScratchFileName;
 
 // Raw class file names, in class order 1..5.
 inline constexpr std::array<const char*, kClassCount> kClassFileNames = {
     "shorthighV6_raw", "shortlowV6_raw", "longhighV6_raw", "longlowV6_raw", "medV6_raw"};
+
+// Marks a class whose latest pass fitted no curve (it holds no values).
+inline constexpr int32_t kNoCurveFitted = std::numeric_limits<int32_t>::min();
 
 // The column separator of the tables: one TAB followed by 7 blanks.
 inline constexpr const char* kTableSeparator = "\t       ";
@@ -40,17 +42,47 @@ struct RunContext {
   Console& console;  // reader of every answer and of Return
   RunLog& log;       // "Kavrelv6_log.txt", open for the whole run
 
+  // Folder that receives every output file; file names shown on the screen
+  // and in the log are the bare names.
+  std::filesystem::path outputDir = ".";
+  // Path of the output file `name` in outputDir (the bare name for ".").
+  std::filesystem::path outputPath(const std::string& name) const {
+    if (outputDir.empty() || outputDir == ".") return name;
+    return outputDir / name;
+  }
+  // Held on outputDir from the start of the run to its end.
+  FolderLock folderLock;
+
+  // True while the answers come from the console (the dialogue); false for a
+  // run without questions, which never pauses and never opens a window.
+  bool interactive = true;
+
   RunOptions options;      // the answers of the dialogue
+  // The ring-width file to open; empty: options.inputFileName. The option
+  // keeps the name as given, for the log.
+  std::filesystem::path inputPath;
   SeriesStore store;       // the accepted series
   DetrendOptions detrend;  // fitting settings, changed only by the curve-fit menu
 
-  // Combined index file being written: the first pass's part file (created at
-  // question 8 for index modes 1 and 2, closed and renamed into place by the
-  // first pass), then during each revision pass the rewrite's scratch file.
-  // nullptr between passes and when indices are not written.
-  std::FILE* combinedIndexFile = nullptr;
+  // The combined index file of the first pass: created at question 8 for
+  // index modes 1 and 2, written beside its final name and committed by the
+  // first pass once complete, so that a run ending early never leaves a
+  // half-written or emptied combined file where a good one was.
+  std::unique_ptr<OutputFile> combinedFirstPass;
+  // Where the class passes append index series: combinedFirstPass during the
+  // first pass, the rewrite's scratch file during a revision pass; nullptr
+  // between passes and when indices are not written.
+  OutputFile* combinedIndexFile = nullptr;
+
+  // Creates the first pass's combined index file and points
+  // combinedIndexFile at it.
+  void openCombinedIndexFile() {
+    combinedFirstPass = std::make_unique<OutputFile>(outputPath(kCombinedIndexFileName));
+    combinedIndexFile = combinedFirstPass.get();
+  }
 
   // Per-run results of the class passes, read by the plot and the revisions.
+  // The file names are bare names (outputPath gives their paths).
   std::array<std::string, kClassCount> classFileNames{
       kClassFileNames[0], kClassFileNames[1], kClassFileNames[2], kClassFileNames[3],
       kClassFileNames[4]};
@@ -58,6 +90,15 @@ struct RunContext {
   float maxRawValue = 0.0f;      // largest raw value over all classes
   std::array<int32_t, kClassCount> seriesInClass{};     // series read in the latest pass over each class
   std::array<std::string, kClassCount> indexFileNames;  // class index files (set when indices are written)
+  // Curve-fit option code of the curve each class's latest pass fitted (the
+  // method detrend2 reports); kNoCurveFitted for a class without values.
+  std::array<int32_t, kClassCount> classCurveOptions{kNoCurveFitted, kNoCurveFitted,
+                                                     kNoCurveFitted, kNoCurveFitted,
+                                                     kNoCurveFitted};
+
+  // What loading, classification and the latest pass over each class found,
+  // for the run report and the chronology.
+  RunResults results;
 };
 
 }  // namespace kavrel

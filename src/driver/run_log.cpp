@@ -1,48 +1,73 @@
 #include "driver/run_log.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
 #include "util/fatal.h"
 
 namespace kavrel {
 
-RunLog::~RunLog() { close(); }
+RunLog::~RunLog() { file_.reset(); }
 
-void RunLog::open(const std::string& path) {
-  close();
-  file_ = std::fopen(path.c_str(), "w");
-  if (file_ == nullptr) {
-    throw Fatal("Cannot create the run log file: " + path);
+void RunLog::open(const std::filesystem::path& path) {
+  file_.reset();
+  file_ = std::make_unique<OutputFile>(path, OutputFile::Placement::AtOnce);
+}
+
+void RunLog::put(std::string_view text, bool newline) {
+  if (!file_) return;
+  try {
+    file_->write(text);
+    if (newline) file_->write("\n");
+    // Line by line, so that the log holds every line written so far even when
+    // the run is interrupted while it waits for an answer.
+    file_->flush();
+  } catch (const Fatal&) {
+    file_.reset();
+    throw;
   }
-  // Line by line, so that the log holds every line written so far even when
-  // the run is interrupted while it waits for an answer.
-  std::setvbuf(file_, nullptr, _IOLBF, BUFSIZ);
 }
 
-void RunLog::line(std::string_view text) {
-  if (file_ == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), file_);
-  std::fputc('\n', file_);
-}
+void RunLog::line(std::string_view text) { put(text, true); }
 
 void RunLog::echo(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
+  if (!quiet_ || isWarningLine(text)) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+  }
   line(text);
 }
 
-void RunLog::raw(std::string_view text) {
-  if (file_ == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), file_);
-}
+void RunLog::raw(std::string_view text) { put(text, false); }
 
 void RunLog::flush() {
-  if (file_ != nullptr) std::fflush(file_);
+  if (!file_) return;
+  try {
+    file_->flush();
+  } catch (const Fatal&) {
+    file_.reset();
+    throw;
+  }
 }
 
 void RunLog::close() {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
+  if (!file_) return;
+  std::unique_ptr<OutputFile> file = std::move(file_);
+  file->commit();
+}
+
+bool isWarningLine(std::string_view text) {
+  static constexpr std::string_view kWord = "warning";
+  const auto sameLetter = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  };
+  if (std::search(text.begin(), text.end(), kWord.begin(), kWord.end(), sameLetter) != text.end())
+    return true;
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return false;
+  const std::string_view start = text.substr(first);
+  return start.starts_with(">> sbr") || start.starts_with("trrw:");
 }
 
 }  // namespace kavrel

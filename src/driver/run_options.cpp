@@ -1,10 +1,14 @@
 #include "driver/run_options.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "driver/output_names.h"
 #include "driver/pith_offsets.h"
 #include "driver/run_context.h"
 #include "util/console.h"
@@ -39,6 +43,20 @@ int32_t askIndexMode(Console& console) {
   }
 }
 
+// Asks for the name of a file to read until it names none of the run's
+// outputs: the run replaces those, so the data would be lost.
+std::string askInputName(RunContext& ctx, std::string_view block) {
+  for (;;) {
+    std::string name = trimmed(ctx.console.askText(block));
+    const std::optional<std::string> output = runOutputFor(name, ctx.outputDir);
+    if (!output) return name;
+    const std::string what =
+        name == *output ? " is an output file" : " is the output file " + *output;
+    ctx.console.writeLine(" " + name + what +
+                          " of this run, which the run replaces; enter another name.");
+  }
+}
+
 void logLimits(RunLog& log, FmtArg lower, FmtArg upper) {
   log.line(freeLine({" Lower limit = ", lower}));
   log.line(freeLine({" Upper limit = ", upper}));
@@ -56,7 +74,8 @@ void warnIfReversed(RunLog& log, const char* what, T lower, T upper) {
 
 }  // namespace
 
-void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets) {
+void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets,
+                        const std::filesystem::path& file) {
   std::string why;
   std::optional<PithFormat> format = parsePithFormat(options.pithReadFormat, &why);
   if (!format) {
@@ -64,16 +83,17 @@ void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets) 
                 " is not supported: " + why + ". Use forms such as (i3) or (50x,i3).\n" +
                 kPithTerminating);
   }
-  std::FILE* file = std::fopen(options.pithFileName.c_str(), "rb");
-  if (file == nullptr) {
+  const std::filesystem::path path = file.empty() ? std::filesystem::path(options.pithFileName) : file;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
     throw Fatal("Cannot open the pith offset file " + options.pithFileName +
                 " for reading: " + std::strerror(errno));
   }
   errno = 0;
-  PithReadResult result = readPithOffsets(file, *format, kMaxPithOffsets);
+  PithReadResult result = readPithOffsets(f, *format, kMaxPithOffsets);
   // A directory opens but can't be read: report it like a missing file.
-  const int readError = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
-  std::fclose(file);
+  const int readError = std::ferror(f) != 0 ? (errno != 0 ? errno : EIO) : 0;
+  std::fclose(f);
   if (readError != 0) {
     throw Fatal("Cannot open the pith offset file " + options.pithFileName +
                 " for reading: " + std::strerror(readError));
@@ -89,13 +109,100 @@ void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets) 
   options.offsetCount = static_cast<int32_t>(pithOffsets.size());
 }
 
+void applyInputFile(RunContext& ctx) {
+  ctx.log.line(freeLine({"input file = ", ctx.options.inputFileName}));
+}
+
+void applyPithOffsets(RunContext& ctx, const std::filesystem::path& file) {
+  RunOptions& o = ctx.options;
+  readPithOffsetFile(o, ctx.store.pithOffsets, file);
+  // A count of 10000 widens the 4-digit field instead of showing asterisks.
+  if (!ctx.log.quiet()) {
+    ctx.console.writeLine(formatLayout(o.offsetCount > 9999 ? "(/2x,a,i5)" : "(/2x,a,i4)",
+                                       {"Number of offsets read = ", o.offsetCount}));
+  }
+  ctx.log.line(freeLine({"pith offset file = ", o.pithFileName}));
+  ctx.log.line(freeLine({"Number of offsets read = ", o.offsetCount}));
+  // Offsets that all read 0 usually come from a format pointing at blank or
+  // wrong columns, e.g. '(5x,i3)' on a file whose offsets stand elsewhere.
+  const std::vector<int32_t>& offsets = ctx.store.pithOffsets;
+  if (!offsets.empty() &&
+      std::all_of(offsets.begin(), offsets.end(), [](int32_t v) { return v == 0; })) {
+    ctx.log.echo(freeLine({"Warning: every pith offset read from", o.pithFileName,
+                           "is 0; check the read format", o.pithReadFormat}));
+  }
+}
+
+void applyPowerTransform(RunContext& ctx) {
+  ctx.log.line(freeLine({"Power Transformation = ", ctx.options.powerTransform}));
+}
+
+void applyOutlierChoice(RunContext& ctx) {
+  ctx.log.line(freeLine({"Remove Outliers = ", ctx.options.removeOutliers}));
+}
+
+void applyOutlierLimits(RunContext& ctx) {
+  const RunOptions& o = ctx.options;
+  logLimits(ctx.log, o.lowerLimit, o.upperLimit);
+  warnIfReversed(ctx.log, "the outlier", o.lowerLimit, o.upperLimit);
+}
+
+void applyAgeBandChoice(RunContext& ctx) {
+  ctx.log.line(freeLine({"Restrict Age band = ", ctx.options.restrictAgeBand}));
+}
+
+void applyAgeBandLimits(RunContext& ctx) {
+  const RunOptions& o = ctx.options;
+  logLimits(ctx.log, o.minAge, o.maxAge);
+  warnIfReversed(ctx.log, "the age band's", o.minAge, o.maxAge);
+}
+
+void applyFirstYearChoice(RunContext& ctx) {
+  ctx.log.line(freeLine({"Restrict Chronology length = ", ctx.options.restrictYears}));
+}
+
+void applyFirstYearLimits(RunContext& ctx) {
+  const RunOptions& o = ctx.options;
+  logLimits(ctx.log, o.firstYearMin, o.firstYearMax);
+  warnIfReversed(ctx.log, "the first-year band's", o.firstYearMin, o.firstYearMax);
+}
+
+void applyAgeThreshold(RunContext& ctx) {
+  ctx.log.line(
+      freeLine({ctx.options.useMeanAge ? "Using file Mean Age " : "Using file Median Age"}));
+}
+
+void applyIndexMode(RunContext& ctx) {
+  static constexpr const char* kModeLines[] = {"No detrending", "Compute Ratios",
+                                               "Compute Residuals"};
+  const int32_t mode = ctx.options.indexMode;
+  if (mode < 0 || mode > 2) throw Fatal("Index mode " + std::to_string(mode) + " is not 0, 1 or 2");
+  ctx.log.line(freeLine({kModeLines[mode]}));
+  if (mode == 1 || mode == 2) ctx.openCombinedIndexFile();
+}
+
+void applyRunOptions(RunContext& ctx, const std::filesystem::path& pithFile) {
+  const RunOptions& o = ctx.options;
+  applyInputFile(ctx);
+  if (o.usePithOffsets) applyPithOffsets(ctx, pithFile);
+  applyPowerTransform(ctx);
+  applyOutlierChoice(ctx);
+  if (o.removeOutliers) applyOutlierLimits(ctx);
+  applyAgeBandChoice(ctx);
+  if (o.restrictAgeBand) applyAgeBandLimits(ctx);
+  applyFirstYearChoice(ctx);
+  if (o.restrictYears) applyFirstYearLimits(ctx);
+  applyAgeThreshold(ctx);
+  applyIndexMode(ctx);
+}
+
 void askRunOptions(RunContext& ctx) {
   Console& console = ctx.console;
-  RunLog& log = ctx.log;
   RunOptions& o = ctx.options;
 
-  o.inputFileName = trimmed(console.askText("\n Enter input file of tree-ring measurements :> "));
-  log.line(freeLine({"input file = ", o.inputFileName}));
+  o.inputFileName = askInputName(ctx, "\n Enter input file of tree-ring measurements :> ");
+  ctx.inputPath = o.inputFileName;
+  applyInputFile(ctx);
 
   o.usePithOffsets = console.askLogical(
       "\n Is there a Pith Offset file to accompany these data?\n"
@@ -106,39 +213,26 @@ void askRunOptions(RunContext& ctx) {
       "\n"
       "\n  Enter t[rue] or f[alse] :> ");
   if (o.usePithOffsets) {
-    o.pithFileName = trimmed(console.askText("\n  Enter Pith Offset file name :> "));
+    o.pithFileName = askInputName(ctx, "\n  Enter Pith Offset file name :> ");
     o.pithReadFormat =
         trimmed(console.askText("\n  Enter FORTRAN read format (within single quotes)\n"
                                 "  Examples: '(i3)' or '(50x,i3)'  :> "));
-    readPithOffsetFile(o, ctx.store.pithOffsets);
-    // A count of 10000 widens the 4-digit field instead of showing asterisks.
-    console.writeLine(formatLayout(o.offsetCount > 9999 ? "(/2x,a,i5)" : "(/2x,a,i4)",
-                                   {"Number of offsets read = ", o.offsetCount}));
-    log.line(freeLine({"pith offset file = ", o.pithFileName}));
-    log.line(freeLine({"Number of offsets read = ", o.offsetCount}));
-    // Offsets that all read 0 usually come from a format pointing at blank or
-    // wrong columns, e.g. '(5x,i3)' on a file whose offsets stand elsewhere.
-    const std::vector<int32_t>& offsets = ctx.store.pithOffsets;
-    if (!offsets.empty() && std::all_of(offsets.begin(), offsets.end(), [](int32_t v) { return v == 0; })) {
-      log.echo(freeLine({"Warning: every pith offset read from", o.pithFileName,
-                         "is 0; check the read format", o.pithReadFormat}));
-    }
+    applyPithOffsets(ctx, o.pithFileName);
   }
 
   o.powerTransform = console.askLogical("\n Apply Power Transformation [t]rue or [f]alse :> ");
-  log.line(freeLine({"Power Transformation = ", o.powerTransform}));
+  applyPowerTransform(ctx);
 
   o.removeOutliers = console.askLogical(
       "\n Remove outliers ?\n"
       "  Skip records with values greater than some lower limit\n"
       "  less than some upper limit\n"
       "  [t]rue or [f]alse :> ");
-  log.line(freeLine({"Remove Outliers = ", o.removeOutliers}));
+  applyOutlierChoice(ctx);
   if (o.removeOutliers) {
     o.upperLimit = console.askReal("  Enter upper limit (as a real number) :> ");
     o.lowerLimit = console.askReal("  Enter lower limit (as a real number) :> ");
-    logLimits(log, o.lowerLimit, o.upperLimit);
-    warnIfReversed(log, "the outlier", o.lowerLimit, o.upperLimit);
+    applyOutlierLimits(ctx);
   }
 
   o.restrictAgeBand = console.askLogical(
@@ -146,12 +240,11 @@ void askRunOptions(RunContext& ctx) {
       "  Confine analysis to include only those records with\n"
       "  more than x and less then y values\n"
       "  [t]rue or [f]alse :> ");
-  log.line(freeLine({"Restrict Age band = ", o.restrictAgeBand}));
+  applyAgeBandChoice(ctx);
   if (o.restrictAgeBand) {
     o.minAge = console.askInteger("  Enter lower Age limit (as an integer) :> ");
     o.maxAge = console.askInteger("  Enter upper Age limit (as an integer) :> ");
-    logLimits(log, o.minAge, o.maxAge);
-    warnIfReversed(log, "the age band's", o.minAge, o.maxAge);
+    applyAgeBandLimits(ctx);
   }
 
   o.restrictYears = console.askLogical(
@@ -159,12 +252,11 @@ void askRunOptions(RunContext& ctx) {
       "  Confine analysis to only those records with an initial year.\n"
       "  greater than x and less than y.\n"
       "  [t]rue or [f]alse :> ");
-  log.line(freeLine({"Restrict Chronology length = ", o.restrictYears}));
+  applyFirstYearChoice(ctx);
   if (o.restrictYears) {
     o.firstYearMin = console.askInteger("  Enter First Year (as an integer) :> ");
     o.firstYearMax = console.askInteger("  Enter Last Year (as an integer) :> ");
-    logLimits(log, o.firstYearMin, o.firstYearMax);
-    warnIfReversed(log, "the first-year band's", o.firstYearMin, o.firstYearMax);
+    applyFirstYearLimits(ctx);
   }
 
   // Any integer is accepted; only 1 selects the mean.
@@ -173,19 +265,10 @@ void askRunOptions(RunContext& ctx) {
       "  values for defining age classes?\n"
       "  [1] Mean or [2] Median  :> ");
   o.useMeanAge = (ageChoice == 1);
-  log.line(freeLine({o.useMeanAge ? "Using file Mean Age " : "Using file Median Age"}));
+  applyAgeThreshold(ctx);
 
   o.indexMode = askIndexMode(console);
-  static constexpr const char* kModeLines[] = {"No detrending", "Compute Ratios",
-                                               "Compute Residuals"};
-  log.line(freeLine({kModeLines[o.indexMode]}));
-  if (o.indexMode == 1 || o.indexMode == 2) {
-    ctx.combinedIndexFile = std::fopen(kCombinedIndexPartName, "w");
-    if (ctx.combinedIndexFile == nullptr) {
-      throw Fatal(std::string("Cannot create the combined index file ") + kCombinedIndexPartName +
-                  ": " + std::strerror(errno));
-    }
-  }
+  applyIndexMode(ctx);
 }
 
 }  // namespace kavrel

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,21 +29,53 @@ struct RunOptions {
   int32_t firstYearMax = 0;  // inclusive, calendar year
   bool useMeanAge = false;   // age threshold: mean (true) or median (false) of the total ages
   int32_t indexMode = 0;     // 0 no indices, 1 ratios, 2 residuals
+
+  bool operator==(const RunOptions&) const = default;
 };
 
 struct RunContext;
 
-// The run-options dialogue, questions 1 to 8, with their log lines. Reads the
-// pith offsets into ctx.store.pithOffsets when a pith-offset file is given,
-// and creates the combined index file for index modes 1 and 2. Raises Fatal
-// when the pith-offset file is missing, its format is not supported or a
-// record does not fit the format, when the combined index file can't be
-// created, and when input ends.
+// The run-options dialogue, questions 1 to 8. Each answer goes into
+// ctx.options and is applied at once by the apply function below, so its log
+// lines stand where they always have, also when the dialogue ends early. An
+// input or pith-offset file name that stands for one of the run's outputs (in
+// ctx.outputDir) is refused with a line saying so, and asked again. Sets
+// ctx.inputPath to the input name typed. Raises Fatal as the apply functions
+// do, and when input ends.
 void askRunOptions(RunContext& ctx);
 
-// Reads the pith offsets of options.pithFileName with options.pithReadFormat
-// into store.pithOffsets (at most kMaxPithOffsets) and sets options.offsetCount.
-// Raises Fatal as askRunOptions does.
-void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets);
+// What each answer does once given: its log lines and its effect. The
+// dialogue calls each right after its question; a run without questions
+// calls them all, in the same order, through applyRunOptions. So both log
+// alike. Each reads ctx.options.
+void applyInputFile(RunContext& ctx);  // "input file = "
+// Reads the pith offsets of `file` (named options.pithFileName in messages
+// and the log) into ctx.store.pithOffsets, shows their count (not when the
+// log is quiet), logs the file and the count, and warns when every offset
+// is 0. Raises Fatal when the file is missing, its format is not supported
+// or a record does not fit the format.
+void applyPithOffsets(RunContext& ctx, const std::filesystem::path& file);
+void applyPowerTransform(RunContext& ctx);   // "Power Transformation = "
+void applyOutlierChoice(RunContext& ctx);    // "Remove Outliers = "
+void applyOutlierLimits(RunContext& ctx);    // the limits; a warning when reversed
+void applyAgeBandChoice(RunContext& ctx);    // "Restrict Age band = "
+void applyAgeBandLimits(RunContext& ctx);    // the limits; a warning when reversed
+void applyFirstYearChoice(RunContext& ctx);  // "Restrict Chronology length = "
+void applyFirstYearLimits(RunContext& ctx);  // the limits; a warning when reversed
+void applyAgeThreshold(RunContext& ctx);     // "Using file Mean Age" or "... Median Age"
+// The index-mode line; creates the combined index file for modes 1 and 2.
+// Raises Fatal for a mode outside 0..2 or when the file can't be created.
+void applyIndexMode(RunContext& ctx);
+
+// Every answer of ctx.options applied in the dialogue's order, for a run
+// without questions; the pith offsets are read from pithFile.
+void applyRunOptions(RunContext& ctx, const std::filesystem::path& pithFile);
+
+// Reads the pith offsets of `file` (empty: options.pithFileName) with
+// options.pithReadFormat into pithOffsets (at most kMaxPithOffsets) and sets
+// options.offsetCount. Messages name options.pithFileName. Raises Fatal as
+// applyPithOffsets does.
+void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets,
+                        const std::filesystem::path& file = {});
 
 }  // namespace kavrel

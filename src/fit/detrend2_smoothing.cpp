@@ -93,9 +93,8 @@ int32_t codeStiffness(int32_t option, int32_t n) {
 
 void fixedSpline(std::span<const float> series, std::span<float> fitted, int32_t n,
                  int32_t option) {
-  int32_t stiffness = codeStiffness(option, n);
-  if (stiffness < 1 && n >= kSplineMinValues) {
-    stiffness = std::max<int32_t>(1, kDefaultStiffnessPercent * n / 100);
+  const int32_t stiffness = splineCodeStiffness(option, n);
+  if (codeStiffness(option, n) < 1 && n >= kSplineMinValues) {
     say("method " + std::to_string(option) + " gives a spline stiffness below 1 year; " +
         std::to_string(kDefaultStiffnessPercent) + " pct of the series length (" +
         std::to_string(stiffness) + " years) used");
@@ -174,7 +173,7 @@ void ageDependentSpline(std::span<const float> series, std::span<float> fitted, 
   if (startStiffness < 1) {
     say("starting stiffness " + std::to_string(startStiffness) + " is below 1 year; " +
         std::to_string(kDefaultStartStiffness) + " years used");
-    startStiffness = kDefaultStartStiffness;
+    startStiffness = ageDependentStartStiffness(startStiffness);
   }
   const auto count = static_cast<size_t>(n);
   const std::span<int32_t> stiffness(w.stiffness.data(), count);
@@ -237,6 +236,16 @@ void differenceIndex(std::span<float> series, std::span<float> fitted, int32_t& 
 }
 
 }  // namespace
+
+int32_t splineCodeStiffness(int32_t option, int32_t n) {
+  const int32_t stiffness = codeStiffness(option, n);
+  if (stiffness >= 1 || n < kSplineMinValues) return stiffness;
+  return std::max<int32_t>(1, kDefaultStiffnessPercent * n / 100);
+}
+
+int32_t ageDependentStartStiffness(int32_t startStiffness) {
+  return startStiffness < 1 ? kDefaultStartStiffness : startStiffness;
+}
 
 void detrendSmoothing(std::span<float> series, std::span<float> fitted, int32_t& n,
                       int32_t option, int32_t maxLen, int32_t& span, float& fitParam,

@@ -23,4 +23,14 @@ void detrendSmoothing(std::span<float> series, std::span<float> fitted, int32_t&
                       int32_t option, int32_t maxLen, int32_t& span, float& fitParam,
                       int32_t startStiffness);
 
+// Stiffness in years that a cubic smoothing spline code (0, 9, -6..-9, 10 and
+// above, -10 and below) uses on n values: the code from 10 up, that
+// percentage of n (truncated) from -10 down, and 67 % of n where these give
+// less than 1 year (unless n is too short for a spline).
+int32_t splineCodeStiffness(int32_t option, int32_t n);
+
+// Starting stiffness in years that the age-dependent spline (-2) uses: the
+// given one, or 75 years in place of one below 1 year.
+int32_t ageDependentStartStiffness(int32_t startStiffness);
+
 }  // namespace kavrel

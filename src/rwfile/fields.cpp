@@ -1,5 +1,6 @@
 #include "rwfile/fields.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -114,11 +115,16 @@ class FormatParser {
     if (!take('(')) return std::nullopt;
     ReadFormat format;
     if (!parseList(format.items, /*topLevel=*/true, format.reversion)) return std::nullopt;
-    bool hasData = false;
-    for (const FormatItem& item : format.items) {
-      if (item.kind == FormatItem::Kind::Int || item.kind == FormatItem::Kind::Real) hasData = true;
+    // Reading goes on from the reversion item whenever the items are used up,
+    // so the items from there to the end must hold a numeric field: "(i3,())"
+    // or "(i3,(/))" would read nothing, or past the item list, forever.
+    const auto isData = [](const FormatItem& item) {
+      return item.kind == FormatItem::Kind::Int || item.kind == FormatItem::Kind::Real;
+    };
+    if (std::none_of(format.items.begin() + static_cast<std::ptrdiff_t>(format.reversion),
+                     format.items.end(), isData)) {
+      return std::nullopt;
     }
-    if (!hasData) return std::nullopt;
     return format;
   }
 
@@ -175,10 +181,16 @@ class FormatParser {
       if (repeat == -2 || repeat == 0) return false;
       const char d = peek();
       if (d == '(') {
+        // Groups nest a few levels in any real format; a limit keeps the
+        // recursion bounded whatever the text.
+        if (depth_ == kMaxGroupDepth) return false;
         ++pos_;
         std::vector<FormatItem> group;
         std::size_t innerReversion = 0;
-        if (!parseList(group, false, innerReversion)) return false;
+        ++depth_;
+        const bool ok = parseList(group, false, innerReversion);
+        --depth_;
+        if (!ok) return false;
         if (topLevel) reversion = out.size();
         if (!append(out, group, repeat < 0 ? 1 : repeat)) return false;
         continue;
@@ -230,8 +242,11 @@ class FormatParser {
     return true;
   }
 
+  static constexpr int32_t kMaxGroupDepth = 16;
+
   std::string_view text_;
   std::size_t pos_ = 0;
+  int32_t depth_ = 0;  // groups open around the current item
 };
 
 }  // namespace

@@ -41,7 +41,8 @@ struct ReadFormat {
 
 // Parses a format such as "(10f8.3)", "(8(1x,f7.2))" or "(i5,2x,9i6)". Text
 // after the closing parenthesis is ignored. nullopt when the text is not a
-// format this reader understands or has no numeric field to read.
+// format this reader understands, or when the part reading goes on with after
+// the items are used up (from the reversion item) has no numeric field.
 std::optional<ReadFormat> parseReadFormat(std::string_view text);
 
 }  // namespace kavrel::rw

@@ -1,11 +1,13 @@
+// The decade-line reader (mode "mr"): one series per call, its lines taken
+// in file order and checked against the series they continue.
 #include "rwfile/trrw.h"
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstring>
+#include <string>
 
-#include "rwfile/fields.h"
+#include "rwfile/rw_internal.h"
 #include "util/fatal.h"
 #include "util/missing.h"
 
@@ -13,492 +15,405 @@ namespace kavrel {
 
 namespace {
 
-// Decade-line layout: identifier columns 1-8, year 9-12, ten values of six
-// columns each in 13-72. Columns 73-80 are never read.
-constexpr std::size_t kIdWidth = 8;
-constexpr std::size_t kYearColumn = 8;  // 0-based start of columns 9-12
-constexpr std::size_t kYearWidth = 4;
-constexpr std::size_t kValueColumn = 12;
-constexpr std::size_t kValueWidth = 6;
-constexpr int32_t kValuesPerLine = 10;
-
-// End markers: 999 closes a series in hundredths, -9999 one in thousandths.
-constexpr int32_t kHundredthsMarker = 999;
-constexpr int32_t kThousandthsMarker = -9999;
-// The missing marker as it is written in the thousandths field.
-constexpr int32_t kMissingField = -999;
+using rw::DecadeLine;
+using rw::isBlankLine;
+using rw::kHundredthsMarker;
+using rw::kIdWidth;
+using rw::kThousandthsMarker;
+using rw::kValueColumn;
+using rw::kValuesPerLine;
+using rw::kValueWidth;
+using rw::kYearBit;
+using rw::kYearColumn;
+using rw::kYearWidth;
+using rw::Line;
+using rw::parseDecadeLine;
+using rw::sameIdentifier;
+using Kind = RwWarning::Kind;
 
 // A line that announces a header-driven block has "#" in column 80.
 constexpr std::size_t kBlockFlagColumn = 79;
 
-using LineBuffer = std::array<char, kLineWidth>;
-
-// Number of values on the first line of a series that starts in `year`:
-// up to the end of its decade. The remainder takes the sign of the year, so
-// year -5 gives 5 values (-5..-1) and the next line starts at year 0.
-int32_t valuesOnFirstLine(int32_t year) {
-  const int32_t r = year % kValuesPerLine;
-  if (year >= 0) return kValuesPerLine - r;
-  return r == 0 ? kValuesPerLine : -r;
+// A field's text in quotes, with unprintable bytes shown as "?".
+std::string quoted(const char* p, std::size_t n) {
+  std::string s(p, n);
+  for (char& c : s) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+  }
+  return '"' + s + '"';
 }
 
-bool isBlankLine(const LineBuffer& line) {
-  return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
+std::string columnRange(std::size_t start, std::size_t width) {
+  return "columns " + std::to_string(start + 1) + "-" + std::to_string(start + width);
 }
 
-std::string_view columns(const LineBuffer& line, std::size_t start, std::size_t width) {
-  return std::string_view(line.data() + start, width);
-}
+// Reads one series of decade lines for trrwRead.
+class DecadeReader {
+ public:
+  DecadeReader(rw::ReaderState& st, std::vector<float>& values) : st_(st), values_(values) {}
 
-// One parsed decade line.
-struct DecadeLine {
-  std::string id;
-  int32_t year = 0;
-  std::array<int32_t, kValuesPerLine> values{};
+  // The next series: its count, with id and firstYear set, or kEndOfFile.
+  int32_t read(std::string& id, int32_t& firstYear);
+
+ private:
+  // The series being read.
+  struct Series {
+    bool open = false;
+    std::array<char, kIdWidth> id{};
+    bool longYear = false;
+    int32_t firstYear = 0;
+    int32_t nextYear = 0;        // year of the next value position
+    int32_t count = 0;           // values so far; at most kMaxSeriesValues are stored
+    int32_t trailingBlanks = 0;  // blank fields that ended the last line, not yet placed
+    int32_t firstLine = 0;
+    int32_t lastLine = 0;
+  };
+
+  int32_t readBlock(std::string& id, int32_t& firstYear);
+  void start(const DecadeLine& d, int32_t lineNo);
+  void placeUpTo(int32_t year, int32_t lineNo);
+  bool takeLine(const DecadeLine& d, const Line& raw, int32_t lineNo);
+  bool isEndMarker(const DecadeLine& d, int32_t k, int32_t positions);
+  bool nextLineContinues(int32_t year);
+  void reportFields(const DecadeLine& d, const Line& raw, int32_t lineNo, int32_t used,
+                    int32_t positions, bool ended);
+  void toThousandths();
+  void closeWithMarker(int32_t marker);
+  bool endWithoutMarker(const std::string& reason, int32_t lineNo);
+  void textLine(const Line& line, int32_t& textLines);
+  int32_t deliver(std::string& id, int32_t& firstYear);
+
+  void add(float v) {
+    if (cur_.count < kMaxSeriesValues) values_.push_back(v);
+    ++cur_.count;
+  }
+  void addRepeated(float v, int32_t n) {
+    const int32_t room = std::max(0, kMaxSeriesValues - cur_.count);
+    values_.insert(values_.end(), static_cast<std::size_t>(std::min(n, room)), v);
+    cur_.count += n;
+  }
+  std::string curId() const { return std::string(cur_.id.data(), kIdWidth); }
+
+  rw::ReaderState& st_;
+  std::vector<float>& values_;
+  Series cur_;
+  Line raw_{};  // copy of a line that needs warnings after a look-ahead
 };
 
-// Parses a decade line; false makes it a text line. Years of -1000 and
-// earlier carry their sign in column 8 ("SS004B -2649"): a "-" there directly
-// before four digits is the year's sign and the identifier is columns 1-7.
-// A line whose columns 9-72 are all blank (an identifier or a word alone) is
-// a text line too: read literally it would be a decade of zeros in year 0
-// that swallows the following series.
-bool parseDecadeLine(const LineBuffer& line, DecadeLine& out) {
-  const std::string_view numbers =
-      columns(line, kYearColumn, kValueColumn - kYearColumn + kValuesPerLine * kValueWidth);
-  if (numbers.find_first_not_of(' ') == std::string_view::npos) return false;
-  const std::string_view yearField = columns(line, kYearColumn, kYearWidth);
-  const bool longNegativeYear = line[kYearColumn - 1] == '-' &&
-                          std::all_of(yearField.begin(), yearField.end(),
-                                      [](char c) { return c >= '0' && c <= '9'; });
-  if (!rw::readIntField(yearField, out.year)) return false;
-  for (int32_t k = 0; k < kValuesPerLine; ++k) {
-    const std::size_t start = kValueColumn + static_cast<std::size_t>(k) * kValueWidth;
-    if (!rw::readIntField(columns(line, start, kValueWidth), out.values[static_cast<std::size_t>(k)])) {
-      return false;
+int32_t DecadeReader::read(std::string& id, int32_t& firstYear) {
+  rw::LineSource& src = st_.source;
+  int32_t textLines = 0;
+  DecadeLine d;
+  while (true) {
+    const Line* line = src.next();
+    if (line == nullptr) {
+      if (src.failed()) {
+        st_.warn(Kind::ReadError, src.lineNumber(), cur_.open ? curId() : std::string(),
+                 "a read error ends the input here");
+      }
+      if (cur_.open &&
+          endWithoutMarker("no end marker before the end of the input", cur_.lastLine)) {
+        return deliver(id, firstYear);
+      }
+      st_.atEnd = true;
+      return kEndOfFile;
     }
+    if (isBlankLine(*line)) {
+      ++st_.info.blankLines;
+      continue;
+    }
+    const int32_t lineNo = src.lineNumber();
+    if ((*line)[kBlockFlagColumn] == '#') {
+      src.pushBack();
+      if (!cur_.open) return readBlock(id, firstYear);
+      if (endWithoutMarker("no end marker before the header-driven block at this line", lineNo)) {
+        return deliver(id, firstYear);
+      }
+      continue;
+    }
+    if (!parseDecadeLine(*line, d)) {
+      textLine(*line, textLines);
+      continue;
+    }
+    if (!cur_.open) {
+      start(d, lineNo);
+    } else if (!sameIdentifier(cur_.id, cur_.longYear, d.id.data(), d.longYear)) {
+      src.pushBack();
+      const std::string other = rw::trimmedId(std::string_view(d.id.data(), kIdWidth));
+      if (endWithoutMarker("no end marker before series " + other + " begins", lineNo)) {
+        return deliver(id, firstYear);
+      }
+      textLines = 0;
+      continue;
+    } else if (d.year < cur_.nextYear) {
+      src.pushBack();
+      if (endWithoutMarker("no end marker before the year goes back from " +
+                               std::to_string(cur_.nextYear) + " to " + std::to_string(d.year) +
+                               ", where a new series of this identifier begins",
+                           lineNo)) {
+        return deliver(id, firstYear);
+      }
+      textLines = 0;
+      continue;
+    } else {
+      placeUpTo(d.year, lineNo);
+    }
+    if (takeLine(d, *line, lineNo)) return deliver(id, firstYear);
   }
-  if (longNegativeYear) {
-    out.year = -out.year;
-    out.id.assign(line.data(), kIdWidth - 1);
-    out.id.push_back(' ');
+}
+
+int32_t DecadeReader::readBlock(std::string& id, int32_t& firstYear) {
+  st_.info.firstLine = st_.source.lineNumber() + 1;
+  st_.info.headerBlock = true;
+  Line idLine;
+  idLine.fill(' ');
+  const int32_t count = rw::datar(st_, idLine, values_, firstYear);
+  st_.info.lastLine = st_.source.lineNumber();
+  if (count == kEndOfFile) {
+    st_.atEnd = true;
+    return kEndOfFile;
+  }
+  st_.seriesBegun = true;
+  id.assign(idLine.data(), kIdWidth);
+  return count;
+}
+
+void DecadeReader::start(const DecadeLine& d, int32_t lineNo) {
+  cur_ = Series{};
+  cur_.open = true;
+  cur_.id = d.id;
+  cur_.longYear = d.longYear;
+  cur_.firstYear = d.year;
+  cur_.nextYear = d.year;
+  cur_.firstLine = lineNo;
+  st_.seriesBegun = true;
+}
+
+// Places the blank fields that ended the previous line and, when the line's
+// year skips years, missing rings up to `year`, so that every value keeps its
+// calendar year. Blank fields are zero rings when the series goes on.
+void DecadeReader::placeUpTo(int32_t year, int32_t lineNo) {
+  if (year > cur_.nextYear) {
+    const int32_t from = cur_.nextYear - cur_.trailingBlanks;
+    st_.warn(Kind::YearGap, lineNo, curId(),
+             "year " + std::to_string(year) + " where " + std::to_string(cur_.nextYear) +
+                 " was expected: years " + std::to_string(from) + " to " +
+                 std::to_string(year - 1) + " read as missing rings");
+    addRepeated(kMissingValue, year - from);
   } else {
-    out.id.assign(line.data(), kIdWidth);
+    addRepeated(0.0f, cur_.trailingBlanks);
   }
-  return true;
+  cur_.trailingBlanks = 0;
 }
 
-}  // namespace
-
-// Hands out the lines of an RwInput one at a time, cut at 80 characters and
-// padded with blanks. LF, CRLF and a lone CR all end a line.
-struct RwLineSource {
-  static bool next(RwInput& in, LineBuffer& line) {
-    const std::string& text = in.text_;
-    if (in.pos_ >= text.size()) return false;
-    const std::size_t start = in.pos_;
-    std::size_t end = start;
-    const char* data = text.data();
-    const std::size_t size = text.size();
-    while (end < size && data[end] != '\n' && data[end] != '\r') ++end;
-    std::size_t next = end;
-    if (next < size) {
-      next += (data[next] == '\r' && next + 1 < size && data[next + 1] == '\n') ? 2 : 1;
+// Takes the values of one line of the current series; true when its end
+// marker was on the line.
+bool DecadeReader::takeLine(const DecadeLine& d, const Line& raw, int32_t lineNo) {
+  cur_.lastLine = lineNo;
+  const int32_t positions = rw::valuesOnFirstLine(d.year);
+  // Warnings name the line's fields after a look-ahead has replaced the line.
+  if (d.irregular != 0) raw_ = raw;
+  int32_t blanks = 0;
+  int32_t k = 0;
+  bool ended = false;
+  for (; k < positions; ++k) {
+    const int32_t v = d.values[static_cast<std::size_t>(k)];
+    if ((v == kHundredthsMarker || v == kThousandthsMarker) && isEndMarker(d, k, positions)) {
+      ended = true;
+      break;
     }
-    const std::size_t len = std::min(end - start, kLineWidth);
-    std::memcpy(line.data(), data + start, len);
-    std::memset(line.data() + len, ' ', kLineWidth - len);
-    in.prevPos_ = start;
-    in.pos_ = next;
-    ++in.lineNumber_;
+    if ((d.blank >> k) & 1u) {
+      ++blanks;
+      continue;
+    }
+    addRepeated(0.0f, blanks);
+    blanks = 0;
+    if (v < 0) {
+      // -999 missing codes, -7 fillers and typos: a missing ring.
+      add(kMissingValue);
+      ++st_.info.negativesAsMissing;
+    } else {
+      add(static_cast<float>(v) * 0.01f);
+    }
+  }
+  reportFields(d, raw_, lineNo, ended ? k + 1 : positions, positions, ended);
+  if (ended) {
+    // Blank fields before the marker are zero rings.
+    addRepeated(0.0f, blanks);
+    closeWithMarker(d.values[static_cast<std::size_t>(k)]);
     return true;
   }
+  cur_.trailingBlanks = blanks;
+  cur_.nextYear = d.year + positions;
+  return false;
+}
 
-  // Puts the last line back, so that it is read again.
-  static void stepBack(RwInput& in) {
-    in.pos_ = in.prevPos_;
-    --in.lineNumber_;
+// A 999 or -9999 in value position k ends the series only when nothing but
+// blanks or zeros follow it on its line. A 999 must also not be followed by
+// a line that continues the series: then it is a ring of 9.99 mm (0.999 in a
+// thousandths file). A -9999 is never a ring width, and reading it as one
+// would join two adjacent series of one identifier, so it needs no look-ahead.
+bool DecadeReader::isEndMarker(const DecadeLine& d, int32_t k, int32_t positions) {
+  for (int32_t j = k + 1; j < kValuesPerLine; ++j) {
+    if (((d.blank >> j) & 1u) == 0 && d.values[static_cast<std::size_t>(j)] != 0) return false;
   }
+  if (d.values[static_cast<std::size_t>(k)] == kThousandthsMarker) return true;
+  return !nextLineContinues(d.year + positions);
+}
 
-  static void message(RwInput& in, const char* text) {
-    if (in.messages_ != nullptr) {
-      std::fputs(text, in.messages_);
-      std::fputc('\n', in.messages_);
-      std::fflush(in.messages_);
+// Looks at the next line that is not blank: true when it is a decade line of
+// the current series starting in `year`. The line is left to be read again.
+bool DecadeReader::nextLineContinues(int32_t year) {
+  rw::LineSource& src = st_.source;
+  while (const Line* line = src.next()) {
+    if (isBlankLine(*line)) {
+      ++st_.info.blankLines;
+      continue;
     }
+    DecadeLine next;
+    const bool continues = (*line)[kBlockFlagColumn] != '#' && parseDecadeLine(*line, next) &&
+                           sameIdentifier(cur_.id, cur_.longYear, next.id.data(), next.longYear) &&
+                           next.year == year;
+    src.pushBack();
+    return continues;
   }
+  return false;
+}
 
-  static RwReadInfo& info(RwInput& in) { return in.info_; }
-};
-
-namespace {
-
-// Reads the values of a header-driven block with its read format. Lines are
-// taken as 80 columns padded with blanks; when the format's items are used up
-// and values remain, reading goes on with the next line from the reversion
-// item. Returns false on a field that is not a number; `eof` is set when the
-// input ends first.
-bool readBlockValues(RwInput& in, const rw::ReadFormat& format, int32_t count,
-                     std::vector<float>& values, bool& eof) {
-  using Kind = rw::FormatItem::Kind;
-  LineBuffer line;
-  eof = false;
-  // A block of no values has no value lines to read.
-  if (count == 0) return true;
-  if (!RwLineSource::next(in, line)) {
-    eof = true;
-    return true;
-  }
-  std::size_t col = 0;
-  std::size_t item = 0;
-  while (static_cast<int32_t>(values.size()) < count) {
-    if (item == format.items.size()) {
-      item = format.reversion;
-      if (!RwLineSource::next(in, line)) {
-        eof = true;
-        return true;
-      }
-      col = 0;
-    }
-    const rw::FormatItem& f = format.items[item++];
-    const std::size_t w = static_cast<std::size_t>(f.width);
-    switch (f.kind) {
-      case Kind::Skip:
-      case Kind::TabRight:
-        col += w;
-        break;
-      case Kind::TabLeft:
-        col = col > w ? col - w : 0;
-        break;
-      case Kind::TabTo:
-        col = w > 0 ? w - 1 : 0;
-        break;
-      case Kind::NextRecord:
-        if (!RwLineSource::next(in, line)) {
-          eof = true;
-          return true;
-        }
-        col = 0;
-        break;
-      case Kind::Int:
-      case Kind::Real: {
-        // Columns past the end of the line read as blanks.
-        std::string_view field;
-        if (col < kLineWidth) field = std::string_view(line.data() + col, std::min(w, kLineWidth - col));
-        col += w;
-        float v = 0.0f;
-        if (f.kind == Kind::Int) {
-          int32_t i = 0;
-          if (!rw::readIntField(field, i)) return false;
-          v = static_cast<float>(i);
-        } else if (!rw::readRealField(field, f.decimals, v)) {
-          return false;
-        }
-        // A negative width is a missing-ring code or a filler, never a width.
-        if (v < 0.0f) {
-          v = kMissingValue;
-          ++RwLineSource::info(in).negativesAsMissing;
-        }
-        values.push_back(v);
-        break;
+// Warns about the fields of a line that may not say what their writer meant:
+// numeric fields whose digits are not right-aligned or have a blank inside
+// (among the year and the first `used` values), and values after the end of
+// the line's decade, which are not read.
+void DecadeReader::reportFields(const DecadeLine& d, const Line& raw, int32_t lineNo, int32_t used,
+                                int32_t positions, bool ended) {
+  auto field = [&](const char* what, std::size_t start, std::size_t width, int32_t value) {
+    const std::string_view text(raw.data() + start, width);
+    const std::size_t first = text.find_first_not_of(' ');
+    const std::size_t last = text.find_last_not_of(' ');
+    const bool inner = text.substr(first, last - first + 1).find(' ') != std::string_view::npos;
+    st_.warn(Kind::FieldLayout, lineNo, curId(),
+             std::string(what) + " field " + quoted(text.data(), width) + " (" +
+                 columnRange(start, width) + ") read as " + std::to_string(value) +
+                 (inner ? ": blank between its digits" : ": digits not right-aligned"));
+  };
+  if (d.irregular != 0) {
+    if (d.irregular & kYearBit) field("year", kYearColumn, kYearWidth, d.year);
+    for (int32_t k = 0; k < used; ++k) {
+      if ((d.irregular >> k) & 1u) {
+        field("value", kValueColumn + static_cast<std::size_t>(k) * kValueWidth, kValueWidth,
+              d.values[static_cast<std::size_t>(k)]);
       }
     }
   }
+  if (ended) return;
+  int32_t extra = 0;
+  for (int32_t k = positions; k < kValuesPerLine; ++k) {
+    if (((d.blank >> k) & 1u) == 0 && d.values[static_cast<std::size_t>(k)] != 0) ++extra;
+  }
+  if (extra > 0) {
+    const std::size_t start = kValueColumn + static_cast<std::size_t>(positions) * kValueWidth;
+    st_.warn(Kind::ExtraValues, lineNo, curId(),
+             std::to_string(extra) + " value(s) after the end of the decade (" +
+                 columnRange(start, kValueColumn + kValuesPerLine * kValueWidth - start) +
+                 ") not read");
+  }
+}
+
+void DecadeReader::toThousandths() {
+  // Stored as hundredths so far.
+  for (float& x : values_) {
+    if (x != kMissingValue) x *= 0.1f;
+  }
+}
+
+void DecadeReader::closeWithMarker(int32_t marker) {
+  if (marker == kThousandthsMarker) {
+    toThousandths();
+    ++st_.thousandthsSeries;
+  } else {
+    ++st_.hundredthsSeries;
+  }
+}
+
+// Ends the current series without its end marker. It is delivered in the unit
+// of the series read before it when they all agree, with a warning; when it
+// has no values or its unit can't be told, it is left out with a warning and
+// false is returned. The reason names what ended it; the warning goes on lineNo.
+bool DecadeReader::endWithoutMarker(const std::string& reason, int32_t lineNo) {
+  cur_.trailingBlanks = 0;  // blank fields at the end of the last line are not rings
+  const bool hundredths = st_.hundredthsSeries > 0;
+  const bool thousandths = st_.thousandthsSeries > 0;
+  std::string outcome;
+  if (cur_.count == 0) {
+    outcome = "left out: it has no values";
+  } else if (hundredths == thousandths) {
+    outcome = hundredths
+                  ? "left out: its unit is unknown, as the series before it use both units"
+                  : "left out: its unit is unknown, as no series before it has an end marker";
+  }
+  if (!outcome.empty()) {
+    st_.warn(Kind::SeriesLeftOut, lineNo, curId(), reason + "; " + outcome);
+    cur_ = Series{};
+    values_.clear();
+    return false;
+  }
+  // The unit is borrowed, so this series does not count toward later ones.
+  if (thousandths) toThousandths();
+  st_.warn(Kind::NoEndMarker, lineNo, curId(),
+           reason + "; read in " + (thousandths ? "thousandths" : "hundredths") +
+               " of a mm like the series before it");
+  st_.info.noEndMarker = true;
   return true;
 }
 
-// Reads one header-driven block starting at the current line. `idLine`
-// receives the last line before the header that does not begin with "n  ",
-// whose first 8 characters are the series identifier. Returns the number of
-// values, or kEndOfFile when the input ends before a header.
-int32_t datar(RwInput& in, LineBuffer& idLine, std::vector<float>& values, int32_t& firstYear) {
-  LineBuffer line;
-  values.clear();
-  while (RwLineSource::next(in, line)) {
-    if (isBlankLine(line)) {
-      ++RwLineSource::info(in).blankLines;
-      continue;
-    }
-    if (!(line[0] == 'n' && line[1] == ' ' && line[2] == ' ')) idLine = line;
-    // Header "(2(2x,i8),t23,a)": count in columns 3-10, first year in 13-20,
-    // the read format in 23-30.
-    int32_t count = 0;
-    int32_t year = 0;
-    if (!rw::readIntField(columns(line, 2, 8), count)) continue;
-    if (!rw::readIntField(columns(line, 12, 8), year)) continue;
-    const std::string_view formatText = columns(line, 22, 8);
-    if (formatText.find('(') == std::string_view::npos ||
-        formatText.find(')') == std::string_view::npos) {
-      continue;
-    }
-    firstYear = year;
-    const std::optional<rw::ReadFormat> format = rw::parseReadFormat(formatText);
-    if (!format || count < 0 || count > kMaxBlockValues) {
-      RwLineSource::message(in, ">> sbr datar:  error reading data");
-      return 0;
-    }
-    bool eof = false;
-    const bool ok = readBlockValues(in, *format, count, values, eof);
-    if (!ok) RwLineSource::message(in, ">> sbr datar:  error reading data");
-    if (eof) RwLineSource::message(in, ">> sbr datar:  unexpected end reading data");
-    // Values the block did not deliver are missing rings, never stale data.
-    values.resize(static_cast<std::size_t>(count), kMissingValue);
-    return count;
+// A line that is not a decade line. Before the first series such lines are
+// the file's header and pass silently; after it each one is reported.
+void DecadeReader::textLine(const Line& line, int32_t& textLines) {
+  ++textLines;
+  ++st_.info.textLines;
+  if (textLines > kMaxTextLines) throw Fatal("sbr trrw:  over 25 text lines");
+  if (!st_.seriesBegun) return;
+  const int32_t lineNo = st_.source.lineNumber();
+  const bool ownLine = cur_.open && sameIdentifier(cur_.id, cur_.longYear, line.data(),
+                                                   line[kYearColumn - 1] == '-');
+  if (ownLine) {
+    st_.warn(Kind::TextLine, lineNo, curId(),
+             "not a decade line (a letter or sign in its numeric columns): its values are left "
+             "out");
+  } else {
+    st_.warn(Kind::TextLine, lineNo, std::string(), "not a decade line: skipped");
   }
-  return kEndOfFile;
 }
 
-// The end-of-file result: no values, count and series counter both -999.
-int32_t endOfInput(std::vector<float>& values, int32_t& seriesCounter) {
-  values.clear();
-  seriesCounter = kEndOfFile;
-  return kEndOfFile;
+int32_t DecadeReader::deliver(std::string& id, int32_t& firstYear) {
+  id.assign(cur_.id.data(), kIdWidth);
+  firstYear = cur_.firstYear;
+  st_.info.firstLine = cur_.firstLine;
+  st_.info.lastLine = cur_.lastLine;
+  if (cur_.count > kMaxSeriesValues) {
+    st_.info.tooLong = true;
+    st_.warn(Kind::TooLong, cur_.firstLine, curId(),
+             std::to_string(cur_.count) + " values: only the first " +
+                 std::to_string(kMaxSeriesValues) + " are kept");
+  }
+  return cur_.count;
 }
 
 }  // namespace
-
-RwInput::RwInput(std::string text, std::string name) : text_(std::move(text)), name_(std::move(name)) {
-  // A UTF-8 byte-order mark written by some editors would shift every column
-  // of the first line by three; it is not part of the data.
-  if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
-}
-
-std::optional<RwInput> RwInput::openFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return std::nullopt;
-  RwInput in = fromStream(f, path);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return std::nullopt;
-  return in;
-}
-
-RwInput RwInput::fromStream(std::FILE* stream, std::string name) {
-  std::string text;
-  // Size the buffer once when the stream is a regular file; a pipe or an
-  // unsized stream grows it chunk by chunk.
-  const long here = std::ftell(stream);
-  if (here >= 0 && std::fseek(stream, 0, SEEK_END) == 0) {
-    const long end = std::ftell(stream);
-    std::fseek(stream, here, SEEK_SET);
-    if (end > here) text.reserve(static_cast<std::size_t>(end - here));
-  }
-  std::array<char, 1 << 16> chunk;
-  std::size_t got = 0;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), stream)) > 0) text.append(chunk.data(), got);
-  return RwInput(std::move(text), std::move(name));
-}
-
-RwInput RwInput::fromText(std::string text, std::string name) {
-  return RwInput(std::move(text), std::move(name));
-}
 
 int32_t trrwRead(RwInput& in, std::string& id, int32_t& firstYear, std::vector<float>& values,
                  int32_t& seriesCounter) {
+  rw::ReaderState& st = *in.state_;
   seriesCounter = std::max(seriesCounter, 0) + 1;
   values.clear();
-  in.info_ = RwReadInfo{};
-  if (in.atEnd_) return endOfInput(values, seriesCounter);
-
-  LineBuffer line;
-  DecadeLine decade;
-  int32_t parsedLines = 0;
-  int32_t textLines = 0;
-  while (RwLineSource::next(in, line)) {
-    if (isBlankLine(line)) {
-      ++in.info_.blankLines;
-      continue;
-    }
-    if (values.empty() && line[kBlockFlagColumn] == '#') {
-      RwLineSource::stepBack(in);
-      in.info_.firstLine = in.lineNumber_ + 1;
-      in.info_.headerBlock = true;
-      LineBuffer idLine;
-      idLine.fill(' ');
-      const int32_t count = datar(in, idLine, values, firstYear);
-      in.info_.lastLine = in.lineNumber_;
-      if (count == kEndOfFile) {
-        in.atEnd_ = true;
-        return endOfInput(values, seriesCounter);
-      }
-      id.assign(idLine.data(), kIdWidth);
-      return count;
-    }
-    if (!parseDecadeLine(line, decade)) {
-      ++textLines;
-      ++in.info_.textLines;
-      if (textLines > kMaxTextLines) throw Fatal("sbr trrw:  over 25 text lines");
-      continue;
-    }
-    int32_t positions = kValuesPerLine;
-    if (parsedLines == 0) {
-      id = decade.id;
-      firstYear = decade.year;
-      positions = valuesOnFirstLine(decade.year);
-      in.info_.firstLine = in.lineNumber_;
-    }
-    ++parsedLines;
-    for (int32_t k = 0; k < positions; ++k) {
-      const int32_t v = decade.values[static_cast<std::size_t>(k)];
-      if (v == kThousandthsMarker) {
-        // Stored as hundredths so far; the marker says they were thousandths.
-        for (float& x : values) {
-          if (x != kMissingValue) x *= 0.1f;
-        }
-        in.info_.lastLine = in.lineNumber_;
-        return static_cast<int32_t>(values.size());
-      }
-      if (v == kHundredthsMarker) {
-        in.info_.lastLine = in.lineNumber_;
-        return static_cast<int32_t>(values.size());
-      }
-      if (v < 0) {
-        // -999 missing codes, -7 fillers and typos: a missing ring.
-        values.push_back(kMissingValue);
-        ++in.info_.negativesAsMissing;
-      } else {
-        values.push_back(static_cast<float>(v) * 0.01f);
-      }
-    }
+  st.beginCall();
+  int32_t n = kEndOfFile;
+  if (!st.atEnd) n = DecadeReader(st, values).read(id, firstYear);
+  if (n == kEndOfFile) {
+    values.clear();
+    seriesCounter = kEndOfFile;
   }
-  // The input ended before the series' end marker: nothing is delivered.
-  in.atEnd_ = true;
-  return endOfInput(values, seriesCounter);
-}
-
-// ---------------------------------------------------------------------------
-// Writer
-
-namespace {
-
-// Writes v right-aligned in `width` columns at p and returns the end; v must fit.
-char* putInt(char* p, int32_t v, std::size_t width) {
-  char* end = p + width;
-  char* q = end;
-  const bool negative = v < 0;
-  uint32_t u = negative ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-  do {
-    *--q = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  if (negative) *--q = '-';
-  while (q > p) *--q = ' ';
-  return end;
-}
-
-// Thousandths that fit the six-column field.
-constexpr float kLargestField = 999999.5f;
-constexpr float kSmallestField = -99999.5f;
-
-// The integer written for one value, in thousandths of a mm.
-int32_t fieldValue(float v, RwWriteStatus& status) {
-  if (v == kMissingValue) return kMissingField;
-  if (!std::isfinite(v)) {
-    ++status.valuesAsMissing;
-    return kMissingField;
-  }
-  // nint in single precision: halves round away from zero.
-  const float scaled = v * 1000.0f;
-  if (!(scaled < kLargestField) || !(scaled > kSmallestField)) {
-    ++status.valuesAsMissing;
-    return kMissingField;
-  }
-  const int32_t i = static_cast<int32_t>(std::round(scaled));
-  if (i == kHundredthsMarker) {
-    // 999 would end the series when read back.
-    ++status.markerClashes;
-    return kHundredthsMarker - 1;
-  }
-  if (i == kThousandthsMarker) {
-    ++status.markerClashes;
-    return kMissingField;
-  }
-  return i;
-}
-
-char* putLineStart(char* p, std::string_view id, int32_t year) {
-  // Years of -1000 and earlier need five columns: the identifier gives up its
-  // eighth column to the sign.
-  const std::size_t idWidth = year <= -1000 ? kIdWidth - 1 : kIdWidth;
-  const std::size_t shown = std::min(id.size(), idWidth);
-  std::memcpy(p, id.data(), shown);
-  std::memset(p + shown, ' ', idWidth - shown);
-  return putInt(p + idWidth, year, kIdWidth + kYearWidth - idWidth);
-}
-
-}  // namespace
-
-RwWriteStatus trrwFormat(std::string& out, std::string_view id, int32_t firstYear,
-                         std::span<const float> values) {
-  RwWriteStatus status;
-  const int64_t n = static_cast<int64_t>(values.size());
-  if (n == 0) return status;
-  const int32_t first = valuesOnFirstLine(firstYear);
-  // Year of the line that holds the end marker (the last line written).
-  int64_t lastLineYear = firstYear;
-  if (n >= first) lastLineYear = int64_t{firstYear} + first + (n - first) / kValuesPerLine * kValuesPerLine;
-  if (firstYear < -9999 || lastLineYear > 9999) {
-    status.yearOutOfRange = true;
-    return status;
-  }
-  int64_t next = 0;  // index of the next value to write
-  int32_t year = firstYear;
-  int32_t positions = first;
-  // One line is at most 12 + 10 * 6 columns and the line end.
-  std::array<char, kValueColumn + kValuesPerLine * kValueWidth + 1> line;
-  while (true) {
-    char* p = putLineStart(line.data(), id, year);
-    ++status.linesWritten;
-    bool markerWritten = false;
-    for (int32_t k = 0; k < positions; ++k) {
-      if (next == n) {
-        p = putInt(p, kThousandthsMarker, kValueWidth);
-        markerWritten = true;
-        break;
-      }
-      p = putInt(p, fieldValue(values[static_cast<std::size_t>(next)], status), kValueWidth);
-      ++next;
-    }
-    *p++ = '\n';
-    out.append(line.data(), static_cast<std::size_t>(p - line.data()));
-    if (markerWritten) break;
-    year += positions;
-    positions = kValuesPerLine;
-  }
-  return status;
-}
-
-RwWriteStatus trrwWrite(std::FILE* out, std::string_view id, int32_t firstYear,
-                        std::span<const float> values) {
-  std::string buffer;
-  buffer.reserve(values.size() / kValuesPerLine * 75 + 160);
-  RwWriteStatus status = trrwFormat(buffer, id, firstYear, values);
-  if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) {
-    status.ioError = true;
-  }
-  if (std::ferror(out) != 0) status.ioError = true;
-  return status;
-}
-
-std::string describeWriteStatus(const RwWriteStatus& status, std::string_view id) {
-  std::string text;
-  const std::string series = "series " + std::string(id.substr(0, std::min<std::size_t>(id.size(), kIdWidth)));
-  auto add = [&](const std::string& part) {
-    if (!text.empty()) text += "; ";
-    text += part;
-  };
-  if (status.yearOutOfRange) add("years outside -9999..9999, series not written");
-  if (status.valuesAsMissing > 0) {
-    add(std::to_string(status.valuesAsMissing) +
-        " value(s) too large for the file or not a number, written as missing (-999)");
-  }
-  if (status.markerClashes > 0) {
-    add(std::to_string(status.markerClashes) +
-        " value(s) equal to an end marker in thousandths (0.999 or -9.999), written as 0.998 or missing");
-  }
-  if (status.ioError) add("write error");
-  if (text.empty()) return text;
-  return "trrw: " + series + ": " + text;
+  return n;
 }
 
 }  // namespace kavrel

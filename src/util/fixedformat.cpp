@@ -1,6 +1,7 @@
 // Fixed layouts with Fortran-style edit descriptors, and free-format lines.
 #include "util/fixedformat.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -363,27 +364,46 @@ std::string formatLayout(std::string_view layout, std::initializer_list<FmtArg> 
   return formatLayout(layout, std::span<const FmtArg>(args.begin(), args.size()));
 }
 
-std::string freeReal(double v) {
-  if (std::isnan(v)) return "NaN";
-  if (std::isinf(v)) return v < 0 ? "-Infinity" : "Infinity";
-  if (v == 0.0) return "0.0";
+void appendFreeReal(std::string& out, double v) {
+  if (std::isnan(v)) {
+    out += "NaN";
+    return;
+  }
+  if (std::isinf(v)) {
+    out += v < 0 ? "-Infinity" : "Infinity";
+    return;
+  }
+  if (v == 0.0) {
+    out += "0.0";
+    return;
+  }
   char buf[40];
   const double a = std::fabs(v);
-  std::string s;
   if (a >= 1e-4 && a < 1e7) {
-    std::snprintf(buf, sizeof buf, "%.7g", v);
-    s = buf;
-    if (s.find_first_of(".e") == std::string::npos) s += ".0";
+    // Shortest of fixed and scientific with 7 significant digits, exactly as
+    // printf's %.7g writes it, but without the cost of a formatted print.
+    const std::to_chars_result r =
+        std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 7);
+    const std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
+    if (s.find('e') == std::string_view::npos) {
+      out += s;
+      if (s.find('.') == std::string_view::npos) out += ".0";
+      return;
+    }
   }
-  if (s.empty() || s.find('e') != std::string::npos) {
-    // Scientific form; trailing zeros of the mantissa dropped, one kept.
-    std::snprintf(buf, sizeof buf, "%.6E", v);
-    s = buf;
-    const std::size_t e = s.find('E');
-    std::size_t last = e - 1;
-    while (s[last] == '0' && s[last - 1] != '.') --last;
-    s.erase(last + 1, e - last - 1);
-  }
+  // Scientific form; trailing zeros of the mantissa dropped, one kept.
+  std::snprintf(buf, sizeof buf, "%.6E", v);
+  std::string s = buf;
+  const std::size_t e = s.find('E');
+  std::size_t last = e - 1;
+  while (s[last] == '0' && s[last - 1] != '.') --last;
+  s.erase(last + 1, e - last - 1);
+  out += s;
+}
+
+std::string freeReal(double v) {
+  std::string s;
+  appendFreeReal(s, v);
   return s;
 }
 

@@ -77,5 +77,7 @@ std::string freeLine(std::initializer_list<FmtArg> items);
 
 // A real in the free-format form (up to 7 significant digits).
 std::string freeReal(double v);
+// The same text appended to out, for writers of long tables.
+void appendFreeReal(std::string& out, double v);
 
 }  // namespace kavrel

@@ -59,18 +59,13 @@ MomentResult moment(std::span<const float> x, int32_t n) {
   return r;
 }
 
-MfsResult mfs(std::span<float> x, int32_t n, int32_t keepInput) {
+namespace {
+
+// Five-number summary from a function giving the value of rank pos (1-based)
+// in ascending order.
+template <typename At>
+MfsResult summaryFromRanks(int32_t n, At at) {
   MfsResult r;
-  if (n <= 0) return r;
-  assert(x.size() >= static_cast<std::size_t>(n));
-
-  // The copy for keepInput == 2 lives on between calls and grows only to the
-  // largest sample seen, so repeated calls do not allocate.
-  static thread_local std::vector<float> saved;
-  if (keepInput == 2) saved.assign(x.begin(), x.begin() + n);
-
-  qcksrt(n, x);
-  auto at = [&](int32_t pos) { return x[static_cast<std::size_t>(pos - 1)]; };
   r.minimum = at(1);
   r.maximum = at(n);
   r.median = (at(n - n / 2) + at(n / 2 + 1)) * 0.5f;
@@ -79,9 +74,40 @@ MfsResult mfs(std::span<float> x, int32_t n, int32_t keepInput) {
   r.lowerHinge = (at(h - k) + at(k + 1)) * 0.5f;
   r.upperHinge = (at(n - k) + at(n - h + k + 1)) * 0.5f;
   r.hingeSpread = r.upperHinge - r.lowerHinge;
-
-  if (keepInput == 2) std::copy(saved.begin(), saved.end(), x.begin());
   return r;
+}
+
+}  // namespace
+
+MfsResult mfs(std::span<float> x, int32_t n, int32_t keepInput) {
+  if (n <= 0) return MfsResult{};
+  assert(x.size() >= static_cast<std::size_t>(n));
+
+  if (keepInput != 2) {
+    qcksrt(n, x);
+    return summaryFromRanks(n, [&](int32_t pos) { return x[static_cast<std::size_t>(pos - 1)]; });
+  }
+
+  // The caller's order is kept, so a full sort is not needed: the summary uses
+  // at most eight ranks, each found by selection on a work copy (which lives
+  // on between calls and grows only to the largest sample seen). Values of
+  // equal rank are equal, so the results are those of the sorted array.
+  static thread_local std::vector<float> work;
+  work.assign(x.begin(), x.begin() + n);
+  const int32_t h = (n + 1) / 2;
+  const int32_t k = h / 2;
+  std::array<int32_t, 8> ranks = {1, n, n - n / 2, n / 2 + 1, h - k, k + 1, n - k, n - h + k + 1};
+  std::sort(ranks.begin(), ranks.end());
+  auto first = work.begin();
+  int32_t done = 0;  // ranks 1..done are in place
+  for (int32_t rank : ranks) {
+    if (rank <= done) continue;
+    auto nth = work.begin() + (rank - 1);
+    std::nth_element(first, nth, work.end());
+    first = nth + 1;
+    done = rank;
+  }
+  return summaryFromRanks(n, [&](int32_t pos) { return work[static_cast<std::size_t>(pos - 1)]; });
 }
 
 namespace {

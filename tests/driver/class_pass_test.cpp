@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <sstream>
 
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "support/testdata.h"
 #include "util/console.h"
 #include "util/fatal.h"
+#include "util/fixedformat.h"
 
 namespace kavrel {
 namespace {
@@ -196,6 +198,29 @@ TEST(ClassPass, FileNamesAndTableLines) {
   EXPECT_FLOAT_EQ(static_cast<float>(v1), 1.25f);
   EXPECT_FLOAT_EQ(static_cast<float>(v2), -999.0f);
   EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 3);
+
+  // Byte for byte the free-format line of the same items, whatever the values.
+  std::mt19937_64 gen{123456};
+  std::uniform_real_distribution<float> width(0.0f, 12.0f);
+  std::vector<ClassSeries> many;
+  for (int k = 0; k < 40; ++k) {
+    std::vector<float> v(30);
+    for (float& x : v) x = k % 7 == 0 ? -999.0f : width(gen) * (k % 5 == 0 ? 1e-4f : 1.0f);
+    std::string id = "S";
+    id += std::to_string(k);
+    many.push_back(makeSeries(id, 1900, k % 3, v));
+  }
+  for (int32_t age = 1; age <= 33; ++age) {
+    const float curve = age == 5 ? -999.0f : width(gen);
+    std::vector<FmtArg> items = {age, kTableSeparator, curve};
+    for (const ClassSeries& c : many) {
+      items.emplace_back(kTableSeparator);
+      items.emplace_back(c.atAge(age));
+    }
+    line.clear();
+    appendAgeAlignedLine(line, age, curve, many);
+    ASSERT_EQ(line, freeLine(items) + "\n") << age;
+  }
 }
 
 // Runs class passes in a scratch folder, since the class files have fixed names.
@@ -218,6 +243,13 @@ class ClassPassFiles : public ::testing::Test {
   Console console_{stdin, stdout};
   RunLog log_;
 };
+
+// Puts the combined index file the passes appended to under its name.
+void commitCombined(RunContext& ctx) {
+  ctx.combinedIndexFile = nullptr;
+  ctx.combinedFirstPass->commit();
+  ctx.combinedFirstPass.reset();
+}
 
 struct Table {
   std::vector<std::vector<double>> rows;  // age, curve, series...
@@ -260,13 +292,11 @@ TEST_F(ClassPassFiles, RatioPassWritesTableAndIndices) {
   ASSERT_TRUE(writeClassRawFiles(st, std::vector<int32_t>{3, 3}, names).empty());
   st.classPithOffsets[2] = {3, 0};
 
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
-  ASSERT_NE(ctx.combinedIndexFile, nullptr);
+  ctx.openCombinedIndexFile();
   ctx.maxRawValue = kMissingValue;
   classPass(ctx, 3, false);
   classPass(ctx, 1, false);  // empty class
-  std::fclose(ctx.combinedIndexFile);
-  ctx.combinedIndexFile = nullptr;
+  commitCombined(ctx);
 
   EXPECT_EQ(ctx.classFileNames[2], "longhighV6_raw_agealigned.txt");
   EXPECT_EQ(ctx.seriesInClass[2], 2);
@@ -348,10 +378,9 @@ TEST_F(ClassPassFiles, ResidualPassAndMissingClassFile) {
   for (size_t c = 0; c < names.size(); ++c) names[c] = kClassFileNames[c];
   ASSERT_TRUE(writeClassRawFiles(st, std::vector<int32_t>{5}, names).empty());
   st.classPithOffsets[4] = {0};
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+  ctx.openCombinedIndexFile();
   classPass(ctx, 5, false);
-  std::fclose(ctx.combinedIndexFile);
-  ctx.combinedIndexFile = nullptr;
+  commitCombined(ctx);
   RwInput in = RwInput::fromText(test::readTextFile("medV6_raw_agealigned.indx.txt"));
   int32_t counter = 0;
   std::string id;
@@ -389,11 +418,10 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
   for (size_t c = 0; c < names.size(); ++c) names[c] = kClassFileNames[c];
   ASSERT_TRUE(writeClassRawFiles(st, std::vector<int32_t>{2}, names).empty());
   st.classPithOffsets[1] = {0};
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+  ctx.openCombinedIndexFile();
   ctx.detrend.option = 4;
   classPass(ctx, 2, true);
-  std::fclose(ctx.combinedIndexFile);
-  ctx.combinedIndexFile = nullptr;
+  commitCombined(ctx);
 
   RwInput in = RwInput::fromText(test::readTextFile("shortlowV6_raw_agealigned.indx.txt"));
   int32_t counter = 0;
@@ -421,11 +449,10 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
 
   // A difference-index curve is one value shorter: the last age has no curve
   // value, and the warning says so rather than calling it not positive.
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexFileName, "w");
+  ctx.openCombinedIndexFile();
   ctx.detrend.option = -1;
   classPass(ctx, 2, true);
-  std::fclose(ctx.combinedIndexFile);
-  ctx.combinedIndexFile = nullptr;
+  commitCombined(ctx);
   log_.flush();
   const std::string logAfter = test::readTextFile(kRunLogFileName);
   EXPECT_NE(logAfter.find("series NEG1 age 50 regional curve -999.0 has no value: index set to missing"),

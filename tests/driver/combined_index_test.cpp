@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -62,15 +63,27 @@ class CombinedIndex : public ::testing::Test {
     dir = tmpl;
     combined = dir / "KavrelV6indx.raw.txt";
     classFile = dir / "shortlowV6_raw_agealigned.indx.txt";
-    scratch = dir / kCombinedScratchFileName;
   }
   void TearDown() override { fs::remove_all(dir); }
 
   RemovalResult remove(const RemovalHooks& hooks = {}) {
-    return removeClassSeries(classFile.string(), combined.string(), scratch.string(), hooks);
+    return removeClassSeries(classFile.string(), combined.string(), hooks);
   }
 
-  fs::path dir, combined, classFile, scratch;
+  // Scratch files of the combined file left in the folder.
+  std::vector<fs::path> scratchFiles() const {
+    std::vector<fs::path> found;
+    for (const auto& e : fs::directory_iterator(dir)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind("KavrelV6indx.raw.txt.", 0) == 0 && name.ends_with(".part")) {
+        found.push_back(e.path());
+      }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+
+  fs::path dir, combined, classFile;
 };
 
 // Five series of three classes; class 2 is revised twice. Each time exactly
@@ -92,7 +105,7 @@ TEST_F(CombinedIndex, RevisingAClassTwiceKeepsOneCopyAndTheOthersByteForByte) {
   EXPECT_EQ(r.kept, 3);
   EXPECT_EQ(r.notFound(), 0);
   EXPECT_EQ(test::readTextFile(combined), a + b + e);
-  EXPECT_FALSE(fs::exists(scratch));
+  EXPECT_TRUE(scratchFiles().empty());
 
   // The revision pass writes the refitted class 2 behind the kept series and
   // rewrites its index file; the combined file changes only at commit.
@@ -101,17 +114,17 @@ TEST_F(CombinedIndex, RevisingAClassTwiceKeepsOneCopyAndTheOthersByteForByte) {
   spit(classFile, c + d);
   spit(combined, a + b + c + d + e);
   {
-    CombinedIndexRewrite rewrite(classFile.string(), combined.string(), scratch.string());
+    CombinedIndexRewrite rewrite(classFile.string(), combined.string());
     EXPECT_EQ(rewrite.result().removed, 2);
     ASSERT_NE(rewrite.file(), nullptr);
-    std::fputs((c2 + d2).c_str(), rewrite.file());
+    rewrite.file()->write(c2 + d2);
     EXPECT_EQ(test::readTextFile(combined), a + b + c + d + e);
     rewrite.commit();
     EXPECT_EQ(rewrite.file(), nullptr);
   }
   spit(classFile, c2 + d2);
   EXPECT_EQ(test::readTextFile(combined), a + b + e + c2 + d2);
-  EXPECT_FALSE(fs::exists(scratch));
+  EXPECT_TRUE(scratchFiles().empty());
 
   r = remove();
   EXPECT_EQ(r.removed, 2);
@@ -165,8 +178,8 @@ TEST_F(CombinedIndex, OtherLinesAndLineEndsAreCopiedAsTheyWere) {
   spit(combined, head + a + "\r\n" + b + cNoEnd);
   const std::string b2 = series("B1      ", 1802, {2.0f, 2.3f});
   {
-    CombinedIndexRewrite rewrite(classFile.string(), combined.string(), scratch.string());
-    std::fputs(b2.c_str(), rewrite.file());
+    CombinedIndexRewrite rewrite(classFile.string(), combined.string());
+    rewrite.file()->write(b2);
     rewrite.commit();
   }
   EXPECT_EQ(test::readTextFile(combined), head + a + "\r\n" + cNoEnd + "\n" + b2);
@@ -265,7 +278,7 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
     const pid_t pid = fork();
     if (pid == 0) {
       try {
-        removeClassSeries(classFile.string(), combined.string(), scratch.string(), hooks);
+        removeClassSeries(classFile.string(), combined.string(), hooks);
       } catch (...) {
         _exit(3);
       }
@@ -284,23 +297,28 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
   EXPECT_EQ(test::readTextFile(combined), all);
-  ASSERT_TRUE(fs::exists(scratch));  // the interrupted scratch copy, left behind
-  EXPECT_LT(fs::file_size(scratch), kept.size());
+  // The interrupted scratch copy is left behind; nothing else removes it.
+  std::vector<fs::path> stale = scratchFiles();
+  ASSERT_EQ(stale.size(), 1u);
+  EXPECT_LT(fs::file_size(stale[0]), kept.size());
+  fs::remove(stale[0]);
 
   RemovalHooks beforeRename;
   beforeRename.beforeRename = [] { raise(SIGKILL); };
   status = killedAt(beforeRename);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(test::readTextFile(combined), all);
-  EXPECT_EQ(test::readTextFile(scratch), kept);
+  stale = scratchFiles();
+  ASSERT_EQ(stale.size(), 1u);
+  EXPECT_EQ(test::readTextFile(stale[0]), kept);
 
   // Killed while the class's new series are being written: still the old file.
   {
     const pid_t pid = fork();
     if (pid == 0) {
-      CombinedIndexRewrite rewrite(classFile.string(), combined.string(), scratch.string());
-      std::fputs("NEW01   1800  1000", rewrite.file());
-      std::fflush(rewrite.file());
+      CombinedIndexRewrite rewrite(classFile.string(), combined.string());
+      rewrite.file()->write("NEW01   1800  1000");
+      rewrite.file()->flush();
       raise(SIGKILL);
     }
     waitpid(pid, &status, 0);
@@ -308,12 +326,15 @@ TEST_F(CombinedIndex, KillDuringRewriteLeavesOldOrNewFileWhole) {
     EXPECT_EQ(test::readTextFile(combined), all);
   }
 
-  // A later removal overwrites the stale scratch file and completes.
+  // A later removal completes under a scratch name of its own, leaving the
+  // stale scratch files of the killed ones as they were.
+  stale = scratchFiles();
+  ASSERT_EQ(stale.size(), 2u);
   status = killedAt({});
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(test::readTextFile(combined), kept);
-  EXPECT_FALSE(fs::exists(scratch));
+  EXPECT_EQ(scratchFiles(), stale);
 }
 
 // Missing files end the run with a message naming the file; nothing is
@@ -328,16 +349,16 @@ TEST_F(CombinedIndex, MissingFilesAreFatalAndAbandonedRewritesLeaveTheOldFile) {
   EXPECT_THAT([&] { remove(); },
               ::testing::ThrowsMessage<Fatal>(::testing::HasSubstr("combined index file")));
   EXPECT_FALSE(fs::exists(combined));
-  EXPECT_FALSE(fs::exists(scratch));
+  EXPECT_TRUE(scratchFiles().empty());
 
   spit(combined, a + b);
   {
-    CombinedIndexRewrite rewrite(classFile.string(), combined.string(), scratch.string());
-    std::fputs(a.c_str(), rewrite.file());
-    EXPECT_TRUE(fs::exists(scratch));
+    CombinedIndexRewrite rewrite(classFile.string(), combined.string());
+    rewrite.file()->write(a);
+    EXPECT_EQ(scratchFiles().size(), 1u);
   }
   EXPECT_EQ(test::readTextFile(combined), a + b);
-  EXPECT_FALSE(fs::exists(scratch));
+  EXPECT_TRUE(scratchFiles().empty());
 }
 
 }  // namespace

@@ -84,8 +84,7 @@ TEST_F(FirstPass, RatioRunWritesEveryFileInClassOrder) {
   add(ctx, 120, 30, 0, gen);
   add(ctx, 70, 0, +1, gen);
   add(ctx, 210, 2, -1, gen);
-  ctx.combinedIndexFile = std::fopen(kCombinedIndexPartName, "w");
-  ASSERT_NE(ctx.combinedIndexFile, nullptr);
+  ctx.openCombinedIndexFile();
 
   firstPass(ctx);
   EXPECT_EQ(ctx.combinedIndexFile, nullptr);  // closed after the pass
@@ -100,6 +99,11 @@ TEST_F(FirstPass, RatioRunWritesEveryFileInClassOrder) {
     EXPECT_EQ(ctx.seriesInClass[ci], ctx.store.classCounts[ci]);
     EXPECT_EQ(ctx.classFileNames[ci], ageAlignedFileName(kClassFileNames[ci]));
     EXPECT_TRUE(std::filesystem::exists(ctx.classFileNames[ci]));
+    // The curve fitted is one of the default candidates (or the line a
+    // failed candidate falls back to).
+    EXPECT_TRUE(ctx.classCurveOptions[ci] == 4 || ctx.classCurveOptions[ci] == 1 ||
+                ctx.classCurveOptions[ci] == 8)
+        << ctx.classCurveOptions[ci];
     const std::vector<ReadSeries> idx = test::readSeriesFile(indexFileName(ctx.classFileNames[ci]));
     ASSERT_EQ(idx.size(), raw.size());
     for (size_t m = 0; m < raw.size(); ++m) {
@@ -138,6 +142,7 @@ TEST_F(FirstPass, NoIndicesAndNoSeries) {
     EXPECT_TRUE(std::filesystem::exists(kClassFileNames[ci]));
     EXPECT_TRUE(std::filesystem::exists(ctx.classFileNames[ci]));
     EXPECT_FALSE(std::filesystem::exists(indexFileName(ctx.classFileNames[ci])));
+    EXPECT_EQ(ctx.classCurveOptions[ci], kNoCurveFitted);
   }
   EXPECT_EQ(ctx.maxAgeAllClasses, 0);
   EXPECT_EQ(ctx.maxRawValue, kMissingValue);

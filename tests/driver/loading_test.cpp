@@ -81,8 +81,8 @@ class LoadingTest : public ::testing::Test {
     return ss.str();
   }
   // Loads text with the given options; returns what went to the screen.
-  std::string load(const std::string& text) {
-    RwInput in = RwInput::fromText(text);
+  std::string load(const std::string& text, const std::string& name = "(text)") {
+    RwInput in = RwInput::fromText(text, name);
     ::testing::internal::CaptureStdout();
     try {
       loadSeries(store_, options_, in, log_);
@@ -207,6 +207,36 @@ TEST_F(LoadingTest, CapacityOfRingsAndSeries) {
   store_ = SeriesStore();
   load("");
   EXPECT_EQ(store_.seriesCount, 0);
+}
+
+TEST_F(LoadingTest, ReaderWarningsOnScreenAndInLog) {
+  // Twelve notes between two series: ten warnings on the screen, then one
+  // line with the number of the others; all twelve in the log. A header-driven
+  // block longer than the reader keeps is skipped with its full length.
+  std::string text = decade("A", 1900, {1200});
+  for (int k = 0; k < 12; ++k) text += named("note ", k) + "\n";
+  std::string block(79, ' ');
+  block.replace(0, 4, "HUGE");
+  text += decade("B", 1900, {1300}) + block + "#\nn  9999999      1900  (10f8.3)\n";
+  const std::string screen = load(text, "notes.rwl");
+  EXPECT_EQ(store_.seriesCount, 2);
+  std::string expected;
+  for (int k = 2; k <= 11; ++k) {
+    expected += named(" Warning: notes.rwl, line ", k) + ": not a decade line: skipped\n";
+  }
+  expected +=
+      ">> sbr datar:  unexpected end reading data\n"
+      " 1 Skip Too Long HUGE     length 9999999 pith offset 0 exceed 2000 rings\n"
+      " 4 more warnings about notes.rwl are in the run log Kavrelv6_log.txt\n";
+  EXPECT_EQ(screen, expected);
+  const std::string log = logText();
+  EXPECT_THAT(log, HasSubstr(" Warning: notes.rwl, line 13: not a decade line: skipped\n"));
+  EXPECT_THAT(log, HasSubstr(" Warning: notes.rwl, line 16, series HUGE: 9999999 values: only the first "
+                             "100000 are kept\n"));
+
+  // A file without problems gets no line from the reader.
+  store_ = SeriesStore();
+  EXPECT_EQ(load(decade("C", 1900, {1400})), "");
 }
 
 TEST_F(LoadingTest, ShiftToCambialAgeAndLoadingRow) {

@@ -245,6 +245,55 @@ TEST(Rcdrvr, LowessAndMedianWindows) {
   EXPECT_EQ(s.settings.span, -2);
 }
 
+TEST(Rcdrvr, AnswersGivenWithoutTheMenuSetWhatTheMenuSets) {
+  // Each answer the menu accepts, given as a revision's text, changes the
+  // settings exactly as typing it at the menu does.
+  struct Case {
+    int32_t option;
+    const char* answer;
+    const char* typed;  // the same choice at the menu
+  };
+  const Case cases[] = {
+      {-5, "", "-5\n\n"},       {-5, "9", "-5\n9\n"},
+      {-5, "0", "-5\n0\n"},     {-4, "-100", "-4\n-100\n"},
+      {-4, "3", "-4\n3\n"},     {-3, "5", "-3\n5\n"},
+      {-3, "-2", "-3\n-2\n"},   {-2, "", "-2\n\n"},
+      {-2, "-40", "-2\n-40\n"}, {-2, "75", "-2\n 5\n"},
+      {4, "", "4\n"},          {-12, "", "-12\n"},
+  };
+  DetrendOptions start;
+  start.span = 11;
+  start.fitParam = 2.385f;
+  start.startStiffness = 33;
+  for (const Case& c : cases) {
+    EXPECT_EQ(curveAnswerError(c.option, c.answer), std::nullopt) << c.option << ":" << c.answer;
+    const Session menu = run(c.typed, start);
+    ASSERT_EQ(menu.code, c.option);
+    DetrendOptions given = start;
+    applyCurveAnswer(c.option, c.answer, given);
+    EXPECT_EQ(given.span, menu.settings.span) << c.option << ":" << c.answer;
+    EXPECT_EQ(given.fitParam, menu.settings.fitParam) << c.option << ":" << c.answer;
+    EXPECT_EQ(given.startStiffness, menu.settings.startStiffness) << c.option << ":" << c.answer;
+    EXPECT_EQ(given.option, start.option);
+    // The answer recorded for the menu's choice sets the same again.
+    const std::string recorded = appliedCurveAnswer(c.option, menu.settings);
+    EXPECT_EQ(curveAnswerError(c.option, recorded), std::nullopt) << c.option << ":" << recorded;
+    DetrendOptions replayed = start;
+    applyCurveAnswer(c.option, recorded, replayed);
+    EXPECT_EQ(replayed.span, menu.settings.span) << c.option << ":" << recorded;
+    EXPECT_EQ(replayed.fitParam, menu.settings.fitParam) << c.option << ":" << recorded;
+    EXPECT_EQ(replayed.startStiffness, menu.settings.startStiffness) << c.option << ":" << recorded;
+  }
+  EXPECT_EQ(appliedCurveAnswer(-2, run("-2\n 5\n").settings), "75");
+  // What the menu refuses or asks again for is refused.
+  const std::pair<int32_t, const char*> refused[] = {
+      {-5, "10"}, {-5, "-1"}, {-5, "x"}, {-4, ""},    {-4, "2"}, {-4, "-101"},
+      {-3, ""},   {-3, "4"},  {-3, "1"}, {-2, "7.5"}, {4, "7"},  {0, "1"},
+  };
+  for (const auto& [option, answer] : refused)
+    EXPECT_NE(curveAnswerError(option, answer), std::nullopt) << option << ":" << answer;
+}
+
 TEST(Rcdrvr, CurveDescriptions) {
   EXPECT_EQ(curveDescription(4), "linear regression (any slope)  f(i) = +/-c*t(i) + d");
   EXPECT_EQ(curveDescription(1), curveDescription(2));
@@ -256,6 +305,17 @@ TEST(Rcdrvr, CurveDescriptions) {
   EXPECT_EQ(curveDescription(-2), "Age-dependent spline smoothing");
   for (int32_t none : {0, -1, -6, -7, -8, -9, 10, 12})
     EXPECT_EQ(curveDescription(none), "") << none;
+
+  // Short names for page notes: one per family; splines name their stiffness.
+  const std::pair<int32_t, const char*> names[] = {
+      {-5, "Super smoother"},    {-4, "Lowess"},        {-3, "Running median"},
+      {-2, "Age-dep. spline"},   {-1, "First difference"}, {1, "Negative Exp."},
+      {2, "Negative Exp."},      {4, "Linear"},         {6, "Mean line"},
+      {7, "Hugershoff"},         {8, "General Exp."},   {30, "Spline 30 yr"},
+      {-50, "Spline 50% n"},     {9, "Spline 67% n"},   {0, "Spline 67% n"},
+      {-7, "Spline 67% n"},      {-2147483647, "Spline 2147483647% n"},
+  };
+  for (const auto& [option, name] : names) EXPECT_EQ(curveShortName(option), name) << option;
 }
 
 }  // namespace

@@ -47,5 +47,36 @@ TEST(RunLog, LinesScreenAndClose) {
   EXPECT_FALSE(bad.isOpen());
 }
 
+TEST(RunLog, QuietScreenKeepsOnlyWarnings) {
+  const std::pair<const char*, bool> lines[] = {
+      {" 1 Skip HIGH Value KVR05A   4.12", false},
+      {" Default Curve fit: Linear", false},
+      {"\n Processing file: medV6_raw_agealigned.txt", false},
+      {" Warning: class 2 series X age 4 regional curve -999.0 has no value", true},
+      {" *************** WARNING **************** ", true},
+      {" Class 3: 12 more index warnings are in the log", true},
+      {" trrw: series A: 1 value(s) too large for the file", true},
+      {">> sbr spline: matrix not positive definite", true},
+      {" a line about sbr and trrw", false},
+  };
+  const auto dir = std::filesystem::temp_directory_path() / "kavrel_run_log_quiet";
+  std::filesystem::create_directories(dir);
+  RunLog log;
+  log.open(dir / "log.txt");
+  log.setQuiet(true);
+  std::string shown, logged;
+  ::testing::internal::CaptureStdout();
+  for (const auto& [line, warning] : lines) {
+    EXPECT_EQ(isWarningLine(line), warning) << line;
+    log.echo(line);
+    if (warning) shown += std::string(line) + "\n";
+    logged += std::string(line) + "\n";
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), shown);
+  log.close();
+  EXPECT_EQ(test::readTextFile(dir / "log.txt"), logged);  // the log is unchanged
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace kavrel

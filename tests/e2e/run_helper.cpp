@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -89,8 +90,18 @@ std::vector<std::string> RunResult::fileLines(const std::string& name) const {
 
 std::vector<std::string> RunResult::screenLines() const { return splitLines(screen); }
 
+std::vector<std::string> RunResult::scratchNames() const {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    if (name.ends_with(".part")) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& inputs,
-                    int timeoutSeconds) {
+                    int timeoutSeconds, const RunSetup& setup) {
   RunResult r;
   r.base_ = makeTempDir("kavrel_e2e_");
   r.folder = r.base_ / "run";
@@ -102,16 +113,49 @@ RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& i
     std::ofstream s(r.base_ / "stdin.txt", std::ios::binary);
     s << stdinText;
   }
+  if (setup.prepare) setup.prepare(r.folder);
   // No display: the plot falls back to its file-only path. The time limit
   // turns a hang into a failed test instead of a stuck test run.
-  std::string cmd = "cd " + shellQuote(r.folder.string()) + " && env -u DISPLAY timeout " +
-                    std::to_string(timeoutSeconds) + " " + shellQuote(kavrelExe()) +
-                    " < ../stdin.txt > ../stdout.txt 2> ../stderr.txt";
+  std::string run = "env -u DISPLAY timeout " + std::to_string(timeoutSeconds) + " " +
+                    shellQuote(kavrelExe());
+  for (const std::string& arg : setup.args) {
+    run += ' ';
+    run += shellQuote(arg);
+  }
+  run += " < ../stdin.txt";
+  std::string cmd = "cd " + shellQuote(r.folder.string()) + " && ";
+  if (setup.fileSizeBlocks > 0) {
+    // SIGXFSZ ignored, so that a write beyond the limit fails instead of
+    // ending the process; the status goes through a file past the pipe.
+    cmd += "{ ( ulimit -f " + std::to_string(setup.fileSizeBlocks) + "; trap '' XFSZ; exec " + run +
+           " 2> ../stderr.txt ); echo $? > ../status.txt; } | cat > ../stdout.txt";
+  } else {
+    cmd += run + " > ../stdout.txt 2> ../stderr.txt";
+  }
   int status = std::system(cmd.c_str());
   r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (setup.fileSizeBlocks > 0) {
+    const std::string code = readTextFile(r.base_ / "status.txt");
+    r.exitStatus = code.empty() ? -1 : std::stoi(code);
+  }
   r.screen = readTextFile(r.base_ / "stdout.txt");
   r.errors = readTextFile(r.base_ / "stderr.txt");
   return r;
+}
+
+std::map<std::string, std::string> filesBelow(const fs::path& folder,
+                                              const std::vector<std::string>& skip) {
+  std::map<std::string, std::string> files;
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string name = it->path().lexically_relative(folder).generic_string();
+    if (std::find(skip.begin(), skip.end(), name) != skip.end()) {
+      if (it->is_directory()) it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file()) files[name] = readTextFile(it->path());
+  }
+  return files;
 }
 
 namespace {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +17,18 @@ namespace kavrel::test {
 struct RunInput {
   std::string source;
   std::string name;
+};
+
+// Extra set-up of a run, for tests of how the run treats its folder.
+struct RunSetup {
+  // Called with the run folder (inputs already placed) just before the run.
+  std::function<void(const std::filesystem::path& folder)> prepare;
+  // When above 0: no file the run writes may grow beyond this many 512-byte
+  // blocks, and writes beyond that fail (EFBIG) as on a full disk. The
+  // screen is captured through a pipe, so it is not limited.
+  int fileSizeBlocks = 0;
+  // Command-line arguments of kavrel (none: the dialogue).
+  std::vector<std::string> args;
 };
 
 // The outcome of one run. The temporary folder is removed when the result is
@@ -40,20 +54,29 @@ class RunResult {
   std::vector<std::string> fileLines(const std::string& name) const;
   // Lines of the screen output, without line endings.
   std::vector<std::string> screenLines() const;
+  // Names in the run folder that end in ".part" (scratch files), sorted.
+  std::vector<std::string> scratchNames() const;
 
  private:
-  friend RunResult runKavrel(const std::string&, const std::vector<RunInput>&, int);
+  friend RunResult runKavrel(const std::string&, const std::vector<RunInput>&, int,
+                             const RunSetup&);
   std::filesystem::path base_;  // holds folder plus the captured streams
 };
 
 // Runs kavrel in a new temporary folder holding `inputs`, feeding `stdinText`
-// to its standard input, with no display and a time limit in seconds.
+// to its standard input, with no display and a time limit in seconds;
+// setup.args are its arguments.
 RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& inputs = {},
-                    int timeoutSeconds = 120);
+                    int timeoutSeconds = 120, const RunSetup& setup = {});
 
 // Writes `text` to a file in a new scratch location and returns its path
 // (for small inline input files). The file lives until the test process ends.
 std::string writeTempFile(const std::string& name, const std::string& text);
+
+// Every file below `folder` (paths relative to it) and its contents, except
+// the names listed in `skip` and what lies below them.
+std::map<std::string, std::string> filesBelow(const std::filesystem::path& folder,
+                                              const std::vector<std::string>& skip = {});
 
 // Splits text into lines (LF or CRLF), without line endings.
 std::vector<std::string> splitLines(const std::string& text);

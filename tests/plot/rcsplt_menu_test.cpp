@@ -41,6 +41,15 @@ std::string run(PlotState& state, const PlotInputs& inputs, const std::string& a
   return script.output();
 }
 
+// Files of the working folder whose names end in ".part" (scratch files).
+int scratchFiles() {
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(".")) {
+    n += e.path().filename().string().ends_with(".part") ? 1 : 0;
+  }
+  return n;
+}
+
 // Sets an environment variable for the scope of a test and restores it.
 class EnvVar {
  public:
@@ -229,7 +238,7 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
   EXPECT_EQ(ps.rfind("%!PS", 0), 0u);
   EXPECT_NE(ps.find("%%EOF"), std::string::npos);
   EXPECT_EQ(readSvgPage("page.svg").panels.size(), 5u);
-  EXPECT_FALSE(std::filesystem::exists("saved.ps.part"));
+  EXPECT_EQ(scratchFiles(), 0);
 
   if (std::system("gs --version > /dev/null 2>&1") == 0) {
     EXPECT_EQ(
@@ -243,7 +252,7 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
   const std::string again = run(state, five.inputs, "s\nfolder.ps\nc\n");
   EXPECT_NE(again.find(" Can't write file folder.ps: "), std::string::npos) << again;
   EXPECT_EQ(state.savedPages, 1);
-  EXPECT_FALSE(std::filesystem::exists("folder.ps.part"));
+  EXPECT_EQ(scratchFiles(), 0);
 
   // A name of one of the run's own files is refused and the file kept, also
   // when written another way.
@@ -259,6 +268,28 @@ TEST(RcspltMenu, SaveWritesPostScriptAndTheNextRedrawGoesToTheScreen) {
         << refused;
     EXPECT_EQ(readTextFile("input.rwl"), "RAW DATA\n");
     EXPECT_NE(refused.find(" The page is saved in other.ps\n"), std::string::npos);
+  }
+
+  // Files named like a scratch file of the page are never written: neither
+  // "data.part" beside the name "data" nor the target of a link named so.
+  {
+    std::FILE* f = std::fopen("data.part", "w");
+    std::fputs("MEASUREMENTS\n", f);
+    std::fclose(f);
+    std::filesystem::create_symlink("elsewhere.txt", "linked.ps.part");
+    f = std::fopen("elsewhere.txt", "w");
+    std::fputs("ELSEWHERE\n", f);
+    std::fclose(f);
+    const std::string saved = run(state, five.inputs, "s\ndata\ns\nlinked.ps\nc\n");
+    EXPECT_EQ(count(saved, " The page is saved in "), 2u) << saved;
+    EXPECT_EQ(readTextFile("data.part"), "MEASUREMENTS\n");
+    EXPECT_EQ(readTextFile("elsewhere.txt"), "ELSEWHERE\n");
+    EXPECT_TRUE(std::filesystem::is_symlink("linked.ps.part"));
+    EXPECT_EQ(readTextFile("data").rfind("%!PS", 0), 0u);
+    EXPECT_EQ(readTextFile("linked.ps").rfind("%!PS", 0), 0u);
+    std::filesystem::remove("data.part");
+    std::filesystem::remove("linked.ps.part");
+    EXPECT_EQ(scratchFiles(), 0);
   }
 
   // End of input while the name is awaited ends the run.

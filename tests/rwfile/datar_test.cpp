@@ -146,22 +146,55 @@ TEST(Datar, FailuresGiveMessagesAndDefinedValues) {
     r = readOne(in, messages);
     EXPECT_EQ(r.id, "NEXT0   ");
   }
-  // A format this reader cannot use, or an absurd count: message, empty series.
-  {
-    RwInput in = RwInput::fromText(blockFlagLine("FMT1") + headerLine("n ", 2, 1900, "(2a8)") +
-                                   decadeLine("AFTER", 1900, {5, -9999}));
+}
+
+TEST(Datar, UninterpretableFormatGivesHeaderCountOfMissingValues) {
+  // A format this reader cannot use, "(2a8)", or one whose reverted part has
+  // no numeric field, "(i3,())", which read past its item list: the message,
+  // the header's count of missing values, a warning, and the value lines left
+  // for the next read.
+  struct Case {
+    const char* format;
+    int32_t count;
+  };
+  for (const Case c : {Case{"(2a8)", 2}, Case{"(i3,())", 5}, Case{"(i3,(/))", 4}}) {
+    RwInput in = RwInput::fromText(blockFlagLine("FMT1") + headerLine("n ", c.count, 1900, c.format) +
+                                   "  1\n  2\n  3\n" + decadeLine("AFTER", 1900, {5, -9999}));
     CapturedStream messages;
     BlockRead r = readOne(in, messages);
-    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(r.count, c.count) << c.format;
+    EXPECT_EQ(r.values, std::vector<float>(static_cast<std::size_t>(c.count), kMissingValue));
     EXPECT_EQ(r.messages, ">> sbr datar:  error reading data\n");
+    ASSERT_EQ(in.warnings().size(), 1u);
+    EXPECT_EQ(in.warnings()[0].message(),
+              "line 2, series FMT1: the block's read format " + std::string(c.format) +
+                  " cannot be interpreted: all its values are missing");
     r = readOne(in, messages);
-    EXPECT_EQ(r.id, "AFTER   ");
-
-    RwInput huge = RwInput::fromText(blockFlagLine("HUGE") + headerLine("n ", 99999999, 1900, "(10f8.3)"));
-    r = readOne(huge, messages);
-    EXPECT_EQ(r.count, 0);
-    EXPECT_TRUE(r.values.empty());
+    EXPECT_EQ(r.id, "AFTER   ") << c.format;
   }
+}
+
+TEST(Datar, CountsBeyondTheCapacityAreCountedNotStored) {
+  // 150000 values announced and given: all are counted, the first
+  // kMaxSeriesValues kept. An absurd count with no values: the header's count,
+  // the capacity of missing values, and the end-of-data message.
+  std::string text = blockFlagLine("LONG") + headerLine("n ", 150000, 1900, "(10f8.3)");
+  const std::string tenValues = "   1.000   2.000   3.000   4.000   5.000   6.000   7.000   8.000   9.000  10.000\n";
+  for (int i = 0; i < 15000; ++i) text += tenValues;
+  RwInput in = RwInput::fromText(text + blockFlagLine("HUGE") + headerLine("n ", 99999999, 1900, "(10f8.3)"));
+  CapturedStream messages;
+  BlockRead r = readOne(in, messages);
+  EXPECT_EQ(r.count, 150000);
+  ASSERT_EQ(r.values.size(), static_cast<std::size_t>(kMaxSeriesValues));
+  EXPECT_FLOAT_EQ(r.values.back(), 10.0f);
+  EXPECT_TRUE(in.lastRead().tooLong);
+  ASSERT_EQ(in.warnings().size(), 1u);
+  EXPECT_EQ(in.warnings()[0].message(), "line 2, series LONG: 150000 values: only the first 100000 are kept");
+
+  r = readOne(in, messages);
+  EXPECT_EQ(r.count, 99999999);
+  EXPECT_EQ(r.values, std::vector<float>(static_cast<std::size_t>(kMaxSeriesValues), kMissingValue));
+  EXPECT_EQ(r.messages, ">> sbr datar:  unexpected end reading data\n");
 }
 
 TEST(Datar, RandomBlocksEndCleanly) {
@@ -231,9 +264,13 @@ TEST(ReadFormat, DescriptorsRepeatsAndReversion) {
   EXPECT_EQ(f->items[9].width, 10);
   EXPECT_EQ(f->reversion, 2u);  // the last top-level group
 
-  for (const char* bad : {"10f8.3", "(10x)", "(f8)", "(2a8)", "(10f8.3", "(0i5)", "(99999(99999i1))", ""}) {
+  for (const char* bad : {"10f8.3", "(10x)", "(f8)", "(2a8)", "(10f8.3", "(0i5)", "(99999(99999i1))", "",
+                          "(i3,())", "(i3,(/))", "(2(i3),(1x))"}) {
     EXPECT_FALSE(rw::parseReadFormat(bad)) << bad;
   }
+  // Nesting: a few levels read, thousands are refused (not a stack overflow).
+  EXPECT_TRUE(rw::parseReadFormat("(2(2(2(i3))))"));
+  EXPECT_FALSE(rw::parseReadFormat(std::string(5000, '(') + "i3" + std::string(5000, ')')));
 }
 
 TEST(ReadFormat, FieldValues) {

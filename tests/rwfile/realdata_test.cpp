@@ -62,7 +62,11 @@ class RealFile : public ::testing::TestWithParam<FileFacts> {};
 TEST_P(RealFile, CountsMatchIndependentCheck) {
   const FileFacts& f = GetParam();
   REQUIRE_SHARED_DATA(path, f.file);
-  const auto all = readFile(path);
+  std::optional<RwInput> in = RwInput::openFile(path);
+  ASSERT_TRUE(in.has_value());
+  const test::ReadOutcome got = test::readWithWarnings(*in);
+  EXPECT_EQ(got.warnings, std::vector<std::string>{}) << f.file;
+  const auto& all = got.series;
   std::set<std::string> ids;
   std::size_t rings = 0;
   std::size_t missing = 0;
@@ -202,29 +206,40 @@ TEST(RealFileRepairs, NegativeCodesAreMissingRings) {
 }
 
 TEST(RealFileRepairs, FaultyCana326HasADefinedOutcome) {
-  // The faulty file reads to its end without stopping the program: 218 series
-  // and 57,604 rings. The five NRX14A filler lines pasted inside NRX14B are
-  // taken in file order, so NRX14B gets its gap 1300-1349 as 50 missing rings;
-  // all 114 "-7" fillers become missing rings. FAD23B's first line holds six
-  // values for the five years 1205-1209, and the sixth is not read.
+  // The faulty file reads to its end without stopping the program. The five
+  // NRX14A filler lines pasted inside NRX14B end NRX14B's first part and are a
+  // series of their own; NRX14B's second part follows from 1350. Both parts
+  // without a marker take the thousandths of the series before them. All 114
+  // "-7" fillers become missing rings. FAD23B's first line holds six values
+  // for the five years 1205-1209, and the sixth is not read. Three warnings
+  // say all this.
   REQUIRE_SHARED_DATA(path, "itrdb/cana326_error.rwl");
-  const auto all = readFile(path);
+  std::optional<RwInput> in = RwInput::openFile(path);
+  ASSERT_TRUE(in.has_value());
+  in->setMessageStream(nullptr);
+  const test::ReadOutcome got = test::readWithWarnings(*in);
+  const auto& all = got.series;
   std::size_t rings = 0;
   std::size_t missing = 0;
   for (const ReadSeries& s : all) {
     rings += s.values.size();
     missing += static_cast<std::size_t>(std::count(s.values.begin(), s.values.end(), kMissingValue));
   }
-  EXPECT_EQ(all.size(), 218u);
+  EXPECT_EQ(all.size(), 220u);
   EXPECT_EQ(rings, 57604u);
   EXPECT_EQ(missing, 114u);
 
-  const ReadSeries* nrx = findSeries(all, "NRX14B  ", 1252);
-  ASSERT_NE(nrx, nullptr);
-  for (int32_t year = 1300; year < 1350; ++year) {
-    EXPECT_EQ(nrx->values[static_cast<std::size_t>(year - 1252)], kMissingValue) << year;
-  }
-  EXPECT_NEAR(nrx->values[1350 - 1252], 0.191f, 1e-6f);
+  const ReadSeries* first = findSeries(all, "NRX14B  ", 1252);
+  const ReadSeries* filler = findSeries(all, "NRX14A  ", 1300);
+  const ReadSeries* second = findSeries(all, "NRX14B  ", 1350);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(filler, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(first->values.size(), 48u);
+  EXPECT_NEAR(first->values[47], 0.265f, 1e-6f);  // 1299
+  EXPECT_EQ(filler->values, std::vector<float>(50, kMissingValue));
+  EXPECT_NEAR(second->values[0], 0.191f, 1e-6f);
+  EXPECT_EQ(second->values.size(), 186u);
 
   const ReadSeries* fad = findSeries(all, "FAD23B  ", 1205);
   ASSERT_NE(fad, nullptr);
@@ -232,6 +247,31 @@ TEST(RealFileRepairs, FaultyCana326HasADefinedOutcome) {
   EXPECT_NEAR(fad->values[5], 0.732f, 1e-6f);  // 420 of the first line is skipped
 
   EXPECT_NE(findSeries(all, "SF 31 E'", 1693), nullptr);
+  EXPECT_EQ(got.warnings,
+            (std::vector<std::string>{
+                "line 733, series NRX14B: no end marker before series NRX14A begins; read in "
+                "thousandths of a mm like the series before it",
+                "line 738, series NRX14A: no end marker before series NRX14B begins; read in "
+                "thousandths of a mm like the series before it",
+                "line 3117, series FAD23B: 1 value(s) after the end of the decade (columns 43-72) "
+                "not read"}));
+}
+
+TEST(RealFileRepairs, ExampleWithoutItsLastMarkerKeepsEverySeries) {
+  // Without its last end marker the example file still gives all 36 series,
+  // the last one in the thousandths of the others and named in a warning.
+  const std::string text = test::readTextFile(test::sourceDir() + "/examples/kavrel_example.rwl");
+  const std::size_t marker = text.rfind(" -9999");
+  ASSERT_NE(marker, std::string::npos);
+  const test::ReadOutcome whole = test::readWithWarnings(text);
+  const test::ReadOutcome cut = test::readWithWarnings(text.substr(0, marker) + "\n");
+  ASSERT_EQ(whole.series.size(), 36u);
+  ASSERT_EQ(cut.series.size(), 36u);
+  EXPECT_EQ(cut.series.back().id, whole.series.back().id);
+  EXPECT_EQ(cut.series.back().values, whole.series.back().values);
+  ASSERT_EQ(cut.warnings.size(), 1u);
+  EXPECT_NE(cut.warnings[0].find("series KVR18B: no end marker before the end of the input"),
+            std::string::npos);
 }
 
 }  // namespace

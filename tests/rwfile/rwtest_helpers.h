@@ -38,6 +38,31 @@ inline std::vector<ReadSeries> readAllSeries(const std::string& text) {
   return readAllSeries(in);
 }
 
+// Every series of a text and every warning of the reader, as messages.
+struct ReadOutcome {
+  std::vector<ReadSeries> series;
+  std::vector<std::string> warnings;
+};
+
+inline ReadOutcome readWithWarnings(RwInput& in) {
+  ReadOutcome out;
+  int32_t counter = 0;
+  while (true) {
+    ReadSeries s;
+    const int32_t n = trrwRead(in, s.id, s.firstYear, s.values, counter);
+    for (const RwWarning& w : in.warnings()) out.warnings.push_back(w.message());
+    if (n == kEndOfFile) break;
+    out.series.push_back(std::move(s));
+  }
+  return out;
+}
+
+inline ReadOutcome readWithWarnings(const std::string& text) {
+  RwInput in = RwInput::fromText(text);
+  in.setMessageStream(nullptr);
+  return readWithWarnings(in);
+}
+
 // Every series of a decade-format file.
 inline std::vector<ReadSeries> readSeriesFile(const std::filesystem::path& path) {
   return readAllSeries(readTextFile(path));

@@ -51,13 +51,20 @@ TEST(TrrwRead, UnitsFromEndMarkerAndCounters) {
 
 TEST(TrrwRead, FirstLineHoldsTheRestOfItsDecade) {
   // 1653: positions 1653..1659 (7); the three extra fields on the line are not
-  // part of the series. The second line starts at 1660 whatever its year says.
-  auto s = readAllSeries(decadeLine("A", 1653, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) +
-                         decadeLine("A", 1777, {11, 12, 13, -9999}));
-  ASSERT_EQ(s.size(), 1u);
-  ASSERT_EQ(s[0].values.size(), 10u);
+  // part of the series, and a warning says so.
+  RwInput in = RwInput::fromText(decadeLine("A", 1653, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) +
+                                 decadeLine("A", 1660, {11, 12, 13, -9999}));
+  std::string id;
+  int32_t year = 0;
+  std::vector<float> v;
+  int32_t counter = 0;
+  ASSERT_EQ(trrwRead(in, id, year, v, counter), 10);
+  ASSERT_EQ(in.warnings().size(), 1u);
+  EXPECT_EQ(in.warnings()[0].kind, RwWarning::Kind::ExtraValues);
+  EXPECT_EQ(in.warnings()[0].message(),
+            "line 1, series A: 3 value(s) after the end of the decade (columns 55-72) not read");
   const int32_t expect[] = {1, 2, 3, 4, 5, 6, 7, 11, 12, 13};
-  for (std::size_t i = 0; i < 10; ++i) EXPECT_NEAR(s[0].values[i], expect[i] * 0.001f, 1e-7f);
+  for (std::size_t i = 0; i < 10; ++i) EXPECT_NEAR(v[i], expect[i] * 0.001f, 1e-7f);
 
   // 1650: a full decade. -10: ten values (-10..-1). -5: five values (-5..-1).
   struct Case {
@@ -67,7 +74,8 @@ TEST(TrrwRead, FirstLineHoldsTheRestOfItsDecade) {
   for (const Case c : {Case{1650, 10}, Case{-10, 10}, Case{-5, 5}, Case{-1, 1}, Case{9, 1}}) {
     std::vector<int32_t> first;
     for (int32_t k = 1; k <= 10; ++k) first.push_back(100 * k);
-    auto r = readAllSeries(decadeLine("B", c.year, first) + decadeLine("B", 0, {7, -9999}));
+    const int32_t next = c.year + static_cast<int32_t>(c.onFirstLine);
+    auto r = readAllSeries(decadeLine("B", c.year, first) + decadeLine("B", next, {7, -9999}));
     ASSERT_EQ(r.size(), 1u) << c.year;
     EXPECT_EQ(r[0].firstYear, c.year);
     ASSERT_EQ(r[0].values.size(), c.onFirstLine + 1) << c.year;
@@ -136,6 +144,13 @@ TEST(TrrwRead, LineEndingsReadAlike) {
   EXPECT_EQ(bom[0].id, plain[0].id);
   EXPECT_EQ(bom[0].firstYear, 1910);
   EXPECT_EQ(bom[0].values, plain[0].values);
+  // Files joined end to end: the second file's mark (even doubled) starts a
+  // line of its own and is dropped there too.
+  const auto joined =
+      readAllSeries("\xEF\xBB\xBF" + data + "\xEF\xBB\xBF\xEF\xBB\xBF" + decadeLine("S4", 1910, {5, 999}));
+  ASSERT_EQ(joined.size(), 2u);
+  EXPECT_EQ(joined[1].id, "S4      ");
+  EXPECT_EQ(joined[1].firstYear, 1910);
 }
 
 TEST(TrrwRead, TextLineLimit) {
@@ -189,21 +204,14 @@ TEST(TrrwRead, BlankLinesAreNotData) {
   EXPECT_TRUE(readAllSeries(std::string("\n\n  \n")).empty());
 }
 
-TEST(TrrwRead, TruncatedEmptyAndOverlongInput) {
-  // The last series lacks its end marker: the earlier one arrives intact,
-  // then the end-of-file result.
-  auto s = readAllSeries(decadeLine("G1", 1900, {1, 2, -9999}) + decadeLine("G2", 1900, {3, 4, 5}));
-  ASSERT_EQ(s.size(), 1u);
-  EXPECT_EQ(s[0].id, "G1      ");
-  EXPECT_EQ(s[0].values.size(), 2u);
-
+TEST(TrrwRead, EmptyAndOverlongInput) {
   EXPECT_TRUE(readAllSeries(std::string()).empty());
 
   // A line is cut at 80 characters: nothing beyond is read, not even a marker.
   std::string longLine = decadeLine("L1", 1900, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
   longLine.pop_back();
   longLine += std::string(8, ' ') + std::string(40, 'z') + "  -9999\n";
-  s = readAllSeries(longLine + decadeLine("L1", 1910, {11, -9999}));
+  auto s = readAllSeries(longLine + decadeLine("L1", 1910, {11, -9999}));
   ASSERT_EQ(s.size(), 1u);
   EXPECT_EQ(s[0].values.size(), 11u);
 }

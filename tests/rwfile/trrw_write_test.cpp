@@ -82,6 +82,33 @@ TEST(TrrwWrite, UnrepresentableValuesNeverCorruptTheFile) {
   EXPECT_EQ(describeWriteStatus(RwWriteStatus{}, "Y"), "");
 }
 
+TEST(TrrwWrite, IdentifiersReadBackAsWritten) {
+  // A "-" in column 8 before a four-digit year would read back as the year's
+  // sign: it becomes "_" on every line of the series, and the status says so.
+  RwWriteStatus status;
+  const std::string text = format("ABCDEFG-", 995, {1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f}, &status);
+  EXPECT_EQ(text,
+            "ABCDEFG_ 995  1000  2000  3000  4000  5000\n"
+            "ABCDEFG_1000  6000 -9999\n");
+  EXPECT_TRUE(status.idChanged);
+  EXPECT_EQ(describeWriteStatus(status, "ABCDEFG-"),
+            "trrw: series ABCDEFG-: identifier written as \"ABCDEFG_\": a \"-\" before a "
+            "four-digit year would read as the year's sign");
+  auto back = readAllSeries(text);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].id, "ABCDEFG_");
+  EXPECT_EQ(back[0].firstYear, 995);
+  EXPECT_EQ(back[0].values.size(), 6u);
+
+  // Below year 1000 the "-" is no sign and stays.
+  EXPECT_EQ(format("ABCDEFG-", 990, {1.0f}, &status), "ABCDEFG- 990  1000 -9999\n");
+  EXPECT_TRUE(status.ok());
+  back = readAllSeries(format("ABCDEFG-", 990, {1.0f}));
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].id, "ABCDEFG-");
+  EXPECT_EQ(back[0].firstYear, 990);
+}
+
 TEST(TrrwWrite, StreamMatchesStringAndReportsErrors) {
   CapturedStream out;
   const std::vector<float> v{1.25f, kMissingValue, 0.5f};
@@ -122,7 +149,9 @@ TEST(TrrwWrite, RoundTripOfGeneratedSeries) {
       // Keep clear of 0.999, which the writer must change (tested above).
       if (std::fabs(x - 0.999f) < 0.001f) x = 1.25f;
     }
-    ASSERT_TRUE(trrwFormat(text, s.id, s.firstYear, s.values).ok());
+    // An eighth character is dropped only for years before -999, and said so.
+    const RwWriteStatus status = trrwFormat(text, s.id, s.firstYear, s.values);
+    EXPECT_EQ(status.ok(), s.id.size() == 7 || s.id[7] == ' ' || s.firstYear > -1000) << s.id;
     written.push_back(std::move(s));
   }
   auto back = readAllSeries(text);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <random>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -115,6 +119,28 @@ TEST(FreeLine, SpacingAndItemForms) {
   EXPECT_EQ(freeReal(12345678.0), "1.234568E+07");
   EXPECT_EQ(freeReal(-1.5e-5), "-1.5E-05");
   EXPECT_EQ(freeLine({"x", 2.0}), " x 2.0");
+}
+
+// Between 1e-4 and 1e7 a free-format real is printf's %.7g (with ".0" added to
+// a whole number), over every magnitude and the rounding edges of 7 digits.
+TEST(FreeFormat, RealsMatchPrintfSevenSignificantDigits) {
+  std::mt19937_64 gen{123456};
+  std::uniform_real_distribution<double> exponent(-4.0, 7.0);
+  std::vector<float> values = {9999999.0f, 9999999.5f, 0.00099999995f, 1.0e-4f, 0.99999995f, 123.45675f};
+  for (int i = 0; i < 200000; ++i) {
+    const auto v = static_cast<float>(std::pow(10.0, exponent(gen)));
+    values.push_back(i % 2 ? v : -v);
+  }
+  char buf[40];
+  for (float v : values) {
+    const double d = static_cast<double>(v);
+    if (std::fabs(d) < 1e-4 || std::fabs(d) >= 1e7) continue;
+    std::snprintf(buf, sizeof buf, "%.7g", d);
+    std::string expected = buf;
+    if (expected.find('e') != std::string::npos) continue;  // the scientific branch
+    if (expected.find('.') == std::string::npos) expected += ".0";
+    ASSERT_EQ(freeReal(d), expected) << d;
+  }
 }
 
 }  // namespace

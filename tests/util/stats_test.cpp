@@ -174,8 +174,12 @@ TEST(Mfs, KeepInputRestoresOrderAndMedianMatchesBruteForce) {
     const float lower = h % 2 ? sorted[h / 2] : (sorted[h / 2 - 1] + sorted[h / 2]) * 0.5f;
     EXPECT_EQ(kept.lowerHinge, lower) << n;
 
+    // The order-keeping summary (selection) and the sorting one agree on all six.
     const MfsResult sortedRun = mfs(x, n, 0);
     EXPECT_EQ(sortedRun.median, kept.median);
+    EXPECT_EQ(sortedRun.upperHinge, kept.upperHinge) << n;
+    EXPECT_EQ(sortedRun.lowerHinge, kept.lowerHinge) << n;
+    EXPECT_EQ(sortedRun.hingeSpread, kept.hingeSpread) << n;
     EXPECT_TRUE(std::equal(sorted.begin(), sorted.end(), x.begin()));
     EXPECT_EQ(x[static_cast<std::size_t>(n)], -1.0f);  // beyond n untouched
   }

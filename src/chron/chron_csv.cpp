@@ -1,0 +1,49 @@
+// CSV text of the chronology and signal tables.
+#include "chron/chron_csv.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace kavrel {
+
+namespace {
+
+// Column prefixes of the class means, in class order.
+constexpr const char* kClassColumns[kChronClassCount] = {"shorthigh", "shortlow", "longhigh",
+                                                         "longlow", "med"};
+
+}  // namespace
+
+std::string csvNumber(std::optional<double> v) {
+  if (!v || !std::isfinite(*v)) return "";
+  char buf[64];
+  const auto [end, ec] =
+      std::to_chars(buf, buf + sizeof buf, *v, std::chars_format::fixed, kCsvDecimals);
+  if (ec != std::errc{}) return "";
+  std::string text(buf, end);
+  if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+  return text;
+}
+
+void appendChronologyCsv(std::string& out, const Chronology& chronology) {
+  const std::string kind = chronology.kind == IndexKind::Ratio ? "ratio" : "residual";
+  out += "year,depth,mean_" + kind + ",robust_mean_" + kind;
+  for (const char* name : kClassColumns) out += std::string(",") + name + "_mean_" + kind;
+  out += '\n';
+  for (const ChronologyYear& y : chronology.years) {
+    out += std::to_string(y.year) + ',' + std::to_string(y.depth) + ',' + csvNumber(y.mean) + ',' +
+           csvNumber(y.robustMean);
+    for (const auto& m : y.classMeans) out += ',' + csvNumber(m);
+    out += '\n';
+  }
+}
+
+void appendSignalCsv(std::string& out, std::span<const SignalWindow> windows) {
+  out += "first_year,last_year,series,rbar,eps\n";
+  for (const SignalWindow& w : windows) {
+    out += std::to_string(w.firstYear) + ',' + std::to_string(w.lastYear) + ',' +
+           std::to_string(w.seriesCount) + ',' + csvNumber(w.rbar) + ',' + csvNumber(w.eps) + '\n';
+  }
+}
+
+}  // namespace kavrel

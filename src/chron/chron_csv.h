@@ -1,0 +1,32 @@
+// The chronology and signal tables as CSV text: a header row, comma
+// separators, '.' decimals and one record per row, so that R's read.csv and
+// pandas read them without options. A value that does not exist is an empty
+// field. The functions append to a string; the caller writes the file.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "chron/chronology.h"
+#include "chron/signal.h"
+
+namespace kavrel {
+
+// Decimals of every real in the tables.
+inline constexpr int kCsvDecimals = 6;
+
+// Appends the chronology: "year,depth,mean_K,robust_mean_K" and the five
+// class means "shorthigh_mean_K" .. "med_mean_K", where K is "ratio" or
+// "residual" after the chronology's kind; then one row per year.
+void appendChronologyCsv(std::string& out, const Chronology& chronology);
+
+// Appends the signal windows: "first_year,last_year,series,rbar,eps", then
+// one row per window.
+void appendSignalCsv(std::string& out, std::span<const SignalWindow> windows);
+
+// v with kCsvDecimals decimals, locale-independent; an empty text for a
+// missing or non-finite value, and no negative sign on a value that rounds
+// to zero.
+std::string csvNumber(std::optional<double> v);
+
+}  // namespace kavrel

@@ -1,0 +1,51 @@
+#include "cli/given_settings.h"
+
+#include <array>
+
+namespace kavrel::cli {
+
+namespace {
+
+using K = SettingKind;
+using M = SettingMode;
+using S = GivenSettings;
+
+const std::array<SettingSpec, 21> kSpecs = {{
+    {"input", K::text, M::runOnly, true, &S::input},
+    {"pith", K::text, M::runOnly, true, &S::pith},
+    {"pith-format", K::text, M::runOnly, true, &S::pithFormat},
+    {"power", K::flag, M::runOnly, true, &S::power},
+    {"outliers", K::realPair, M::runOnly, true, &S::outliers},
+    {"age-band", K::intPair, M::runOnly, true, &S::ageBand},
+    {"first-years", K::intPair, M::runOnly, true, &S::firstYears},
+    {"threshold", K::text, M::runOnly, true, &S::threshold},
+    {"index", K::text, M::runOnly, true, &S::index},
+    {"curve", K::list, M::runOnly, true, nullptr},
+    {"out", K::text, M::runOnly, true, &S::out},
+    {"page", K::text, M::runOnly, true, &S::page},
+    {"report", K::flag, M::both, true, &S::report},
+    {"chronology", K::flag, M::both, true, &S::chronology},
+    {"chronology-page", K::text, M::both, true, &S::chronologyPage},
+    {"page-size", K::text, M::both, true, &S::pageSize},
+    {"site", K::text, M::both, true, &S::site},
+    {"quiet", K::flag, M::runOnly, true, &S::quiet},
+    {"recipe", K::text, M::runOnly, false, &S::recipe},
+    {"save-recipe", K::text, M::runOnly, false, &S::saveRecipe},
+    {"record", K::text, M::dialogueOnly, false, &S::record},
+}};
+
+}  // namespace
+
+std::span<const SettingSpec> settingSpecs() { return kSpecs; }
+
+GivenSettings overRecipe(const GivenSettings& commandLine, const GivenSettings& recipe) {
+  GivenSettings merged = recipe;
+  for (const SettingSpec& spec : kSpecs) {
+    if (spec.member != nullptr && (commandLine.*spec.member).has_value())
+      merged.*spec.member = commandLine.*spec.member;
+  }
+  if (!commandLine.curves.empty()) merged.curves = commandLine.curves;
+  return merged;
+}
+
+}  // namespace kavrel::cli

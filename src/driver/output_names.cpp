@@ -1,0 +1,96 @@
+#include "driver/output_names.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "driver/chronology_output.h"
+#include "driver/class_pass.h"
+#include "driver/report.h"
+#include "driver/run_context.h"
+#include "driver/run_log.h"
+
+namespace kavrel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> makeOutputNames() {
+  std::vector<std::string> names = {kRunLogFileName, kCombinedIndexFileName};
+  for (const char* raw : kClassFileNames) {
+    const std::string aligned = ageAlignedFileName(raw);
+    names.push_back(raw);
+    names.push_back(aligned);
+    names.push_back(indexFileName(aligned));
+  }
+  return names;
+}
+
+// The folder of p, resolved to its real location; empty when unknown.
+fs::path realFolderOf(const fs::path& p) {
+  std::error_code ec;
+  const fs::path folder = fs::weakly_canonical(fs::absolute(p, ec).parent_path(), ec);
+  return ec ? fs::path() : folder;
+}
+
+bool isOutputName(const std::string& name) {
+  for (const auto* names : {&runOutputNames(), &extraOutputNames()}) {
+    if (std::find(names->begin(), names->end(), name) != names->end()) return true;
+  }
+  return false;
+}
+
+// The output name p carries, when it lies in outputFolder.
+std::optional<std::string> nameInFolder(const fs::path& p, const fs::path& outputFolder) {
+  const std::string name = p.filename().string();
+  if (!isOutputName(name)) return std::nullopt;
+  if (realFolderOf(p) != outputFolder) return std::nullopt;
+  return name;
+}
+
+// Whether reading `path` reads the file the run replaces under `output`: the
+// output's own directory entry (not what a link there points to, which the
+// run's rename leaves alone).
+bool readsOutput(const fs::path& path, const fs::path& output) {
+  struct stat read {};
+  struct stat replaced {};
+  return ::stat(path.c_str(), &read) == 0 && ::lstat(output.c_str(), &replaced) == 0 &&
+         read.st_dev == replaced.st_dev && read.st_ino == replaced.st_ino;
+}
+
+}  // namespace
+
+const std::vector<std::string>& runOutputNames() {
+  static const std::vector<std::string> names = makeOutputNames();
+  return names;
+}
+
+const std::vector<std::string>& extraOutputNames() {
+  static const std::vector<std::string> names = {kSeriesCsvName,     kClassesCsvName,
+                                                 kCurvesCsvName,     kChronologyCsvName,
+                                                 kSignalCsvName,     kCrnFileName};
+  return names;
+}
+
+std::optional<std::string> runOutputFor(const fs::path& path, const fs::path& outputDir) {
+  if (path.empty()) return std::nullopt;
+  std::error_code ec;
+  const fs::path outputFolder =
+      fs::weakly_canonical(fs::absolute(outputDir.empty() ? fs::path(".") : outputDir), ec);
+  if (ec) return std::nullopt;
+  if (auto name = nameInFolder(path, outputFolder)) return name;
+  // Through links: where the path finally leads.
+  const fs::path resolved = fs::weakly_canonical(fs::absolute(path), ec);
+  if (!ec) {
+    if (auto name = nameInFolder(resolved, outputFolder)) return name;
+  }
+  for (const auto* names : {&runOutputNames(), &extraOutputNames()}) {
+    for (const std::string& name : *names) {
+      if (readsOutput(path, outputDir / name)) return name;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace kavrel

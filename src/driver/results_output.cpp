@@ -1,0 +1,102 @@
+#include "driver/results_output.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "chron/crn.h"
+#include "driver/chronology_output.h"
+#include "driver/report.h"
+#include "plot/chronplt.h"
+#include "plot/picture.h"
+#include "util/console.h"
+#include "util/fatal.h"
+#include "util/outfile.h"
+
+namespace kavrel {
+
+namespace {
+
+void writeOutput(const RunContext& ctx, const char* name, const std::string& text) {
+  OutputFile file(ctx.outputPath(name));
+  file.write(text);
+  file.commit();
+}
+
+void writeReport(RunContext& ctx, const RunRequest& request) {
+  std::string text;
+  appendSeriesCsv(text, ctx.results);
+  writeOutput(ctx, kSeriesCsvName, text);
+  text.clear();
+  appendClassesCsv(text, ctx.results);
+  writeOutput(ctx, kClassesCsvName, text);
+  text.clear();
+  appendCurvesCsv(text, ctx.results);
+  writeOutput(ctx, kCurvesCsvName, text);
+  if (request.quiet) return;
+  ctx.console.writeLine(classTable(ctx.results));
+  ctx.console.writeLine(std::string("\n Run report: ") + kSeriesCsvName + ", " + kClassesCsvName +
+                        ", " + kCurvesCsvName);
+}
+
+// The chronology page: the robust mean with its reference line, the depth,
+// and the years of weak common signal shaded; drawn into a scratch file that
+// replaces the named file once the page is complete.
+void saveChronologyPage(RunContext& ctx, const RunRequest& request, const ChronologyTexts& texts) {
+  const std::filesystem::path& path = request.chronologyPagePath;
+  const PictureTargetResult target =
+      pictureTarget(path.filename().string(), PageSize{request.pageWidth, request.pageHeight});
+  if (!target.target) throw Fatal(target.message);
+  ChronologyPlotData data;
+  const std::vector<ChronologyYear>& years = texts.chronology.years;
+  if (!years.empty()) {
+    data.firstYear = years.front().year;
+    data.weak = weakSignalYears(texts.windows, years.front().year, years.back().year);
+  }
+  for (const ChronologyYear& y : years) {
+    data.index.push_back(y.robustMean);
+    data.depth.push_back(y.depth);
+  }
+  const bool ratios = texts.chronology.kind == IndexKind::Ratio;
+  data.referenceLevel = ratios ? 1.0 : 0.0;
+  data.title = "RCS chronology, " + std::filesystem::path(ctx.options.inputFileName).filename().string();
+  data.indexLabel = ratios ? "Index (ratio)" : "Index (residual, mm)";
+  ScratchPath scratch(path);
+  if (!scratch.ok()) throw Fatal("Can't write file " + path.string() + ": " + scratch.error());
+  for (const std::string& w : drawChronologyPicture(data, scratch.path().string(), *target.target)) {
+    ctx.console.writeLine(">> sbr chronology page: PLplot: " + w);
+  }
+  if (!scratch.commit()) throw Fatal("Can't write file " + path.string() + ": " + scratch.error());
+  if (!request.quiet) ctx.console.writeLine(" The chronology page is saved in " + path.string());
+}
+
+void writeChronology(RunContext& ctx, const RunRequest& request) {
+  const int32_t mode = ctx.options.indexMode;
+  if (mode != 1 && mode != 2) {
+    ctx.console.writeLine(" No chronology: this run computed no index series.");
+    return;
+  }
+  const std::string site =
+      request.site.empty() ? crnSiteCode(ctx.options.inputFileName) : request.site;
+  const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site);
+  if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts);
+  if (!request.chronology) return;
+  writeOutput(ctx, kChronologyCsvName, texts.chronologyCsv);
+  writeOutput(ctx, kSignalCsvName, texts.signalCsv);
+  if (texts.crnWritable) writeOutput(ctx, kCrnFileName, texts.crn);
+  for (const std::string& note : texts.notes) ctx.console.writeLine(" " + note);
+  if (request.quiet) return;
+  std::string written = std::string(" Chronology: ") + kChronologyCsvName + ", " + kSignalCsvName;
+  if (texts.crnWritable) written += std::string(", ") + kCrnFileName;
+  ctx.console.writeLine(written);
+}
+
+}  // namespace
+
+void writeRequestedResults(RunContext& ctx, const RunRequest& request) {
+  if (request.report) writeReport(ctx, request);
+  if (request.chronology || !request.chronologyPagePath.empty()) writeChronology(ctx, request);
+  ctx.console.flush();
+}
+
+}  // namespace kavrel
