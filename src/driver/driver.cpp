@@ -184,6 +184,12 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
     OutputFile file(recipe);
     file.write(recipeText(request, recipe));
     file.commit();
+    // The recipe keeps the answers as typed; say now that it won't run as is.
+    if (ctx.interactive && hasReversedLimits(ctx.options)) {
+      ctx.console.writeLine(" The recipe " + recipe.filename().string() +
+                            " keeps a reversed pair of limits as typed; kavrel run refuses it "
+                            "until the pair is put in order.");
+    }
   }
   writeTermination(ctx);
 }

@@ -141,6 +141,12 @@ void applyOutlierChoice(RunContext& ctx) {
   ctx.log.line(freeLine({"Remove Outliers = ", ctx.options.removeOutliers}));
 }
 
+bool hasReversedLimits(const RunOptions& o) {
+  return (o.removeOutliers && o.lowerLimit > o.upperLimit) ||
+         (o.restrictAgeBand && o.minAge > o.maxAge) ||
+         (o.restrictYears && o.firstYearMin > o.firstYearMax);
+}
+
 void applyOutlierLimits(RunContext& ctx) {
   const RunOptions& o = ctx.options;
   logLimits(ctx.log, o.lowerLimit, o.upperLimit);

@@ -62,6 +62,10 @@ void applyAgeBandChoice(RunContext& ctx);    // "Restrict Age band = "
 void applyAgeBandLimits(RunContext& ctx);    // the limits; a warning when reversed
 void applyFirstYearChoice(RunContext& ctx);  // "Restrict Chronology length = "
 void applyFirstYearLimits(RunContext& ctx);  // the limits; a warning when reversed
+
+// True when a screening in use has its lower limit above its upper one (the
+// dialogue accepts such a pair with a warning; the command line refuses it).
+bool hasReversedLimits(const RunOptions& options);
 void applyAgeThreshold(RunContext& ctx);     // "Using file Mean Age" or "... Median Age"
 // The index-mode line; creates the combined index file for modes 1 and 2.
 // Raises Fatal for a mode outside 0..2 or when the file can't be created.

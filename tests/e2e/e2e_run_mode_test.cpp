@@ -275,6 +275,20 @@ TEST_F(RunMode, RecordedSessionReplaysToTheSameFiles) {
   EXPECT_THAT(saved, HasSubstr("out = 'other'"));
 }
 
+// A session with reversed outlier limits (upper 1, lower 5) is recorded as typed; the recording
+// says at once that the run mode will refuse it, and it does, naming the key.
+TEST_F(RunMode, RecordedReversedLimitsAreFlaggedAndRefused) {
+  const RunResult recorded =
+      runWith({"--record", "r.toml"}, "\ngp.rwl\nf\nf\nt\n1.0\n5.0\nf\nf\n2\n1\nc\nf\n");
+  ASSERT_EQ(recorded.exitStatus, 0) << recorded.screen;
+  EXPECT_THAT(recorded.screen, HasSubstr(" The recipe r.toml keeps a reversed pair of limits"));
+  const RunResult replayed = runWith({"run", "--recipe", "r.toml"}, "", [&](const fs::path& folder) {
+    fs::copy_file(recorded.folder / "r.toml", folder / "r.toml");
+  });
+  EXPECT_EQ(replayed.exitStatus, 2);
+  EXPECT_THAT(replayed.errors, HasSubstr("outliers"));
+}
+
 TEST_F(RunMode, ExitStatuses) {
   struct StatusCase {
     std::vector<std::string> args;
