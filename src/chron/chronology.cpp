@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "chron/selection.h"
+
 namespace kavrel {
 
 namespace {
@@ -79,22 +81,22 @@ std::optional<std::string> checkIndexSeries(std::span<const IndexSeries> series)
   return std::nullopt;
 }
 
-double median(std::span<double> x) {
-  if (x.empty()) return 0.0;
-  const size_t mid = x.size() / 2;
-  std::nth_element(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(mid), x.end());
-  const double upper = x[mid];
-  if (x.size() % 2 == 1) return upper;
-  const double lower = *std::max_element(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(mid));
-  return 0.5 * (lower + upper);
+double median(std::span<const double> x) {
+  std::vector<double> scratch(x.size());
+  return selectedMedian(x, scratch);
 }
 
-double biweightMean(std::span<double> x, std::vector<double>& work) {
+double biweightMean(std::span<const double> x, std::vector<double>& work) {
   if (x.empty()) return 0.0;
-  const double m = median(x);
-  work.resize(x.size());
-  std::transform(x.begin(), x.end(), work.begin(), [m](double v) { return std::fabs(v - m); });
-  const double s = median(work);
+  // work: the deviations, then room for the selections.
+  const size_t n = x.size();
+  work.resize(2 * n);
+  const auto deviations = std::span<double>(work).first(n);
+  const auto scratch = std::span<double>(work).subspan(n);
+  const double m = selectedMedian(x, scratch);
+  std::transform(x.begin(), x.end(), deviations.begin(),
+                 [m](double v) { return std::fabs(v - m); });
+  const double s = selectedMedian(deviations, scratch);
   const double scale = kBiweightScale * s + kBiweightEpsilon;
   double weighted = 0.0;
   double weights = 0.0;
@@ -110,7 +112,7 @@ double biweightMean(std::span<double> x, std::vector<double>& work) {
   return weights > 0.0 ? weighted / weights : m;
 }
 
-double biweightMean(std::span<double> x) {
+double biweightMean(std::span<const double> x) {
   std::vector<double> work;
   return biweightMean(x, work);
 }
@@ -133,31 +135,39 @@ ChronologyResult buildChronology(std::span<const IndexSeries> series, IndexKind 
   auto& years = result.chronology.years;
   years.reserve(static_cast<size_t>(spanLast - spanFirst + 1));
 
-  // Sweep the years with the set of series that cover the year.
-  std::vector<const Extent*> active;
+  // Sweep the years with the set of series that cover the year, each held
+  // by what the sweep reads of it.
+  struct Covering {
+    const float* values;
+    int32_t firstYear;  // of values[0]
+    int32_t lastYear;   // the last with a value
+    size_t classIndex;
+  };
+  std::vector<Covering> active;
   std::vector<double> values;
   std::vector<double> work;
   values.reserve(extents.size());
-  work.reserve(extents.size());
+  work.reserve(2 * extents.size());
   size_t next = 0;
   for (int32_t year = spanFirst; year <= spanLast; ++year) {
     while (next < extents.size() && extents[next].firstYear <= year) {
-      active.push_back(&extents[next++]);
+      const Extent& e = extents[next++];
+      const IndexSeries& s = series[e.series];
+      active.push_back({s.values.data(), s.firstYear, e.lastYear,
+                        static_cast<size_t>(s.classNumber - 1)});
     }
-    std::erase_if(active, [year](const Extent* e) { return e->lastYear < year; });
+    std::erase_if(active, [year](const Covering& e) { return e.lastYear < year; });
 
     ChronologyYear row;
     row.year = year;
     std::array<double, kChronClassCount> classSums{};
     values.clear();
-    for (const Extent* e : active) {
-      const IndexSeries& s = series[e->series];
-      const float v = s.values[static_cast<size_t>(year - s.firstYear)];
+    for (const Covering& e : active) {
+      const float v = e.values[year - e.firstYear];
       if (!isIndexValue(v)) continue;
       values.push_back(static_cast<double>(v));
-      const auto c = static_cast<size_t>(s.classNumber - 1);
-      classSums[c] += static_cast<double>(v);
-      ++row.classDepths[c];
+      classSums[e.classIndex] += static_cast<double>(v);
+      ++row.classDepths[e.classIndex];
     }
     row.depth = static_cast<int32_t>(values.size());
     if (row.depth > 0) {

@@ -74,18 +74,18 @@ std::optional<std::string> checkIndexSeries(std::span<const IndexSeries> series)
 // True when v is an index value: not the missing marker and finite.
 inline bool isIndexValue(float v) { return v != kMissingValue && std::isfinite(v); }
 
-// The one-step Tukey biweight mean of x (x is reordered): M = median,
+// The one-step Tukey biweight mean of x: M = median,
 // S = median |x - M|, u = (x - M) / (9 S + 1e-6), weights (1 - u^2)^2 where
 // |u| < 1 and 0 elsewhere; returns sum(w x) / sum(w). For an empty x it
 // returns 0. Should every weight vanish, the median is returned. work is
 // scratch storage, reused between calls so that a year's statistics need no
 // allocation.
-double biweightMean(std::span<double> x, std::vector<double>& work);
-double biweightMean(std::span<double> x);
+double biweightMean(std::span<const double> x, std::vector<double>& work);
+double biweightMean(std::span<const double> x);
 
-// The median of x (x is reordered): the middle value, or the mean of the two
-// middle values. For an empty x it returns 0.
-double median(std::span<double> x);
+// The median of x: the middle value, or the mean of the two middle values.
+// For an empty x it returns 0.
+double median(std::span<const double> x);
 
 // Builds the chronology from the index series of all classes. Non-finite
 // values are treated as missing and counted in ignoredValues.

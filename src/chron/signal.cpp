@@ -40,30 +40,31 @@ std::optional<std::pair<int32_t, int32_t>> valueSpan(std::span<const IndexSeries
   return span;
 }
 
-// The values of s in years first..first+length-1, when it has one in every
-// year and they are not all equal.
-std::optional<std::span<const float>> fullCover(const IndexSeries& s, int32_t first,
-                                                int32_t length) {
+// Adds the standardised values (population variance) of s in years
+// first..first+length-1 to zSum, when it has a value in every one of those
+// years and they are not all equal; returns whether it did.
+bool addStandardised(const IndexSeries& s, int32_t first, std::span<double> zSum) {
+  const auto length = static_cast<int64_t>(zSum.size());
   const int64_t offset = int64_t{first} - s.firstYear;
-  if (offset < 0 || offset + length > static_cast<int64_t>(s.values.size())) return std::nullopt;
+  if (offset < 0 || offset + length > static_cast<int64_t>(s.values.size())) return false;
   const std::span<const float> w(s.values.data() + offset, static_cast<size_t>(length));
-  if (!std::all_of(w.begin(), w.end(), isIndexValue)) return std::nullopt;
-  if (std::all_of(w.begin(), w.end(), [&](float v) { return v == w.front(); })) {
-    return std::nullopt;
-  }
-  return w;
-}
-
-// Adds the series' standardised values (population variance) to zSum.
-void addStandardised(std::span<const float> w, std::vector<double>& zSum) {
-  const double n = static_cast<double>(w.size());
+  // One pass checks the values and sums them.
+  bool usable = true;
+  bool allEqual = true;
   double mean = 0.0;
-  for (float v : w) mean += static_cast<double>(v);
+  for (float v : w) {
+    usable = usable && isIndexValue(v);
+    allEqual = allEqual && v == w.front();
+    mean += static_cast<double>(v);
+  }
+  if (!usable || allEqual) return false;
+  const double n = static_cast<double>(w.size());
   mean /= n;
   double ss = 0.0;
   for (float v : w) ss += (static_cast<double>(v) - mean) * (static_cast<double>(v) - mean);
   const double sd = std::sqrt(ss / n);
   for (size_t t = 0; t < w.size(); ++t) zSum[t] += (static_cast<double>(w[t]) - mean) / sd;
+  return true;
 }
 
 }  // namespace
@@ -81,29 +82,33 @@ SignalResult runningSignal(std::span<const IndexSeries> series, const SignalOpti
   if (!span) return result;
 
   const int32_t w = options.windowLength;
-  std::vector<double> zSum(static_cast<size_t>(w));
   for (int32_t first = span->first; first + w - 1 <= span->second; first += options.windowLag) {
     SignalWindow window;
     window.firstYear = first;
     window.lastYear = first + w - 1;
-    std::fill(zSum.begin(), zSum.end(), 0.0);
-    for (const IndexSeries& s : series) {
-      if (auto values = fullCover(s, first, w)) {
-        addStandardised(*values, zSum);
-        ++window.seriesCount;
-      }
-    }
-    if (window.seriesCount >= options.minSeries) {
-      const auto m = static_cast<double>(window.seriesCount);
-      double sum = 0.0;
-      for (double z : zSum) sum += z * z;
-      const double bigS = sum / static_cast<double>(w);
-      const double rbar = (bigS - m) / (m * (m - 1.0));
-      window.rbar = rbar;
-      const double denominator = 1.0 + (m - 1.0) * rbar;
-      if (bigS > kZeroSumShare * m && denominator > 0.0) window.eps = m * rbar / denominator;
-    }
     result.windows.push_back(window);
+  }
+  // Series by series, each adding to every window it covers: a series' values
+  // are read once, and every window still gets its series in input order.
+  const auto length = static_cast<size_t>(w);
+  std::vector<double> zSums(result.windows.size() * length, 0.0);
+  for (const IndexSeries& s : series) {
+    for (size_t k = 0; k < result.windows.size(); ++k) {
+      const std::span<double> zSum(zSums.data() + k * length, length);
+      if (addStandardised(s, result.windows[k].firstYear, zSum)) ++result.windows[k].seriesCount;
+    }
+  }
+  for (size_t k = 0; k < result.windows.size(); ++k) {
+    SignalWindow& window = result.windows[k];
+    if (window.seriesCount < options.minSeries) continue;
+    const auto m = static_cast<double>(window.seriesCount);
+    double sum = 0.0;
+    for (size_t t = 0; t < length; ++t) sum += zSums[k * length + t] * zSums[k * length + t];
+    const double bigS = sum / static_cast<double>(w);
+    const double rbar = (bigS - m) / (m * (m - 1.0));
+    window.rbar = rbar;
+    const double denominator = 1.0 + (m - 1.0) * rbar;
+    if (bigS > kZeroSumShare * m && denominator > 0.0) window.eps = m * rbar / denominator;
   }
   return result;
 }

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
+#include "chron/selection.h"
 #include "chron_fixture.h"
 
 namespace kavrel {
@@ -44,6 +47,46 @@ TEST(Biweight, KnownAnswers) {
   }
   std::vector<double> wild = {1.0, 1.02, 0.98, 1.01, 0.99, 25.0};
   EXPECT_NEAR(median(wild), 1.005, 1e-15);
+}
+
+// The sampled selection gives exactly the order statistics of a full sort:
+// small and large sets, many ties, and a set whose evenly spaced sample is
+// all outliers, so the sample's bracket misses and every value is selected.
+TEST(Selection, RankedValuesEqualThoseOfASort) {
+  std::mt19937_64 gen{7};
+  std::normal_distribution<double> noise(1.0, 0.3);
+  struct Case {
+    const char* what;
+    std::vector<double> x;
+  };
+  std::vector<Case> cases;
+  for (size_t n : {1, 2, 5, 255, 256, 257, 1000, 4999, 20000}) {
+    Case c{"normal", {}};
+    for (size_t i = 0; i < n; ++i) c.x.push_back(noise(gen));
+    cases.push_back(c);
+    Case ties{"ties", {}};
+    for (double v : c.x) ties.x.push_back(std::round(v * 4.0) / 4.0);
+    cases.push_back(ties);
+  }
+  // The selection samples 4 sqrt(n) = 282 evenly spaced positions of 5000.
+  Case outliers{"sample all outliers", std::vector<double>(5000, 1.0)};
+  for (size_t i = 0; i < 282; ++i) outliers.x[i * 5000 / 282] = 100.0 + static_cast<double>(i);
+  cases.push_back(outliers);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + " n = " + std::to_string(c.x.size()));
+    std::vector<double> sorted = c.x;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<double> scratch(c.x.size());
+    const size_t n = c.x.size();
+    for (size_t k : {size_t{0}, size_t{1}, n / 4, n / 2, n - 1}) {
+      if (k >= n) continue;
+      const Ranked r = rankedValue(c.x, k, scratch);
+      EXPECT_EQ(r.at, sorted[k]) << "k = " << k;
+      EXPECT_EQ(r.below, sorted[k == 0 ? 0 : k - 1]) << "k = " << k;
+    }
+    const double expected = n % 2 == 1 ? sorted[n / 2] : 0.5 * (sorted[n / 2 - 1] + sorted[n / 2]);
+    EXPECT_EQ(median(c.x), expected);
+  }
 }
 
 TEST(Chronology, HandWorkedThreeSeries) {
