@@ -5,9 +5,9 @@
 // well (wide:1, the default), which gives the wide search's share of the fits'
 // time on real data. Needs ../shared beside the repository. On a busy machine
 // the times scatter by 10 % or more; instruction counts inside the fits don't:
-//   valgrind --tool=callgrind --toggle-collect='kavrel::gamoeba*' \
-//     build/bench_real_class_fits --benchmark_filter=code:7/wide:1 \
-//     --benchmark_min_time=0.000001
+//   valgrind --tool=callgrind --toggle-collect='kavrel::gamoeba*'
+//     build/bench_real_class_fits --benchmark_filter=code:7/wide:1
+//     --benchmark_min_time=0.000001   (one command line)
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
