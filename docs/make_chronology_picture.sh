@@ -4,7 +4,7 @@
 # chronology page as a PNG. Usage: docs/make_chronology_picture.sh [build-dir]
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$repo/build}"
+build="$(cd "${1:-$repo/build}" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 "$build/kavrel" run "$repo/examples/kavrel_example.rwl" --pith "$repo/examples/kavrel_example.pith" \

@@ -5,7 +5,7 @@
 # renders it with Ghostscript. Usage: docs/make_page_picture.sh [build-dir]
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$repo/build}"
+build="$(cd "${1:-$repo/build}" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 ln -s "$repo/examples/kavrel_example.rwl" "$repo/examples/kavrel_example.pith" "$work/"
