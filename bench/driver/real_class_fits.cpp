@@ -27,8 +27,8 @@
 #include "driver/run_options.h"
 #include "fit/amoeba.h"
 #include "fit/amoeba_refine.h"
-#include "fit/startfits.h"
 #include "rwfile/trrw.h"
+#include "../simplex_start.h"
 
 namespace {
 
@@ -128,35 +128,17 @@ void BM_RealClassFits(benchmark::State& state) {
   kavrel::RefineOptions options;
   options.gridStart = state.range(1) == 1;
   // Starting points as the fits take them.
-  std::vector<kavrel::SimplexPoint> starts;
-  std::vector<std::vector<float>> abscissas;
-  for (const std::vector<float>& y : means) {
-    const auto n = static_cast<int32_t>(y.size());
-    std::vector<float> abscissa(y.size());
-    std::vector<float> fitted(y.size());
-    std::vector<float> w1(y.size());
-    std::vector<float> w2(y.size());
-    for (int32_t t = 1; t <= n; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
-    kavrel::CurveParams p{};
-    if (code == 7) {
-      kavrel::hughdi(abscissa, y, n, n, fitted, p, 0.0f);
-      starts.push_back({p[0], p[1], p[2], 0.0f, 0.0f});
-    } else {
-      kavrel::gexp(y, n, n, fitted, w1, w2, p, 0.0f);
-      starts.push_back({p[0], p[1], 0.0f, 0.0f, 0.0f});
-    }
-    abscissas.push_back(std::move(abscissa));
-  }
-  const int32_t selector = code == 7 ? kavrel::kModelHugershoff : kavrel::kModelGenExp;
+  std::vector<kavrel::bench::SimplexStart> starts;
+  for (const std::vector<float>& y : means) starts.push_back(kavrel::bench::simplexStart(y, code));
   std::vector<float> fitted;
   Silence silence;
   for (auto _ : state) {
     for (size_t i = 0; i < means.size(); ++i) {
       const auto n = static_cast<int32_t>(means[i].size());
       fitted.resize(means[i].size());
-      const kavrel::SimplexProblem problem{selector, kavrel::kObjectiveCapacity, n, abscissas[i],
-                                           means[i]};
-      const kavrel::SimplexFit fit = kavrel::gamoeba(starts[i], problem, n, fitted, options);
+      const kavrel::SimplexProblem problem{starts[i].selector, kavrel::kObjectiveCapacity, n,
+                                           starts[i].abscissa, means[i]};
+      const kavrel::SimplexFit fit = kavrel::gamoeba(starts[i].start, problem, n, fitted, options);
       benchmark::DoNotOptimize(fit.bestValue);
     }
   }

@@ -15,6 +15,7 @@
 #include "fit/amoeba_refine.h"
 #include "fit/detrend2.h"
 #include "fit/startfits.h"
+#include "../simplex_start.h"
 
 namespace {
 
@@ -46,24 +47,10 @@ kavrel::CurveParams fitOnce(std::vector<float>& y, std::vector<float>& fitted, i
 // Objective evaluations of the simplex (search and refinement) for code 7 or 8.
 void countEvaluations(const std::vector<float>& y, int32_t code, benchmark::State& state) {
   const int32_t n = static_cast<int32_t>(y.size());
-  std::vector<float> abscissa(y.size());
+  const kavrel::bench::SimplexStart s = kavrel::bench::simplexStart(y, code);
   std::vector<float> fitted(y.size());
-  std::vector<float> w1(y.size());
-  std::vector<float> w2(y.size());
-  for (int32_t t = 1; t <= n; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
-  kavrel::CurveParams p{};
-  kavrel::SimplexPoint start{};
-  int32_t selector = kavrel::kModelHugershoff;
-  if (code == 7) {
-    kavrel::hughdi(abscissa, y, n, n, fitted, p, 0.0f);
-    start = {p[0], p[1], p[2], 0.0f, 0.0f};
-  } else {
-    kavrel::gexp(y, n, n, fitted, w1, w2, p, 0.0f);
-    start = {p[0], p[1], 0.0f, 0.0f, 0.0f};
-    selector = kavrel::kModelGenExp;
-  }
-  const kavrel::SimplexProblem problem{selector, kavrel::kObjectiveCapacity, n, abscissa, y};
-  const kavrel::SimplexFit fit = kavrel::gamoeba(start, problem, n, fitted);
+  const kavrel::SimplexProblem problem{s.selector, kavrel::kObjectiveCapacity, n, s.abscissa, y};
+  const kavrel::SimplexFit fit = kavrel::gamoeba(s.start, problem, n, fitted);
   state.counters["simplexEvals"] = fit.evaluations;
   state.counters["refineEvals"] = fit.refineEvaluations;
 }
@@ -92,29 +79,15 @@ void BM_SimplexStages(benchmark::State& state) {
   const int32_t n = static_cast<int32_t>(state.range(1));
   const int64_t stage = state.range(2);
   const std::vector<float> y = series(n);
-  std::vector<float> abscissa(y.size());
+  const kavrel::bench::SimplexStart s = kavrel::bench::simplexStart(y, code);
   std::vector<float> fitted(y.size());
-  std::vector<float> w1(y.size());
-  std::vector<float> w2(y.size());
-  for (int32_t t = 1; t <= n; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
-  kavrel::CurveParams p{};
-  kavrel::SimplexPoint start{};
-  int32_t selector = kavrel::kModelHugershoff;
-  if (code == 7) {
-    kavrel::hughdi(abscissa, y, n, n, fitted, p, 0.0f);
-    start = {p[0], p[1], p[2], 0.0f, 0.0f};
-  } else {
-    kavrel::gexp(y, n, n, fitted, w1, w2, p, 0.0f);
-    start = {p[0], p[1], 0.0f, 0.0f, 0.0f};
-    selector = kavrel::kModelGenExp;
-  }
-  const kavrel::SimplexProblem problem{selector, kavrel::kObjectiveCapacity, n, abscissa, y};
+  const kavrel::SimplexProblem problem{s.selector, kavrel::kObjectiveCapacity, n, s.abscissa, y};
   kavrel::RefineOptions options;
   options.gridStart = stage == 2;
   kavrel::SimplexFit fit;
   for (auto _ : state) {
-    fit = stage == 0 ? kavrel::gamoeba(start, problem, n, fitted, false)
-                     : kavrel::gamoeba(start, problem, n, fitted, options);
+    fit = stage == 0 ? kavrel::gamoeba(s.start, problem, n, fitted, false)
+                     : kavrel::gamoeba(s.start, problem, n, fitted, options);
     benchmark::DoNotOptimize(fitted.data());
   }
   state.counters["rss"] = fit.bestValue;

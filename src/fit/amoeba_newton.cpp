@@ -86,6 +86,16 @@ bool proposeStep(const Curvature& cv, size_t count, double lambda, const StepLim
   return predictedGain(cv, count, d) > 0.0;
 }
 
+// Removes from v its components along the first `rows` of the orthonormal
+// vectors in basis (classical Gram-Schmidt, one row after the other).
+void projectOut(ThetaVec& v, const ThetaVec* basis, size_t rows, size_t count) {
+  for (size_t k = 0; k < rows; ++k) {
+    double dot = 0.0;
+    for (size_t j = 0; j < count; ++j) dot += v[j] * basis[k][j];
+    for (size_t j = 0; j < count; ++j) v[j] -= dot * basis[k][j];
+  }
+}
+
 }  // namespace
 
 bool solveStep(const Curvature& cv, size_t count, double lambda, const Constraints& cons,
@@ -108,11 +118,7 @@ bool solveStep(const Curvature& cv, size_t count, double lambda, const Constrain
     // Value still to meet after the earlier rows' part of xp.
     double rest = cons.values[i];
     for (size_t j = 0; j < count; ++j) rest -= r[j] * xp[j];
-    for (size_t k = 0; k < rank; ++k) {
-      double dot = 0.0;
-      for (size_t j = 0; j < count; ++j) dot += r[j] * q[k][j];
-      for (size_t j = 0; j < count; ++j) r[j] -= dot * q[k][j];
-    }
+    projectOut(r, q.data(), rank, count);
     double norm = 0.0;
     for (size_t j = 0; j < count; ++j) norm += r[j] * r[j];
     if (!(norm > 1.0e-20 * norm0)) {
@@ -130,16 +136,8 @@ bool solveStep(const Curvature& cv, size_t count, double lambda, const Constrain
   for (size_t e = 0; e < count && rank + free < count; ++e) {
     ThetaVec v{};
     v[e] = 1.0;
-    for (size_t k = 0; k < rank; ++k) {
-      double dot = 0.0;
-      for (size_t j = 0; j < count; ++j) dot += v[j] * q[k][j];
-      for (size_t j = 0; j < count; ++j) v[j] -= dot * q[k][j];
-    }
-    for (size_t k = 0; k < free; ++k) {
-      double dot = 0.0;
-      for (size_t j = 0; j < count; ++j) dot += v[j] * z[k][j];
-      for (size_t j = 0; j < count; ++j) v[j] -= dot * z[k][j];
-    }
+    projectOut(v, q.data(), rank, count);
+    projectOut(v, z.data(), free, count);
     double norm = 0.0;
     for (size_t j = 0; j < count; ++j) norm += v[j] * v[j];
     if (norm < 1.0e-6) continue;

@@ -10,9 +10,9 @@
 #include <random>
 #include <sstream>
 
-#include <unistd.h>
 
 #include "driver/classify.h"
+#include "driver/driver_fixture.h"
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
 #include "support/testdata.h"
@@ -22,6 +22,8 @@
 
 namespace kavrel {
 namespace {
+
+using test::commitCombined;
 
 ClassSeries makeSeries(const std::string& id, int32_t firstYear, int32_t pith,
                        std::vector<float> values) {
@@ -224,32 +226,7 @@ TEST(ClassPass, FileNamesAndTableLines) {
 }
 
 // Runs class passes in a scratch folder, since the class files have fixed names.
-class ClassPassFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    old_ = std::filesystem::current_path();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("kavrel_class_pass_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-    log_.open();
-  }
-  void TearDown() override {
-    log_.close();
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  std::filesystem::path old_, dir_;
-  Console console_{stdin, stdout};
-  RunLog log_;
-};
-
-// Puts the combined index file the passes appended to under its name.
-void commitCombined(RunContext& ctx) {
-  ctx.combinedIndexFile = nullptr;
-  ctx.combinedFirstPass->commit();
-  ctx.combinedFirstPass.reset();
-}
+class ClassPassFiles : public test::ScratchFolderTest {};
 
 struct Table {
   std::vector<std::vector<double>> rows;  // age, curve, series...

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <random>
 
-#include <unistd.h>
 
 #include "driver/class_pass.h"
 #include "driver/classify.h"
+#include "driver/driver_fixture.h"
 #include "driver/run_context.h"
 #include "rwfile/rwtest_helpers.h"
 #include "rwfile/trrw.h"
@@ -23,22 +23,8 @@ namespace {
 
 using test::ReadSeries;
 
-class FirstPass : public ::testing::Test {
+class FirstPass : public test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    old_ = std::filesystem::current_path();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("kavrel_first_pass_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-    log_.open();
-  }
-  void TearDown() override {
-    log_.close();
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-
   // Adds a series with a little noise; `shape` sets
   // the course of the three thirds (+1 rising, -1 falling, 0 neither).
   void add(RunContext& ctx, int32_t length, int32_t pith, int shape, std::mt19937_64& gen) {
@@ -66,9 +52,6 @@ class FirstPass : public ::testing::Test {
     st.seriesCount = k;
   }
 
-  std::filesystem::path old_, dir_;
-  Console console_{stdin, stdout};
-  RunLog log_;
 };
 
 TEST_F(FirstPass, RatioRunWritesEveryFileInClassOrder) {

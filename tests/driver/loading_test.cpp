@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver_fixture.h"
 #include "rwfile/trrw.h"
 #include "util/console.h"
 #include "util/fatal.h"
@@ -21,27 +22,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// Decade lines of one series in thousandths of a mm with the -9999 marker,
-// written here independently of the program's writer.
-std::string decade(const std::string& id, int32_t firstYear, const std::vector<int>& v) {
-  std::vector<int> all = v;
-  all.push_back(-9999);
-  std::string out;
-  int32_t year = firstYear;
-  size_t i = 0;
-  while (i < all.size()) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%-8s%4d", id.c_str(), year);
-    out += buf;
-    int32_t room = 10 - ((year % 10) + 10) % 10;
-    for (int32_t c = 0; c < room && i < all.size(); ++c, ++i, ++year) {
-      std::snprintf(buf, sizeof buf, "%6d", all[i]);
-      out += buf;
-    }
-    out += "\n";
-  }
-  return out;
-}
+using test::decade;
 
 // prefix followed by the number (built by appending: GCC 12 warns falsely
 // on "literal" + string temporaries).

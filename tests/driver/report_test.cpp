@@ -4,7 +4,6 @@
 #include "driver/report.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "driver/loading.h"
 #include "driver/run_context.h"
 #include "driver/csv_table.h"
+#include "driver/driver_fixture.h"
 #include "rwfile/trrw.h"
 #include "support/testdata.h"
 #include "util/console.h"
@@ -25,6 +25,8 @@ namespace kavrel {
 namespace {
 
 using test::CsvTable;
+using test::commitCombined;
+using test::decade;
 using test::parseCsv;
 
 TEST(Report, CsvFieldsReadBack) {
@@ -164,27 +166,6 @@ TEST(ReportResults, RevisedClassSeriesMoveToTheEndAsInTheCombinedFile) {
   EXPECT_EQ(r.indexSeries[1].classNumber, 1);
 }
 
-// Decade lines of one series in thousandths of a mm with the -9999 marker.
-std::string decade(const std::string& id, int32_t firstYear, const std::vector<int>& v) {
-  std::vector<int> all = v;
-  all.push_back(-9999);
-  std::string out;
-  int32_t year = firstYear;
-  size_t i = 0;
-  while (i < all.size()) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%-8s%4d", id.c_str(), year);
-    out += buf;
-    const int32_t room = 10 - ((year % 10) + 10) % 10;
-    for (int32_t c = 0; c < room && i < all.size(); ++c, ++i, ++year) {
-      std::snprintf(buf, sizeof buf, "%6d", all[i]);
-      out += buf;
-    }
-    out += "\n";
-  }
-  return out;
-}
-
 std::vector<int> widths(int n, int start, int step) {
   std::vector<int> v;
   for (int i = 0; i < n; ++i) v.push_back(start + step * i);
@@ -295,31 +276,7 @@ TEST(ReportLoading, EveryRecordWithItsFateAndPithOffset) {
 }
 
 // Class passes in a scratch folder, since the class files have fixed names.
-class ReportPass : public ::testing::Test {
- protected:
-  void SetUp() override {
-    old_ = std::filesystem::current_path();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("kavrel_report_pass_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-    log_.open();
-  }
-  void TearDown() override {
-    log_.close();
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  std::filesystem::path old_, dir_;
-  Console console_{stdin, stdout};
-  RunLog log_;
-};
-
-void commitCombined(RunContext& ctx) {
-  ctx.combinedIndexFile = nullptr;
-  ctx.combinedFirstPass->commit();
-  ctx.combinedFirstPass.reset();
-}
+class ReportPass : public test::ScratchFolderTest {};
 
 // Curve column (age j at [j-1]) of an age-aligned file; -999 where none.
 std::vector<double> curveColumn(const std::string& text) {
