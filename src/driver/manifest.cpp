@@ -42,6 +42,7 @@ void appendEntries(std::string& text, const char* table, const std::vector<Manif
   for (const ManifestEntry& e : list) {
     text += std::string("\n[[") + table + "]]\n";
     text += "name = " + tomlString(e.name) + "\n";
+    if (e.sha256.empty()) continue;  // not a regular file
     text += "size = " + std::to_string(e.size) + "\n";
     text += "sha256 = \"" + e.sha256 + "\"\n";
   }
@@ -60,6 +61,9 @@ struct FileClose {
 ManifestEntry fileDigest(const fs::path& path, const fs::path& folder) {
   ManifestEntry entry{path.lexically_relative(folder).string(), 0, {}};
   if (entry.name.empty()) entry.name = path.string();
+  // A pipe or device read by the dialogue can't be read a second time.
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return entry;
   const std::unique_ptr<std::FILE, FileClose> f(std::fopen(path.c_str(), "rb"));
   if (!f) throw Fatal("Cannot read file " + path.string() + ": " + std::strerror(errno));
   const std::unique_ptr<EVP_MD_CTX, DigestFree> md(EVP_MD_CTX_new());

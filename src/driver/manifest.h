@@ -18,11 +18,12 @@ struct RunContext;
 struct ManifestEntry {
   std::string name;     // path relative to the manifest's folder
   std::uintmax_t size;  // bytes
-  std::string sha256;   // 64 lowercase hex digits
+  std::string sha256;   // 64 lowercase hex digits; empty: not a regular file
 };
 
-// SHA-256 of the file at path as lowercase hex, with its size. Raises Fatal
-// naming the file when it can't be read.
+// SHA-256 of the file at path as lowercase hex, with its size (none for
+// what is not a regular file, such as a pipe); the name is relative to
+// folder. Raises Fatal naming the file when it can't be read.
 ManifestEntry fileDigest(const std::filesystem::path& path, const std::filesystem::path& folder);
 
 // The manifest's TOML text: version, the recipe's settings as the table
