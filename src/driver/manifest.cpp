@@ -127,8 +127,8 @@ void writeManifest(const RunContext& ctx, std::string_view recipe,
   for (const fs::path& p : inputs) read.push_back(fileDigest(p, folder));
   for (const fs::path& p : outputs) written.push_back(fileDigest(p, folder));
   OutputFile file(target);
-  file.write(manifestText(ctx.programVersion.empty() ? "unknown" : ctx.programVersion, recipe,
-                          read, written));
+  file.write(manifestText(ctx.programVersion.empty() ? "unknown" : ctx.programVersion, recipe, read,
+                          written));
   file.commit();
 }
 

@@ -51,8 +51,8 @@ std::vector<std::filesystem::path> namedOutputFiles(const RunRequest& request);
 // link to "medV6_raw" count), or when reading it reads the file an existing
 // output name holds (a hard link). A link named like an output is replaced
 // by the run, not written through, so the file it points to is no output.
-std::optional<std::string> runOutputFor(
-    const std::filesystem::path& path, const std::filesystem::path& outputDir,
-    std::span<const std::filesystem::path> namedFiles = {});
+std::optional<std::string> runOutputFor(const std::filesystem::path& path,
+                                        const std::filesystem::path& outputDir,
+                                        std::span<const std::filesystem::path> namedFiles = {});
 
 }  // namespace kavrel

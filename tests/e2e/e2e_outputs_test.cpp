@@ -76,9 +76,10 @@ std::map<std::string, std::pair<std::string, std::string>> manifestFiles(const s
 // every other file of the run fits) is not kept: the run names the file and
 // ends with status 1, and neither the picture nor its scratch file stays.
 TEST(E2eOutputs, PicturesCutShortAreNotKept) {
-  for (const std::vector<std::string>& pageArgs :
-       {std::vector<std::string>{"--page", "p.png"}, {"--page", "p.svg"}, {"--page", "p.ps"},
-        {"--chronology-page", "c.png"}}) {
+  for (const std::vector<std::string>& pageArgs : {std::vector<std::string>{"--page", "p.png"},
+                                                   {"--page", "p.svg"},
+                                                   {"--page", "p.ps"},
+                                                   {"--chronology-page", "c.png"}}) {
     const std::string& file = pageArgs[1];
     SCOPED_TRACE(file);
     RunSetup setup;
@@ -140,9 +141,9 @@ TEST(E2eOutputs, DialogueRefusesInputsTheRunWrites) {
 // the run holds the folder: they go, with one line saying how many; other
 // ".part" files stay.
 TEST(E2eOutputs, StaleScratchFilesAreRemoved) {
-  const std::vector<std::string> stale = {"medV6_raw.a8Zq3k.part", "kavrel_manifest.toml.000000.part",
-                                          "kavrel_chronology.crn.ZZZZZZ.part",
-                                          "p.svg.AbCdEf.part"};
+  const std::vector<std::string> stale = {"medV6_raw.a8Zq3k.part",
+                                          "kavrel_manifest.toml.000000.part",
+                                          "kavrel_chronology.crn.ZZZZZZ.part", "p.svg.AbCdEf.part"};
   const std::vector<std::string> kept = {"foo.a8Zq3k.part", "medV6_raw.a8Z-3k.part",
                                          "medV6_raw.a8Zq3.part", "notes.txt.part"};
   RunSetup setup;
