@@ -244,13 +244,17 @@ constexpr std::size_t kMaxNameBytes = 255;
 // The longest path, less room for the suffix of a scratch name beside it.
 constexpr std::size_t kMaxPathBytes = 4095 - 12;
 
+// Room a folder's path leaves for the names of the files written into it.
+constexpr std::size_t kRoomForFileNames = 64;
+
 // A path the system can open: no part longer than a file name may be, and
-// not longer as a whole than a path may be.
-void requireOpenablePath(const Given& given, const fs::path& path) {
+// not longer as a whole than a path may be, less `room` for what is added
+// to it.
+void requireOpenablePath(const Given& given, const fs::path& path, std::size_t room = 0) {
   const std::string whole = path.string();
-  if (whole.size() > kMaxPathBytes) {
+  if (whole.size() + room > kMaxPathBytes) {
     refuse(given, "the path is " + std::to_string(whole.size()) + " bytes long; at most " +
-                      std::to_string(kMaxPathBytes) + " can be opened");
+                      std::to_string(kMaxPathBytes - room) + " can be used here");
   }
   for (const fs::path& part : path) {
     if (part.native().size() > kMaxNameBytes) {
@@ -264,7 +268,7 @@ void requireOpenablePath(const Given& given, const fs::path& path) {
 // Files can be created in `folder`: it is a writable folder, or it can be
 // created below its nearest existing ancestor, which is a writable folder.
 void requireCreatableFolder(const Given& given, const fs::path& folder) {
-  requireOpenablePath(given, folder);
+  requireOpenablePath(given, folder, kRoomForFileNames);
   for (fs::path p = folder;; p = p.parent_path()) {
     std::error_code ec;
     const fs::file_status status = fs::status(p, ec);

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 std::optional<std::string> fileToReadProblem(std::string_view name, const fs::path& path) {
   if (hasControlCharacter(name)) return "the name holds a control character";
-  const std::string shown(name);
+  const std::string shown = shownText(name);
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
   if (status.type() == fs::file_type::not_found) return "the file " + shown + " does not exist";
