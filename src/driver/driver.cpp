@@ -147,6 +147,7 @@ void writeTermination(RunContext& ctx) {
 void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeText) {
   ctx.interactive = request.interactive;
   ctx.log.setQuiet(request.quiet);
+  ctx.results.keepWidths = request.report;
   if (!ctx.interactive) {
     ctx.outputDir = request.outFolder;
     createOutputFolder(ctx.outputDir);

@@ -304,6 +304,7 @@ void loadAndPrepare(RunContext& ctx) {
                                ? "No series is left after screening: every class will be empty."
                                : "The input file holds no series: every class will be empty."}));
   }
+  if (ctx.results.keepWidths) ctx.results.widths = ctx.store.values;
   if (ctx.options.powerTransform) powerTransformAll(ctx.store);
   checkPithOffsetCount(ctx.store, ctx.options, ctx.console, ctx.log, ctx.interactive);
   shiftByPithOffsets(ctx.store);

@@ -9,6 +9,7 @@
 #include "driver/report.h"
 #include "driver/run_context.h"
 #include "driver/run_log.h"
+#include "driver/wide_tables.h"
 
 namespace kavrel {
 
@@ -69,7 +70,8 @@ const std::vector<std::string>& runOutputNames() {
 const std::vector<std::string>& extraOutputNames() {
   static const std::vector<std::string> names = {kSeriesCsvName,     kClassesCsvName,
                                                  kCurvesCsvName,     kChronologyCsvName,
-                                                 kSignalCsvName,     kCrnFileName};
+                                                 kSignalCsvName,     kCrnFileName,
+                                                 kIndicesCsvName,    kWidthsCsvName};
   return names;
 }
 

@@ -15,7 +15,7 @@ namespace kavrel {
 // and the combined index file (17 bare names).
 const std::vector<std::string>& runOutputNames();
 
-// The run report's and the chronology's files, written when asked for (six
+// The run report's and the chronology's files, written when asked for (eight
 // bare names). They count as outputs of every run: an input never takes one
 // of these names.
 const std::vector<std::string>& extraOutputNames();
