@@ -87,12 +87,14 @@ Curve options (OPTION) and the ANSWER their question reads:
   -3      running medians: odd window of 3 or more, or -100..-1 percent
           (ANSWER required)
   -2      age-dependent spline: starting stiffness in years (default 75)
-  1, 2    negative exponential (d > 0); if it fails: 1 any line, 2 falling line
-  3       general negative exponential
-  4, 5    straight line, any slope / falling slope
-  6       horizontal line through the mean
-  7       Hugershoff growth curve
-  8       general exponential (b = 1)
+  1, 2    negative exponential y = a*exp(b*t) + k, b < 0, k >= 0; if it
+          fails: 1 any line, 2 a line with b <= 0
+  3       general negative exponential y = a*exp(b*t) + k, b < 0
+  4, 5    straight line y = b*t + k, any slope / b <= 0
+  6       horizontal line at the mean y = k
+  7       Hugershoff y = a*u^c*exp(b*u) + k, u = t + s
+  8       general exponential y = a*u*exp(b*u) + k, u = t + s
+          (t = 1, 2, ... along the ages with data, as in the run report)
   >9      cubic smoothing spline of stiffness OPTION years
   <-9     cubic smoothing spline of stiffness -OPTION percent of the length
   Every other whole number is taken as the curve-fit menu takes it. Options
