@@ -56,7 +56,11 @@ Options of a run without questions:
                             run; the run log is the same as without --quiet
 
 Options of both (dialogue and run):
-  --report                  write the run report
+  --pith-table FILE.csv     pith offsets by series name: a CSV with columns
+                            series and pith.offset (or pith_offset), as R's
+                            write.csv writes them; not with --pith. In the
+                            dialogue it answers the pith-offset question
+  --report                  write the run report and the wide tables
   --chronology              write the chronology (needs indices)
   --chronology-page FILE    save the chronology page (needs indices)
   --page-size WIDTHxHEIGHT  size of saved pages in pixels, )" +
@@ -76,9 +80,10 @@ to standard error. The pith-offset count warning is shown and logged without
 waiting for Return.
 
 A flag takes =false to clear what a recipe sets, e.g. --power=false.
-Picture files end in .ps, .pdf, .png or .svg. INPUT, --pith, --recipe and
---out are taken from where kavrel was started, page files from the out
-folder, recipe files (--save-recipe, --record) from where kavrel was started.
+Picture files end in .ps, .pdf, .png or .svg. INPUT, --pith, --pith-table,
+--recipe and --out are taken from where kavrel was started, page files from
+the out folder, recipe files (--save-recipe, --record) from where kavrel was
+started.
 
 Curve options (OPTION) and the ANSWER their question reads:
   -5      super smoother: alpha 0..9, 0 most flexible (default 7)
@@ -101,8 +106,9 @@ Curve options (OPTION) and the ANSWER their question reads:
   other than -5..-2 take no ANSWER.
 
 Recipes are TOML files with one key per option, named like the long option:
-  input, pith, pith-format, threshold, index, out, page, chronology-page,
-  page-size, site (strings); power, report, chronology, quiet (true or false);
+  input, pith, pith-format, pith-table, threshold, index, out, page,
+  chronology-page, page-size, site (strings); power, report, chronology,
+  quiet (true or false);
   outliers = [lower, upper]; age-band = [min, max]; first-years = [from, to];
   curve = ["3:-5:7", "1:4"].
 Input paths and out are relative to the recipe's folder, page files to out.

@@ -95,7 +95,7 @@ void recordAnswers(const RunContext& ctx, RunRequest& request) {
   request.options = ctx.options;
   request.inputPath = fs::absolute(ctx.options.inputFileName).lexically_normal();
   request.pithPath.clear();
-  if (ctx.options.usePithOffsets) {
+  if (ctx.options.usePithOffsets && ctx.options.pithTableFileName.empty()) {
     request.pithPath = fs::absolute(ctx.options.pithFileName).lexically_normal();
   }
 }
@@ -156,7 +156,9 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   setPlotEnvironment();
   ctx.log.open(ctx.outputPath(kRunLogFileName));
 
+  ctx.pithTablePath = request.pithTablePath;
   if (ctx.interactive) {
+    ctx.options.pithTableFileName = request.options.pithTableFileName;
     ctx.console.write(bannerText());
     ctx.console.pause(kHitReturn);
     askRunOptions(ctx);
