@@ -156,7 +156,7 @@ void checkPithTable(SeriesStore& store, RunOptions& o, RunLog& log,
                     const std::vector<std::string>& keys) {
   const PithTableMismatch m = matchPithTable(store.pithTable, keys);
   if (!m.any()) return;
-  std::string line = "Warning: the pith table " + o.pithTableFileName + " does not match the series:";
+  std::string line = " Warning: the pith table " + o.pithTableFileName + " does not match the series:";
   if (!m.withoutRow.empty()) line += " no row for " + nameList(m.withoutRow) + ";";
   if (!m.withoutSeries.empty()) line += " no series for " + nameList(m.withoutSeries) + ";";
   if (!m.twice.empty()) line += " given more than once: " + nameList(m.twice) + ";";

@@ -49,19 +49,19 @@ void onRecordEnd(int, void* data) {
   state->current = Record{};
 }
 
-// Whole numbers 0..INT32_MAX; empty and NA read 0.
-bool readOffset(const std::string& text, int32_t& value) {
-  if (text.empty() || text == "NA") {
-    value = 0;
-    return true;
-  }
+// A table value counts the first measured ring itself (1: that ring is the
+// pith), so the rings missing before it are one fewer. Whole numbers
+// 1..INT32_MAX.
+bool readOffset(const std::string& text, int32_t& missingRings) {
+  if (text.empty()) return false;
   int64_t v = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     v = v * 10 + (c - '0');
     if (v > std::numeric_limits<int32_t>::max()) return false;
   }
-  value = static_cast<int32_t>(v);
+  if (v < 1) return false;
+  missingRings = static_cast<int32_t>(v - 1);
   return true;
 }
 
@@ -97,7 +97,7 @@ std::vector<Record> csvRecords(std::string_view text, size_t maxRecords) {
     throw PithTableError(state.line, 0,
                          "more than " + std::to_string(maxRecords - 1) + " rows of pith offsets");
   }
-  if (failed) throw PithTableError(state.line, 0, "a quoted field is not closed properly");
+  if (failed) throw PithTableError(state.line, 0, "a quote out of place, or a quoted field not closed");
   return std::move(state.records);
 }
 
@@ -149,7 +149,7 @@ std::vector<NamedPithOffset> parsePithTable(std::string_view text, int32_t maxRo
     const std::string offset = trimmedText(record.fields[offsetColumn]);
     if (!readOffset(offset, row.offset)) {
       throw PithTableError(record.line, static_cast<int32_t>(offsetColumn + 1),
-                           "'" + offset + "' is not a pith offset (a whole number of rings, 0 or more)");
+                           "'" + offset + "' is not a pith offset (a whole number, 1 or more)");
     }
     rows.push_back(std::move(row));
   }

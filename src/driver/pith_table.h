@@ -4,6 +4,9 @@
 // with an empty name (R's row names) and any other named column are ignored.
 // Fields are separated by commas, or by tabs when the header holds a tab and
 // no comma; fields in double quotes may hold separators and doubled quotes.
+// The table's values follow R's convention: the cambial age of the first
+// measured ring, 1 when that ring is the pith. A series' offset (the rings
+// missing before its first measured ring) is that value minus one.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +20,7 @@ namespace kavrel {
 // One row of a table.
 struct NamedPithOffset {
   std::string name;    // series name, without surrounding blanks
-  int32_t offset = 0;  // rings between the pith and the first measured ring
+  int32_t offset = 0;  // rings missing between the pith and the first measured ring
   int32_t line = 0;    // line of the file that holds the row (1-based)
 };
 
@@ -38,12 +41,11 @@ class PithTableError : public std::runtime_error {
 // holds it, without padding blanks.
 std::string pithTableKey(std::string_view storeId);
 
-// Reads the rows of a table, in file order; at most maxRows of them. An
-// offset field that is empty or NA reads 0 (no estimate). Raises
+// Reads the rows of a table, in file order; at most maxRows of them. Raises
 // PithTableError for a header without the two columns, a row whose field
-// count differs from the header's, an empty series name, an offset that is
-// not a whole number from 0 to 2147483647, more than maxRows rows, a quote
-// left open, or a file without a header.
+// count differs from the header's, an empty series name, a value that is not
+// a whole number from 1 to 2147483647 (empty and NA included), more than
+// maxRows rows, a quote out of place, or a file without a header.
 std::vector<NamedPithOffset> parsePithTable(std::string_view text, int32_t maxRows);
 
 // What a table and the names of the series read fail to pair up: names of
