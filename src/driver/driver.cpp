@@ -175,7 +175,8 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   } else {
     applyRevisions(ctx, request.revisions);
     if (!request.pagePath.empty()) {
-      saveRegionalCurvePage(ctx, request.pagePath, PageSize{request.pageWidth, request.pageHeight});
+      saveRegionalCurvePage(ctx, request.pagePath, PageSize{request.pageWidth, request.pageHeight},
+                            request.site);
     }
   }
   closeCombinedIndexFile(ctx);
