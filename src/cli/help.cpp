@@ -42,9 +42,11 @@ Options of a run without questions:
                             repeatable, applied in the order given
   --out DIR                 folder of every output file, the log included
                             (default the current folder; created if missing)
-  --page FILE               save the regional-curve page after the last curve,
-                            with each class's series count and curve under its
-                            title (no window is opened)
+  --page FILE               save the regional-curve page after the last curve
+                            as a figure for a paper: classes named in words,
+                            series counts, curves, the five curves together;
+                            a class of over 250 series drawn as a density (no
+                            window is opened)
   --recipe FILE.toml        take the options from a recipe; options given on the
                             command line override it (any --curve replaces its
                             curves)

@@ -133,11 +133,11 @@ void drawClassPanel(size_t c, const FigurePanel& panel, const AgeAlignedTable& t
   drawLine(columnPolyline(table, -1, inputs.missingValue));
   drawAxes(text, stats);
   text.use(kPanelTitleText, stats);
-  plmtex("t", 2.5, 0.5, 0.5, plotText(panel.title).c_str());
+  plmtex("t", 2.8, 0.5, 0.5, plotText(panel.title).c_str());
   std::string note = "n = " + std::to_string(panel.seriesCount);
   note += panel.curve.empty() ? ", no curve" : ", " + panel.curve;
   text.use(kSmallText, stats);
-  plmtex("t", 0.6, 0.5, 0.5, plotText(note).c_str());
+  plmtex("t", 0.9, 0.5, 0.5, plotText(note).c_str());
 }
 
 void drawCombinedPanel(const std::array<AgeAlignedTable, kPlotClassCount>& tables,
@@ -162,7 +162,7 @@ void drawCombinedPanel(const std::array<AgeAlignedTable, kPlotClassCount>& table
   }
   drawAxes(text, stats);
   text.use(kPanelTitleText, stats);
-  plmtex("t", 2.3, 0.5, 0.5, "The five regional curves");
+  plmtex("t", 2.8, 0.5, 0.5, "The five regional curves");
   // Legend to the right of the panel.
   plvpor(legendLeft, 0.995, b.y0, b.y1);
   plwind(0.0, 1.0, 0.0, 1.0);
