@@ -9,6 +9,7 @@
 #include "driver/report.h"
 #include "driver/run_context.h"
 #include "driver/run_log.h"
+#include "driver/run_request.h"
 #include "driver/wide_tables.h"
 
 namespace kavrel {
@@ -68,15 +69,66 @@ const std::vector<std::string>& runOutputNames() {
 }
 
 const std::vector<std::string>& extraOutputNames() {
-  static const std::vector<std::string> names = {kSeriesCsvName,     kClassesCsvName,
-                                                 kCurvesCsvName,     kChronologyCsvName,
-                                                 kSignalCsvName,     kCrnFileName,
-                                                 kIndicesCsvName,    kWidthsCsvName};
+  static const std::vector<std::string> names = {
+      kCombinedScratchFileName,  // scratch copy of the combined index file
+      kSeriesCsvName,            // --report
+      kClassesCsvName,           // --report
+      kCurvesCsvName,            // --report
+      kWidthsCsvName,            // --report
+      kIndicesCsvName,           // --report, indices
+      kChronologyCsvName,        // --chronology
+      kSignalCsvName,            // --chronology
+      kCrnFileName,              // --chronology, ratio indices
+      kManifestFileName,         // every run
+  };
   return names;
 }
 
-std::optional<std::string> runOutputFor(const fs::path& path, const fs::path& outputDir) {
+std::vector<std::string> resultNames() {
+  std::vector<std::string> names = runOutputNames();
+  names.insert(names.end(), extraOutputNames().begin(), extraOutputNames().end());
+  return names;
+}
+
+std::vector<std::string> plannedResultNames(const RunOptions& options, const RunRequest& request) {
+  const bool indices = options.indexMode == 1 || options.indexMode == 2;
+  std::vector<std::string> names = {kRunLogFileName, kManifestFileName};
+  if (indices) names.push_back(kCombinedIndexFileName);
+  for (const char* raw : kClassFileNames) {
+    const std::string aligned = ageAlignedFileName(raw);
+    names.push_back(raw);
+    names.push_back(aligned);
+    if (indices) names.push_back(indexFileName(aligned));
+  }
+  if (request.report) {
+    names.insert(names.end(), {kSeriesCsvName, kClassesCsvName, kCurvesCsvName, kWidthsCsvName});
+    if (indices) names.push_back(kIndicesCsvName);
+  }
+  if (request.chronology && indices) {
+    names.insert(names.end(), {kChronologyCsvName, kSignalCsvName});
+    if (options.indexMode == 1) names.push_back(kCrnFileName);
+  }
+  return names;
+}
+
+std::vector<fs::path> namedOutputFiles(const RunRequest& request) {
+  std::vector<fs::path> files;
+  for (const fs::path* p : {&request.pagePath, &request.chronologyPagePath, &request.recordPath,
+                            &request.saveRecipePath}) {
+    if (!p->empty()) files.push_back(*p);
+  }
+  return files;
+}
+
+std::optional<std::string> runOutputFor(const fs::path& path, const fs::path& outputDir,
+                                        std::span<const fs::path> namedFiles) {
   if (path.empty()) return std::nullopt;
+  for (const fs::path& named : namedFiles) {
+    std::error_code e1, e2, e3;
+    const fs::path a = fs::weakly_canonical(fs::absolute(path, e1), e1);
+    const fs::path b = fs::weakly_canonical(fs::absolute(named, e2), e2);
+    if ((!e1 && !e2 && a == b) || (fs::equivalent(path, named, e3) && !e3)) return named.string();
+  }
   std::error_code ec;
   const fs::path outputFolder =
       fs::weakly_canonical(fs::absolute(outputDir.empty() ? fs::path(".") : outputDir), ec);

@@ -4,17 +4,26 @@
 #include <string>
 #include <vector>
 
+#include "chron/crn.h"
 #include "driver/rcdrvr.h"
+#include "driver/report.h"
 #include "driver/revision.h"
 #include "driver/run_context.h"
-#include "chron/crn.h"
-#include "driver/report.h"
 #include "plot/rcs_figure.h"
 #include "util/console.h"
 #include "util/fatal.h"
 #include "util/outfile.h"
 
 namespace kavrel {
+
+void commitPicture(ScratchPath& scratch, const std::filesystem::path& path, PictureFormat format) {
+  const std::string problem = incompletePicture(scratch.path().string(), format);
+  if (!problem.empty()) {
+    throw Fatal("Can't write file " + path.string() + ": " + problem +
+                "; the disk may be full. The file is not saved.");
+  }
+  if (!scratch.commit()) throw Fatal("Can't write file " + path.string() + ": " + scratch.error());
+}
 
 namespace {
 
@@ -48,7 +57,7 @@ void saveRegionalCurvePage(RunContext& ctx, const std::filesystem::path& path, P
   const std::vector<std::string> warnings = drawRegionalCurveFigure(
       regionalCurvePlotInputs(ctx), figure, scratch.path().string(), *target.target);
   for (const std::string& w : warnings) ctx.console.writeLine(">> sbr rcsplt: PLplot: " + w);
-  if (!scratch.commit()) throw Fatal("Can't write file " + path.string() + ": " + scratch.error());
+  commitPicture(scratch, path, target.target->format);
   if (!ctx.log.quiet()) ctx.console.writeLine(" The page is saved in " + path.string());
 }
 

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "image_check.h"
@@ -207,8 +208,9 @@ TEST(ChronologyPicture, FailuresEndTheDrawingCleanly) {
   EXPECT_EQ(formatProblem("c.png", PictureFormat::Png), "");
 }
 
-// The figure of runs without questions in every format; a missing class file
-// ends the drawing before the picture file exists.
+// The figure of runs without questions in every format, each picture
+// complete; a missing class file ends the drawing before the picture file
+// exists.
 TEST(RegionalCurveFigurePicture, EveryFormatAndMissingFiles) {
   setPlotEnvironment();
   ScratchDir dir;
@@ -225,6 +227,21 @@ TEST(RegionalCurveFigurePicture, EveryFormatAndMissingFiles) {
   ASSERT_TRUE(size);
   EXPECT_EQ(*size, std::make_pair(1600u, 1200u));
 
+  // Every complete picture ends with its format's end marker; the same file
+  // cut short anywhere (a full disk) is told apart, and so is a missing file.
+  for (const char* name : {"rc.png", "rc.pdf", "rc.svg", "rc.ps"}) {
+    SCOPED_TRACE(name);
+    const PictureFormat format = targetFor(name).format;
+    EXPECT_EQ(incompletePicture(name, format), "");
+    const std::string text = readTextFile(name);
+    for (const size_t kept : {size_t{0}, size_t{4096}, text.size() / 2, text.size() - 3}) {
+      std::ofstream("cut", std::ios::binary) << text.substr(0, kept);
+      EXPECT_NE(incompletePicture("cut", format), "") << kept << " bytes kept";
+    }
+    EXPECT_NE(incompletePicture("missing", format), "");
+  }
+
+  // A missing class file ends the drawing before the picture file exists.
   std::remove(plottest::kAgeAlignedNames[4]);
   try {
     drawRegionalCurveFigure(five.inputs, figure, "missing.png", targetFor("missing.png"));
