@@ -16,13 +16,15 @@ constexpr const char* kClassColumns[kChronClassCount] = {"shorthigh", "shortlow"
 
 std::string csvNumber(std::optional<double> v) {
   if (!v || !std::isfinite(*v)) return "";
+  // The statistics are computed in double precision from single-precision
+  // index values; the table keeps them to single precision.
+  const auto f = static_cast<float>(*v);
+  if (!std::isfinite(f)) return "";
+  if (f == 0.0f) return "0";
   char buf[64];
-  const auto [end, ec] =
-      std::to_chars(buf, buf + sizeof buf, *v, std::chars_format::fixed, kCsvDecimals);
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, f);
   if (ec != std::errc{}) return "";
-  std::string text(buf, end);
-  if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
-  return text;
+  return std::string(buf, end);
 }
 
 void appendChronologyCsv(std::string& out, const Chronology& chronology) {

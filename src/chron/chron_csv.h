@@ -12,9 +12,6 @@
 
 namespace kavrel {
 
-// Decimals of every real in the tables.
-inline constexpr int kCsvDecimals = 6;
-
 // Appends the chronology: "year,depth,mean_K,robust_mean_K" and the five
 // class means "shorthigh_mean_K" .. "med_mean_K", where K is "ratio" or
 // "residual" after the chronology's kind; then one row per year.
@@ -24,9 +21,9 @@ void appendChronologyCsv(std::string& out, const Chronology& chronology);
 // one row per window.
 void appendSignalCsv(std::string& out, std::span<const SignalWindow> windows);
 
-// v with kCsvDecimals decimals, locale-independent; an empty text for a
-// missing or non-finite value, and no negative sign on a value that rounds
-// to zero.
+// v as the fewest digits that give its single-precision value back,
+// locale-independent ("0.125", "1.5e-07"); an empty text for a missing value
+// or one that is not finite in single precision, and "0" for either zero.
 std::string csvNumber(std::optional<double> v);
 
 }  // namespace kavrel

@@ -10,10 +10,11 @@ using K = SettingKind;
 using M = SettingMode;
 using S = GivenSettings;
 
-const std::array<SettingSpec, 21> kSpecs = {{
+const std::array<SettingSpec, 22> kSpecs = {{
     {"input", K::text, M::runOnly, true, &S::input},
     {"pith", K::text, M::runOnly, true, &S::pith},
     {"pith-format", K::text, M::runOnly, true, &S::pithFormat},
+    {"pith-table", K::text, M::both, true, &S::pithTable},
     {"power", K::flag, M::runOnly, true, &S::power},
     {"outliers", K::realPair, M::runOnly, true, &S::outliers},
     {"age-band", K::intPair, M::runOnly, true, &S::ageBand},

@@ -42,9 +42,11 @@ Options of a run without questions:
                             repeatable, applied in the order given
   --out DIR                 folder of every output file, the log included
                             (default the current folder; created if missing)
-  --page FILE               save the regional-curve page after the last curve,
-                            with each class's series count and curve under its
-                            title (no window is opened)
+  --page FILE               save the regional-curve page after the last curve
+                            as a figure for a paper: classes named in words,
+                            series counts, curves, the five curves together;
+                            a class of over 250 series drawn as a density (no
+                            window is opened)
   --recipe FILE.toml        take the options from a recipe; options given on the
                             command line override it (any --curve replaces its
                             curves)
@@ -56,7 +58,11 @@ Options of a run without questions:
                             run; the run log is the same as without --quiet
 
 Options of both (dialogue and run):
-  --report                  write the run report
+  --pith-table FILE.csv     pith offsets by series name: a CSV with columns
+                            series and pith.offset (or pith_offset), as R's
+                            write.csv writes them; not with --pith. In the
+                            dialogue it answers the pith-offset question
+  --report                  write the run report and the wide tables
   --chronology              write the chronology (needs indices)
   --chronology-page FILE    save the chronology page (needs indices)
   --page-size WIDTHxHEIGHT  size of saved pages in pixels, )" +
@@ -76,9 +82,10 @@ to standard error. The pith-offset count warning is shown and logged without
 waiting for Return.
 
 A flag takes =false to clear what a recipe sets, e.g. --power=false.
-Picture files end in .ps, .pdf, .png or .svg. INPUT, --pith, --recipe and
---out are taken from where kavrel was started, page files from the out
-folder, recipe files (--save-recipe, --record) from where kavrel was started.
+Picture files end in .ps, .pdf, .png or .svg. INPUT, --pith, --pith-table,
+--recipe and --out are taken from where kavrel was started, page files from
+the out folder, recipe files (--save-recipe, --record) from where kavrel was
+started.
 
 Curve options (OPTION) and the ANSWER their question reads:
   -5      super smoother: alpha 0..9, 0 most flexible (default 7)
@@ -87,20 +94,23 @@ Curve options (OPTION) and the ANSWER their question reads:
   -3      running medians: odd window of 3 or more, or -100..-1 percent
           (ANSWER required)
   -2      age-dependent spline: starting stiffness in years (default 75)
-  1, 2    negative exponential (d > 0); if it fails: 1 any line, 2 falling line
-  3       general negative exponential
-  4, 5    straight line, any slope / falling slope
-  6       horizontal line through the mean
-  7       Hugershoff growth curve
-  8       general exponential (b = 1)
+  1, 2    negative exponential y = a*exp(b*t) + k, b < 0, k >= 0; if it
+          fails: 1 any line, 2 a line with b <= 0
+  3       general negative exponential y = a*exp(b*t) + k, b < 0
+  4, 5    straight line y = b*t + k, any slope / b <= 0
+  6       horizontal line at the mean y = k
+  7       Hugershoff y = a*u^c*exp(b*u) + k, u = t + s
+  8       general exponential y = a*u*exp(b*u) + k, u = t + s
+          (t = 1, 2, ... along the ages with data, as in the run report)
   >9      cubic smoothing spline of stiffness OPTION years
   <-9     cubic smoothing spline of stiffness -OPTION percent of the length
   Every other whole number is taken as the curve-fit menu takes it. Options
   other than -5..-2 take no ANSWER.
 
 Recipes are TOML files with one key per option, named like the long option:
-  input, pith, pith-format, threshold, index, out, page, chronology-page,
-  page-size, site (strings); power, report, chronology, quiet (true or false);
+  input, pith, pith-format, pith-table, threshold, index, out, page,
+  chronology-page, page-size, site (strings); power, report, chronology,
+  quiet (true or false);
   outliers = [lower, upper]; age-band = [min, max]; first-years = [from, to];
   curve = ["3:-5:7", "1:4"].
 Input paths and out are relative to the recipe's folder, page files to out.

@@ -181,6 +181,9 @@ std::string recipeText(const RunRequest& request, const fs::path& recipeFile) {
     recipe.insert("pith", relativeText(request.pithPath, folder));
     recipe.insert("pith-format", o.pithReadFormat);
   }
+  if (!request.pithTablePath.empty()) {
+    recipe.insert("pith-table", relativeText(request.pithTablePath, folder));
+  }
   recipe.insert("power", o.powerTransform);
   bool sixDigits = true;
   if (o.removeOutliers) {

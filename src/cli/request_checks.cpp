@@ -424,6 +424,13 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
   if (given.page) {
     std::tie(request.pagePath, request.pageFormat) = pictureFile(*given.page, request.outFolder);
   }
+  if (given.pithTable) {
+    if (given.pith) refuse(*given.pithTable, "can't be given with " + given.pith->origin);
+    const NamedPath table = inputSidePath(*given.pithTable, startFolder);
+    request.options.usePithOffsets = true;
+    request.options.pithTableFileName = table.shown;
+    request.pithTablePath = table.resolved;
+  }
   if (given.report) request.report = isTrue(*given.report);
   if (given.chronology) {
     request.chronology = isTrue(*given.chronology);
@@ -447,6 +454,10 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
   // dialogue writes into the start folder as it always has; a run without
   // questions checks its out folder, given or not.
   std::optional<fs::path> outFolder;
+  if (given.pithTable) {
+    requireReadableFile(*given.pithTable, inputSidePath(*given.pithTable, startFolder));
+    requireNoOutput(*given.pithTable, request.pithTablePath, request.outFolder);
+  }
   if (!interactive) {
     requireReadableFile(*given.input, inputSidePath(*given.input, startFolder));
     if (given.pith) requireReadableFile(*given.pith, inputSidePath(*given.pith, startFolder));
@@ -471,7 +482,7 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
         {given.saveRecipe, request.saveRecipePath}};
     for (const auto& [setting, path] : written) {
       if (!setting) continue;
-      for (const fs::path& read : {request.inputPath, request.pithPath}) {
+      for (const fs::path& read : {request.inputPath, request.pithPath, request.pithTablePath}) {
         if (sameFile(path, read)) refuse(*setting, path.string() + " is a file this run reads");
       }
     }

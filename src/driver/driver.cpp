@@ -98,7 +98,7 @@ void recordAnswers(const RunContext& ctx, RunRequest& request) {
   request.options = ctx.options;
   request.inputPath = fs::absolute(ctx.options.inputFileName).lexically_normal();
   request.pithPath.clear();
-  if (ctx.options.usePithOffsets) {
+  if (ctx.options.usePithOffsets && ctx.options.pithTableFileName.empty()) {
     request.pithPath = fs::absolute(ctx.options.pithFileName).lexically_normal();
   }
 }
@@ -110,7 +110,8 @@ void writeRunManifest(RunContext& ctx, const RunRequest& request, const RecipeTe
   const std::string recipe =
       recipeText ? recipeText(request, fs::absolute(ctx.outputPath(kManifestFileName))) : "";
   std::vector<fs::path> inputs;
-  for (const fs::path* p : {&request.inputPath, &request.pithPath, &request.recipePath}) {
+  for (const fs::path* p : {&request.inputPath, &request.pithPath, &request.pithTablePath,
+                            &request.recipePath}) {
     if (!p->empty()) inputs.push_back(*p);
   }
   writeManifest(ctx, recipe, inputs, written);
@@ -164,6 +165,7 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   CommittedFiles committed;
   ctx.interactive = request.interactive;
   ctx.log.setQuiet(request.quiet);
+  ctx.results.keepWidths = request.report;
   if (!ctx.interactive) {
     ctx.outputDir = request.outFolder;
     createOutputFolder(ctx.outputDir);
@@ -174,7 +176,9 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   ctx.namedOutputs = namedOutputFiles(request);
   removeStaleScratchFiles(ctx);
 
+  ctx.pithTablePath = request.pithTablePath;
   if (ctx.interactive) {
+    ctx.options.pithTableFileName = request.options.pithTableFileName;
     ctx.console.write(bannerText());
     ctx.console.pause(kHitReturn);
     askRunOptions(ctx);
@@ -192,7 +196,8 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   } else {
     applyRevisions(ctx, request.revisions);
     if (!request.pagePath.empty()) {
-      saveRegionalCurvePage(ctx, request.pagePath, PageSize{request.pageWidth, request.pageHeight});
+      saveRegionalCurvePage(ctx, request.pagePath, PageSize{request.pageWidth, request.pageHeight},
+                            request.site);
     }
   }
   closeCombinedIndexFile(ctx);

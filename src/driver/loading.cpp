@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <span>
 #include <vector>
 
@@ -123,6 +124,48 @@ void reportReadWarnings(const RwInput& in, RunLog& log, int32_t& shown) {
   }
 }
 
+// Gives the record in slot k (1-based) its offset from the pith table, so the
+// list of offsets grows with the records as a positional file's does; a name
+// without a row takes 0 until the table is checked at the end of loading.
+void takeTableOffset(SeriesStore& store, RunOptions& o, int32_t k,
+                     const std::map<std::string, int32_t>& byName, const std::string& key) {
+  const auto it = byName.find(key);
+  store.pithOffsets.resize(static_cast<size_t>(k - 1), 0);
+  store.pithOffsets.push_back(it == byName.end() ? 0 : it->second);
+  o.offsetCount = k;
+}
+
+// Joins up to kNamesShown names, and says how many more there are.
+std::string nameList(const std::vector<std::string>& names) {
+  constexpr size_t kNamesShown = 10;
+  std::string text;
+  for (size_t i = 0; i < names.size() && i < kNamesShown; ++i) {
+    if (i > 0) text += ", ";
+    text += names[i];
+  }
+  if (names.size() > kNamesShown) {
+    text += " and " + std::to_string(names.size() - kNamesShown) + " more";
+  }
+  return text;
+}
+
+// A table that does not pair its rows one for one with the series read is not
+// used at all, as a positional file of the wrong length is not: one warning
+// line names the names that fail.
+void checkPithTable(SeriesStore& store, RunOptions& o, RunLog& log,
+                    const std::vector<std::string>& keys) {
+  const PithTableMismatch m = matchPithTable(store.pithTable, keys);
+  if (!m.any()) return;
+  std::string line = " Warning: the pith table " + o.pithTableFileName + " does not match the series:";
+  if (!m.withoutRow.empty()) line += " no row for " + nameList(m.withoutRow) + ";";
+  if (!m.withoutSeries.empty()) line += " no series for " + nameList(m.withoutSeries) + ";";
+  if (!m.twice.empty()) line += " given more than once: " + nameList(m.twice) + ";";
+  line.back() = '.';
+  log.echo(line + " Program continuing without offset information");
+  std::fill(store.pithOffsets.begin(), store.pithOffsets.end(), 0);
+  o.usePithOffsets = false;
+}
+
 }  // namespace
 
 void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
@@ -133,11 +176,22 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
   int32_t firstYear = 0;
   std::vector<float> values;
   int32_t warnings = 0;
+  const bool byName = o.usePithOffsets && !o.pithTableFileName.empty();
+  std::map<std::string, int32_t> tableOffsets;
+  std::vector<std::string> keys;  // every series read, by the name the table uses
+  if (byName) {
+    store.pithOffsets.clear();
+    for (const NamedPithOffset& row : store.pithTable) tableOffsets.emplace(row.name, row.offset);
+  }
   for (;;) {
     const int32_t n = trrwRead(in, id, firstYear, values, store.readCounter);
     reportReadWarnings(in, log, warnings);
     if (store.readCounter == kEndOfFile || n == kEndOfFile) break;
     const int32_t k = store.seriesCount + 1;  // the slot of this record
+    if (byName) {
+      keys.push_back(pithTableKey(id));
+      takeTableOffset(store, o, k, tableOffsets, keys.back());
+    }
     float highValue = 0.0f;
     const Screen why = screenRecord(o, values, n, firstYear, highValue);
     if (why != Screen::kNone) {
@@ -186,6 +240,11 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
   if (warnings > kWarningsOnScreen) {
     log.echo(freeLine({warnings - kWarningsOnScreen, "more warnings about", in.name(),
                        "are in the run log", kRunLogFileName}));
+  }
+  if (byName) {
+    store.pithOffsets.resize(static_cast<size_t>(store.seriesCount), 0);
+    o.offsetCount = store.seriesCount;
+    checkPithTable(store, o, log, keys);
   }
 }
 
@@ -304,6 +363,7 @@ void loadAndPrepare(RunContext& ctx) {
                                ? "No series is left after screening: every class will be empty."
                                : "The input file holds no series: every class will be empty."}));
   }
+  if (ctx.results.keepWidths) ctx.results.widths = ctx.store.values;
   if (ctx.options.powerTransform) powerTransformAll(ctx.store);
   checkPithOffsetCount(ctx.store, ctx.options, ctx.console, ctx.log, ctx.interactive);
   shiftByPithOffsets(ctx.store);

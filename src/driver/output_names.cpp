@@ -10,6 +10,7 @@
 #include "driver/run_context.h"
 #include "driver/run_log.h"
 #include "driver/run_request.h"
+#include "driver/wide_tables.h"
 
 namespace kavrel {
 
@@ -73,6 +74,8 @@ const std::vector<std::string>& extraOutputNames() {
       kSeriesCsvName,            // --report
       kClassesCsvName,           // --report
       kCurvesCsvName,            // --report
+      kWidthsCsvName,            // --report
+      kIndicesCsvName,           // --report, indices
       kChronologyCsvName,        // --chronology
       kSignalCsvName,            // --chronology
       kCrnFileName,              // --chronology, ratio indices
@@ -97,7 +100,10 @@ std::vector<std::string> plannedResultNames(const RunOptions& options, const Run
     names.push_back(aligned);
     if (indices) names.push_back(indexFileName(aligned));
   }
-  if (request.report) names.insert(names.end(), {kSeriesCsvName, kClassesCsvName, kCurvesCsvName});
+  if (request.report) {
+    names.insert(names.end(), {kSeriesCsvName, kClassesCsvName, kCurvesCsvName, kWidthsCsvName});
+    if (indices) names.push_back(kIndicesCsvName);
+  }
   if (request.chronology && indices) {
     names.insert(names.end(), {kChronologyCsvName, kSignalCsvName});
     if (options.indexMode == 1) names.push_back(kCrnFileName);

@@ -1,9 +1,10 @@
 // The regional-curve page saved as a picture file by a run without questions:
-// the page the plot menu shows after the run's last pass, with each class's
-// series count and curve under its title. No window is opened.
+// the classes of the run's last passes drawn as a figure for a paper (see
+// plot/rcs_figure.h). No window is opened.
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "plot/picture.h"
 
@@ -19,10 +20,12 @@ void commitPicture(ScratchPath& scratch, const std::filesystem::path& path, Pict
 
 // Draws the page of the run's latest passes into a scratch file beside
 // `path` and renames it into place; the format follows the extension (.ps,
-// .pdf, .png, .svg), pngSize sizes a PNG. PLplot's messages of aborted
+// .pdf, .png, .svg), pngSize sizes a PNG; the page title names `site` (empty:
+// the code taken from the input file's name) and the input file. PLplot's messages of aborted
 // operations are shown on the screen. Raises Fatal naming the file when the
 // name has another extension, when the file can't be written, and when an
 // age-aligned file can't be read or PLplot fails.
-void saveRegionalCurvePage(RunContext& ctx, const std::filesystem::path& path, PageSize pngSize);
+void saveRegionalCurvePage(RunContext& ctx, const std::filesystem::path& path, PageSize pngSize,
+                           const std::string& site = {});
 
 }  // namespace kavrel

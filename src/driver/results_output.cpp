@@ -8,6 +8,7 @@
 #include "driver/chronology_output.h"
 #include "driver/page_file.h"
 #include "driver/report.h"
+#include "driver/wide_tables.h"
 #include "plot/chronplt.h"
 #include "plot/picture.h"
 #include "util/console.h"
@@ -34,10 +35,22 @@ void writeReport(RunContext& ctx, const RunRequest& request) {
   text.clear();
   appendCurvesCsv(text, ctx.results);
   writeOutput(ctx, kCurvesCsvName, text);
+  text.clear();
+  appendWidthsCsv(text, ctx.results);
+  writeOutput(ctx, kWidthsCsvName, text);
+  // Index values exist only when the run computed indices.
+  const bool indices = ctx.options.indexMode == 1 || ctx.options.indexMode == 2;
+  if (indices) {
+    text.clear();
+    appendIndicesCsv(text, ctx.results);
+    writeOutput(ctx, kIndicesCsvName, text);
+  }
   if (request.quiet) return;
   ctx.console.writeLine(classTable(ctx.results));
-  ctx.console.writeLine(std::string("\n Run report: ") + kSeriesCsvName + ", " + kClassesCsvName +
-                        ", " + kCurvesCsvName);
+  std::string written = std::string("\n Run report: ") + kSeriesCsvName + ", " + kClassesCsvName +
+                        ", " + kCurvesCsvName + ", " + kWidthsCsvName;
+  if (indices) written += std::string(", ") + kIndicesCsvName;
+  ctx.console.writeLine(written);
 }
 
 // The chronology page: the robust mean with its reference line, the depth,

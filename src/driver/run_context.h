@@ -67,6 +67,9 @@ struct RunContext {
   // The ring-width file to open; empty: options.inputFileName. The option
   // keeps the name as given, for the log.
   std::filesystem::path inputPath;
+  // The pith table to open when options.pithTableFileName is set; empty:
+  // that name.
+  std::filesystem::path pithTablePath;
   SeriesStore store;       // the accepted series
   DetrendOptions detrend;  // fitting settings, changed only by the curve-fit menu
 

@@ -11,6 +11,7 @@
 #include "driver/input_checks.h"
 #include "driver/output_names.h"
 #include "driver/pith_offsets.h"
+#include "driver/pith_table.h"
 #include "driver/run_context.h"
 #include "util/console.h"
 #include "util/fatal.h"
@@ -143,6 +144,45 @@ void applyPithOffsets(RunContext& ctx, const std::filesystem::path& file) {
   }
 }
 
+void readPithTableFile(const std::string& name, const std::filesystem::path& file,
+                       std::vector<NamedPithOffset>& rows) {
+  const std::filesystem::path path = file.empty() ? std::filesystem::path(name) : file;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    throw Fatal("Cannot open the pith table " + name + " for reading: " + std::strerror(errno));
+  }
+  std::string text;
+  char buffer[65536];
+  errno = 0;
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+  const int readError = std::ferror(f) != 0 ? (errno != 0 ? errno : EIO) : 0;
+  std::fclose(f);
+  if (readError != 0) {
+    throw Fatal("Cannot open the pith table " + name + " for reading: " + std::strerror(readError));
+  }
+  try {
+    rows = parsePithTable(text, kMaxPithOffsets);
+  } catch (const PithTableError& e) {
+    std::string where = name + ", line " + std::to_string(e.line());
+    if (e.column() > 0) where += ", column " + std::to_string(e.column());
+    throw Fatal("Cannot read the pith table " + where + ": " + e.what() + ".");
+  }
+}
+
+void applyPithTable(RunContext& ctx, const std::filesystem::path& file) {
+  RunOptions& o = ctx.options;
+  readPithTableFile(o.pithTableFileName, file, ctx.store.pithTable);
+  o.offsetCount = static_cast<int32_t>(ctx.store.pithTable.size());
+  if (!ctx.log.quiet()) {
+    ctx.console.writeLine(formatLayout(o.offsetCount > 9999 ? "(/2x,a,i5)" : "(/2x,a,i4)",
+                                       {"Number of offsets read = ", o.offsetCount}));
+  }
+  ctx.log.line(freeLine({"pith offset table = ", o.pithTableFileName}));
+  ctx.log.line(freeLine({"Number of offsets read = ", o.offsetCount}));
+  ctx.log.line(freeLine({"Pith offsets are paired with the series by name"}));
+}
+
 void applyPowerTransform(RunContext& ctx) {
   ctx.log.line(freeLine({"Power Transformation = ", ctx.options.powerTransform}));
 }
@@ -200,7 +240,11 @@ void applyIndexMode(RunContext& ctx) {
 void applyRunOptions(RunContext& ctx, const std::filesystem::path& pithFile) {
   const RunOptions& o = ctx.options;
   applyInputFile(ctx);
-  if (o.usePithOffsets) applyPithOffsets(ctx, pithFile);
+  if (o.usePithOffsets && !o.pithTableFileName.empty()) {
+    applyPithTable(ctx, ctx.pithTablePath);
+  } else if (o.usePithOffsets) {
+    applyPithOffsets(ctx, pithFile);
+  }
   applyPowerTransform(ctx);
   applyOutlierChoice(ctx);
   if (o.removeOutliers) applyOutlierLimits(ctx);
@@ -220,6 +264,11 @@ void askRunOptions(RunContext& ctx) {
   ctx.inputPath = o.inputFileName;
   applyInputFile(ctx);
 
+  // A pith table given with the options answers the question.
+  if (!o.pithTableFileName.empty()) {
+    o.usePithOffsets = true;
+    applyPithTable(ctx, ctx.pithTablePath);
+  } else {
   o.usePithOffsets = console.askLogical(
       "\n Is there a Pith Offset file to accompany these data?\n"
       "  This is a column file of pith offset estimates where the\n"
@@ -234,6 +283,7 @@ void askRunOptions(RunContext& ctx) {
         trimmed(console.askQuotedText("\n  Enter FORTRAN read format (within single quotes)\n"
                                 "  Examples: '(i3)' or '(50x,i3)'  :> "));
     applyPithOffsets(ctx, o.pithFileName);
+  }
   }
 
   o.powerTransform = console.askLogical("\n Apply Power Transformation [t]rue or [f]alse :> ");

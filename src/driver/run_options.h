@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/pith_table.h"
+
 namespace kavrel {
 
 struct RunOptions {
@@ -16,6 +18,8 @@ struct RunOptions {
   std::string pithFileName;  // pith-offset file (at most 60 characters)
   std::string pithReadFormat;    // read format of one pith-offset record, e.g. (i3) or (50x,i3)
   int32_t offsetCount = 0;       // pith offsets read (at most 10000)
+  std::string pithTableFileName;  // pith table pairing offsets with series by name; when set
+                                  // (with usePithOffsets) it replaces the pith-offset file
   bool powerTransform = false;   // spread-versus-level power transformation of every series
   bool removeOutliers = false;   // drop records holding a value above upperLimit
   float upperLimit = 0.0f;       // ring width (mm); a value strictly above it drops the record
@@ -40,7 +44,9 @@ struct RunContext;
 // lines stand where they always have, also when the dialogue ends early. An
 // input or pith-offset file name that stands for one of the run's outputs (in
 // ctx.outputDir) is refused with a line saying so, and asked again. Sets
-// ctx.inputPath to the input name typed. Raises Fatal as the apply functions
+// ctx.inputPath to the input name typed. A pith table already named in
+// ctx.options (read from ctx.pithTablePath) answers the pith question, which
+// is then not asked. Raises Fatal as the apply functions
 // do, and when input ends.
 void askRunOptions(RunContext& ctx);
 
@@ -55,6 +61,12 @@ void applyInputFile(RunContext& ctx);  // "input file = "
 // is 0. Raises Fatal when the file is missing, its format is not supported
 // or a record does not fit the format.
 void applyPithOffsets(RunContext& ctx, const std::filesystem::path& file);
+// Reads the pith table `file` (named options.pithTableFileName in messages and
+// the log) into ctx.store.pithTable, shows the number of rows (not when the
+// log is quiet) and logs the table, the count and that offsets go by name.
+// Raises Fatal when the file is missing or its content can't be read, naming
+// the line and column.
+void applyPithTable(RunContext& ctx, const std::filesystem::path& file);
 void applyPowerTransform(RunContext& ctx);   // "Power Transformation = "
 void applyOutlierChoice(RunContext& ctx);    // "Remove Outliers = "
 void applyOutlierLimits(RunContext& ctx);    // the limits; a warning when reversed
@@ -72,7 +84,8 @@ void applyAgeThreshold(RunContext& ctx);     // "Using file Mean Age" or "... Me
 void applyIndexMode(RunContext& ctx);
 
 // Every answer of ctx.options applied in the dialogue's order, for a run
-// without questions; the pith offsets are read from pithFile.
+// without questions; the pith offsets are read from pithFile, a pith table
+// from ctx.pithTablePath.
 void applyRunOptions(RunContext& ctx, const std::filesystem::path& pithFile);
 
 // Reads the pith offsets of `file` (empty: options.pithFileName) with
@@ -81,5 +94,11 @@ void applyRunOptions(RunContext& ctx, const std::filesystem::path& pithFile);
 // applyPithOffsets does.
 void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets,
                         const std::filesystem::path& file = {});
+
+// Reads the rows of the pith table `file` (empty: `name`) into rows. Raises
+// Fatal when it can't be opened or read, naming `name`, the line and the
+// column of bad content.
+void readPithTableFile(const std::string& name, const std::filesystem::path& file,
+                       std::vector<NamedPithOffset>& rows);
 
 }  // namespace kavrel

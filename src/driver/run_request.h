@@ -42,6 +42,8 @@ struct RunRequest {
   RunOptions options;
   std::filesystem::path inputPath;  // ring-width file to open (absolute)
   std::filesystem::path pithPath;   // pith-offset file to open (absolute); empty without one
+  std::filesystem::path pithTablePath;  // pith table to open (absolute); empty without one.
+                                        // options.pithTableFileName names it as given.
 
   std::vector<Revision> revisions;  // applied in order after the first pass
 

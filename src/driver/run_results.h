@@ -90,6 +90,12 @@ struct RunResults {
   std::vector<IndexSeries> indexSeries;
   std::vector<std::string> indexIds;  // identifier of each (8 characters, blank padded)
 
+  // The ring widths read (mm), per store series (index k-1), before any
+  // power transformation; kept only when keepWidths is set, for the wide
+  // widths table.
+  bool keepWidths = false;
+  std::vector<std::vector<float>> widths;
+
   // Drops the index series of class `classNumber` and appends `added` (with
   // `ids`, same positions) in their place at the end.
   void replaceIndexSeries(int32_t classNumber, std::vector<IndexSeries>&& added,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/pith_table.h"
 #include "util/missing.h"
 
 namespace kavrel {
@@ -35,6 +36,9 @@ struct SeriesStore {
   // accepted series by removing the offset of every dropped record. After the
   // shift it holds exactly seriesCount entries (0 where no offset applies).
   std::vector<int32_t> pithOffsets;
+  // Pith offsets by series name, read from a pith table; loading takes each
+  // series' offset from here into pithOffsets when a table is in use.
+  std::vector<NamedPithOffset> pithTable;
 
   // values[k-1][j-1] is ring position j of series k. After loading a series
   // holds its lengths(k) measured values in file order; after the shift it

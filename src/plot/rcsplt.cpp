@@ -24,7 +24,6 @@
 #include "plot/picture.h"
 #include "plot/plplot_guard.h"
 #include "plot/rcsplt_page.h"
-#include "plot/rcsplt_picture.h"
 #include "util/console.h"
 #include "util/fatal.h"
 
@@ -51,10 +50,8 @@ void drawPolyline(const AgePolyline& line) {
   plline(static_cast<PLINT>(line.ages.size()), line.ages.data(), line.values.data());
 }
 
-// note, when not empty, is one more line under the panel's title.
 void drawPanel(const PlotState& state, const PlotInputs& inputs, const AxisTicks& ticks,
-               const std::string& title, const std::string& note, const AgeAlignedTable& table,
-               double xMax, double yMax) {
+               const std::string& title, const AgeAlignedTable& table, double xMax, double yMax) {
   pladv(0);
   plvpor(0.15, 0.8, 0.2, 0.8);
   plwind(0.0, xMax, 0.0, yMax);
@@ -62,7 +59,6 @@ void drawPanel(const PlotState& state, const PlotInputs& inputs, const AxisTicks
   plaxes(0.0, 0.0, "abitnr", static_cast<double>(ticks.xMajor), ticks.xMinor, "abinstv",
          static_cast<double>(ticks.yMajor), ticks.yMinor);
   plcol0(state.textColour);
-  if (!note.empty()) plmtex("t", 0.4, 0.5, 0.5, note.c_str());
   pllab("AGE", "RRW", title.c_str());
   plcol0(state.curveColour);
   plpsty(3);
@@ -94,9 +90,9 @@ void setColours(const PlotState& state) {
 }
 
 // Draws the page on the open PLplot stream: the 2 x 3 grid and the five
-// panels, each with its line of notes[c] when notes are given.
+// panels.
 void drawPanels(const PlotState& state, const PlotInputs& inputs, const PageData& page,
-                const AxisTicks& ticks, const std::array<std::string, kPlotClassCount>* notes) {
+                const AxisTicks& ticks) {
   // An empty or unusable axis range would make PLplot refuse the window.
   const double xMax = inputs.maxAgeAllClasses > 0 ? inputs.maxAgeAllClasses : 1.0;
   const double yMax = inputs.maxRawValue > 0.0f ? static_cast<double>(inputs.maxRawValue) : 1.0;
@@ -108,8 +104,7 @@ void drawPanels(const PlotState& state, const PlotInputs& inputs, const PageData
   plcol0(state.textColour);
   plssub(2, 3);
   for (size_t c = 0; c < kPlotClassCount; ++c) {
-    drawPanel(state, inputs, ticks, page.titles[c], notes != nullptr ? (*notes)[c] : "",
-              page.tables[c], xMax, yMax);
+    drawPanel(state, inputs, ticks, page.titles[c], page.tables[c], xMax, yMax);
   }
 }
 
@@ -174,7 +169,7 @@ std::optional<std::string> drawPage(Console& console, const PlotState& state,
     console.flush();
   }
   try {
-    drawPanels(state, inputs, page, ticks, nullptr);
+    drawPanels(state, inputs, page, ticks);
     plend();
   } catch (const Fatal&) {
     endPlotStreamQuietly();
@@ -268,28 +263,6 @@ AxisTicks axisTicks(int32_t maxAge, float maxValue) {
     t.yMinor = 0;
   }
   return t;
-}
-
-using rcsplt_page::trimmed;
-
-std::string regionalCurveNote(int32_t seriesCount, std::string_view curveName) {
-  return "n = " + std::to_string(seriesCount) + ", " + trimmed(std::string(curveName));
-}
-
-std::vector<std::string> drawRegionalCurvePicture(
-    const PlotState& state, const PlotInputs& inputs,
-    const std::array<std::string, kPlotClassCount>& notes, const std::string& path,
-    const PictureTarget& target) {
-  // The files are read before the device is opened: a missing one ends the
-  // drawing before anything is written.
-  using namespace rcsplt_page;
-  const PageData page = loadPage(inputs);
-  const AxisTicks ticks = axisTicks(inputs.maxAgeAllClasses, inputs.maxRawValue);
-  std::array<std::string, kPlotClassCount> lines;
-  for (size_t c = 0; c < kPlotClassCount; ++c) lines[c] = plotText(notes[c]);
-  return drawPicture(
-      path, target, [&] { setColours(state); },
-      [&] { drawPanels(state, inputs, page, ticks, &lines); });
 }
 
 }  // namespace kavrel

@@ -20,12 +20,12 @@ TEST(ChronCsv, TablesWithHeaderAndEmptyFields) {
             "kept\n"
             "year,depth,mean_ratio,robust_mean_ratio,shorthigh_mean_ratio,shortlow_mean_ratio,"
             "longhigh_mean_ratio,longlow_mean_ratio,med_mean_ratio\n"
-            "2000,1,1.375000,1.375000,1.375000,,,,\n"
-            "2001,2,1.000000,1.000000,1.000000,,,,\n"
-            "2002,3,1.208333,1.188048,1.062500,,1.500000,,\n"
-            "2003,3,0.916667,0.912865,0.937500,,0.875000,,\n"
+            "2000,1,1.375,1.375,1.375,,,,\n"
+            "2001,2,1,1,1,,,,\n"
+            "2002,3,1.2083334,1.1880478,1.0625,,1.5,,\n"
+            "2003,3,0.9166667,0.91286474,0.9375,,0.875,,\n"
             "2004,0,,,,,,,\n"
-            "2005,1,2.000000,2.000000,2.000000,,,,\n");
+            "2005,1,2,2,2,,,,\n");
 
   // Residual mode says so in every value column's name.
   Chronology residuals;
@@ -37,7 +37,7 @@ TEST(ChronCsv, TablesWithHeaderAndEmptyFields) {
             "year,depth,mean_residual,robust_mean_residual,shorthigh_mean_residual,"
             "shortlow_mean_residual,longhigh_mean_residual,longlow_mean_residual,"
             "med_mean_residual\n"
-            "-3,1,0.000000,-0.025300,,,,,\n");
+            "-3,1,-1e-09,-0.0253,,,,,\n");
 
   const std::vector<SignalWindow> windows = {{1700, 1749, 13, 0.27883, 0.8441},
                                              {1725, 1774, 1, std::nullopt, std::nullopt}};
@@ -45,12 +45,17 @@ TEST(ChronCsv, TablesWithHeaderAndEmptyFields) {
   appendSignalCsv(out, windows);
   EXPECT_EQ(out,
             "first_year,last_year,series,rbar,eps\n"
-            "1700,1749,13,0.278830,0.844100\n"
+            "1700,1749,13,0.27883,0.8441\n"
             "1725,1774,1,,\n");
 
   EXPECT_EQ(csvNumber(std::nan("")), "");
   EXPECT_EQ(csvNumber(HUGE_VAL), "");
-  EXPECT_EQ(csvNumber(1e12), "1000000000000.000000");
+  EXPECT_EQ(csvNumber(1e12), "1e+12");
+  EXPECT_EQ(csvNumber(1e39), "");  // beyond single precision
+  // Every single-precision value reads back exactly.
+  for (float f : {0.1f, 1.0f / 3.0f, -2.5e-7f, 123456.79f, 0.99999994f}) {
+    EXPECT_EQ(std::strtof(csvNumber(f).c_str(), nullptr), f) << f;
+  }
 }
 
 // Ratio index series over 1653-1712 with depths of 1..40.

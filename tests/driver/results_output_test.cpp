@@ -22,6 +22,7 @@
 #include "driver/loading.h"
 #include "driver/rcdrvr.h"
 #include "driver/report.h"
+#include "driver/wide_tables.h"
 #include "rwfile/trrw.h"
 #include "support/testdata.h"
 #include "util/console.h"
@@ -87,6 +88,7 @@ RunFiles runCase(const RunCase& c, const fs::path& dir) {
   o.useMeanAge = c.useMeanAge;
   o.indexMode = c.indexMode;
   ctx.openCombinedIndexFile();
+  ctx.results.keepWidths = true;
 
   testing::internal::CaptureStdout();
   loadAndPrepare(ctx);
@@ -405,6 +407,60 @@ TEST_P(ResultsOutput, ChronologyCountsTheIndexSeriesOfTheCombinedFile) {
     EXPECT_EQ(crn.substr(0, site.size()), site);
   } else {
     EXPECT_FALSE(fs::exists(file(kCrnFileName)));
+  }
+}
+
+// The wide tables read back into the series of the input file (widths, to
+// the bit) and of the combined index file (indices, to its thousandths and
+// its 0.998 for a ratio just below 1; the
+// residual files add one shift per series).
+TEST_P(ResultsOutput, WideTablesHoldTheValuesOfTheDecadeFiles) {
+  REQUIRE_SHARED_DATA(input, GetParam().rwl);
+  const bool ratios = GetParam().indexMode == 1;
+  struct Wide {
+    const char* name;
+    std::vector<Decade> decade;
+    double tolerance;  // how far a value may lie from the decade file's
+  };
+  const std::vector<Wide> wides = {
+      {kWidthsCsvName, readDecadeFile(test::sharedDataPath(GetParam().rwl)), 0.0},
+      {kIndicesCsvName, readDecadeFile(file(kCombinedIndexFileName)), 0.0026}};
+  const CsvTable series = table(kSeriesCsvName);
+  size_t classified = 0;
+  for (size_t r = 0; r < series.rows.size(); ++r) classified += series.empty(r, "class") ? 0 : 1;
+  for (const Wide& w : wides) {
+    SCOPED_TRACE(w.name);
+    const CsvTable t = table(w.name);
+    ASSERT_EQ(t.header.size(), classified + 1);
+    EXPECT_EQ(t.header[0], "year");
+    std::map<std::string, const Decade*> byId;
+    for (const Decade& d : w.decade) byId[d.id] = &d;
+    for (size_t col = 1; col < t.header.size(); ++col) {
+      const auto it = byId.find(t.header[col]);
+      ASSERT_NE(it, byId.end()) << t.header[col];
+      const Decade& d = *it->second;
+      double low = 1e9, high = -1e9;
+      size_t values = 0;
+      for (size_t r = 0; r < t.rows.size(); ++r) {
+        const auto year = static_cast<int32_t>(std::stod(t.rows[r][0]));
+        EXPECT_EQ(year, static_cast<int32_t>(std::stod(t.rows[0][0])) + static_cast<int32_t>(r));
+        const int64_t i = year - d.firstYear;
+        const bool has = i >= 0 && i < static_cast<int64_t>(d.values.size()) &&
+                         d.values[static_cast<size_t>(i)] != kMissingValue;
+        const std::string& text = t.rows[r][col];
+        ASSERT_EQ(text.empty(), !has) << d.id << " " << year;
+        if (!has) continue;
+        ++values;
+        const double diff = d.values[static_cast<size_t>(i)] - std::strtof(text.c_str(), nullptr);
+        low = std::min(low, diff);
+        high = std::max(high, diff);
+      }
+      ASSERT_GT(values, 0u) << d.id;
+      EXPECT_LE(high - low, w.tolerance) << d.id;
+      if (ratios || w.tolerance == 0.0) {
+        EXPECT_LE(std::max(high, -low), w.tolerance) << d.id;
+      }
+    }
   }
 }
 

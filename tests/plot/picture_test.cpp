@@ -11,7 +11,7 @@
 #include "image_check.h"
 #include "page_fixture.h"
 #include "plot/chronplt.h"
-#include "plot/rcsplt_picture.h"
+#include "plot/rcs_figure.h"
 #include "plot_test_support.h"
 #include "support/testdata.h"
 #include "util/fatal.h"
@@ -208,62 +208,24 @@ TEST(ChronologyPicture, FailuresEndTheDrawingCleanly) {
   EXPECT_EQ(formatProblem("c.png", PictureFormat::Png), "");
 }
 
-const std::array<std::string, 5> kNotes = {
-    regionalCurveNote(2, " General Exp. "), regionalCurveNote(3, "Negative Exp."),
-    regionalCurveNote(0, "Linear"), regionalCurveNote(1, "Spline #2"),
-    regionalCurveNote(2, "Negative Exp.")};
-
-TEST(RegionalCurvePicture, NoteUnderEachTitleInEveryFormat) {
+// The figure of runs without questions in every format, each picture
+// complete; a missing class file ends the drawing before the picture file
+// exists.
+TEST(RegionalCurveFigurePicture, EveryFormatAndMissingFiles) {
   setPlotEnvironment();
   ScratchDir dir;
   const auto five = plottest::writeFiveClasses();
-  const PlotState state;
-  EXPECT_EQ(kNotes[0], "n = 2, General Exp.");
-
-  // PLplot's own svg device keeps the texts: the note stands among each
-  // panel's labels, just before the title.
-  PictureTarget svgText{PictureFormat::Svg, "svg", std::nullopt};
-  drawRegionalCurvePicture(state, five.inputs, kNotes, "text.svg", svgText);
-  const plottest::SvgPage page = plottest::readSvgPage("text.svg");
-  ASSERT_EQ(page.panels.size(), 5u);
-  for (size_t c = 0; c < 5; ++c) {
-    SCOPED_TRACE(c + 1);
-    EXPECT_EQ(page.panels[c].title, plottest::kAgeAlignedNames[c]);
-    ASSERT_FALSE(page.panels[c].labels.empty());
-    EXPECT_EQ(page.panels[c].labels.back().text, kNotes[c]);
-    EXPECT_EQ(page.panels[c].data.size(), c == 2 ? 0u : five.classes[c].size() + 1);
+  RegionalCurveFigure figure;
+  figure.title = "Site AB, ab.rwl: regional curves by class";
+  for (const char* name : {"rc.png", "rc.pdf", "rc.svg", "rc.ps"}) {
+    SCOPED_TRACE(name);
+    const PictureTarget t = targetFor(name);
+    EXPECT_TRUE(drawRegionalCurveFigure(five.inputs, figure, name, t).empty());
+    EXPECT_EQ(formatProblem(name, t.format), "");
   }
-
-  // PNG at the default size: a drawing inside every panel that has series;
-  // class 3 has none and its panel stays empty inside the axes.
-  const PictureTarget png = targetFor("rc.png");
-  drawRegionalCurvePicture(state, five.inputs, kNotes, "rc.png", png);
   const auto size = plottest::pngHeaderSize("rc.png");
   ASSERT_TRUE(size);
   EXPECT_EQ(*size, std::make_pair(1600u, 1200u));
-  const auto img = plottest::readPng("rc.png");
-  ASSERT_TRUE(img);
-  for (int32_t c = 0; c < 5; ++c) {
-    SCOPED_TRACE(c + 1);
-    // Subpage of class c in the 2 x 3 grid, and the panel's viewport in it.
-    const double sx = (c % 2) * 0.5, sy = 1.0 - (c / 2 + 1) / 3.0;
-    const PageBox panel{sx + 0.15 * 0.5, sx + 0.8 * 0.5, sy + 0.2 / 3, sy + 0.8 / 3};
-    // The inset leaves out the axes and their ticks, drawn on both sides of
-    // the axis lines.
-    const int64_t drawn = pixelsOtherThan(*img, panel, 16, 255, 255, 255);
-    if (c == 2) {
-      EXPECT_EQ(drawn, 0);
-    } else {
-      EXPECT_GT(drawn, 200);
-    }
-  }
-
-  for (const char* name : {"rc.pdf", "rc.svg", "rc.ps"}) {
-    SCOPED_TRACE(name);
-    const PictureTarget t = targetFor(name);
-    EXPECT_TRUE(drawRegionalCurvePicture(state, five.inputs, kNotes, name, t).empty());
-    EXPECT_EQ(formatProblem(name, t.format), "");
-  }
 
   // Every complete picture ends with its format's end marker; the same file
   // cut short anywhere (a full disk) is told apart, and so is a missing file.
@@ -278,34 +240,16 @@ TEST(RegionalCurvePicture, NoteUnderEachTitleInEveryFormat) {
     }
     EXPECT_NE(incompletePicture("missing", format), "");
   }
-}
-
-TEST(RegionalCurvePicture, PLplotComplaintsAndMissingFiles) {
-  setPlotEnvironment();
-  ScratchDir dir;
-  const auto five = plottest::writeFiveClasses();
-  // A colour and a line style PLplot refuses: the page is drawn, each
-  // complaint comes back once and nothing goes to the error stream.
-  PlotState odd;
-  odd.curveColour = 20;
-  odd.curveStyle = 0;
-  testing::internal::CaptureStderr();
-  const auto warnings =
-      drawRegionalCurvePicture(odd, five.inputs, kNotes, "odd.png", targetFor("odd.png"));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  ASSERT_EQ(warnings.size(), 2u);
-  EXPECT_NE(warnings[0].find("plcol0"), std::string::npos) << warnings[0];
-  EXPECT_EQ(formatProblem("odd.png", PictureFormat::Png), "");
 
   // A missing class file ends the drawing before the picture file exists.
   std::remove(plottest::kAgeAlignedNames[4]);
   try {
-    drawRegionalCurvePicture(PlotState{}, five.inputs, kNotes, "rc.png", targetFor("rc.png"));
+    drawRegionalCurveFigure(five.inputs, figure, "missing.png", targetFor("missing.png"));
     FAIL() << "no Fatal";
   } catch (const Fatal& e) {
     EXPECT_NE(std::string(e.what()).find("medV6_raw_agealigned.txt"), std::string::npos);
   }
-  EXPECT_FALSE(fs::exists("rc.png"));
+  EXPECT_FALSE(fs::exists("missing.png"));
 }
 
 }  // namespace
