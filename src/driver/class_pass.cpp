@@ -278,16 +278,21 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) 
   return pass;
 }
 
-void writeClassPass(RunContext& ctx, int32_t classNumber, const ClassPass& pass) {
+void writeClassFiles(RunContext& ctx, int32_t classNumber, std::span<const ClassSeries> series,
+                     std::span<const float> curve, int32_t curveOption, const ClassResult& result) {
   const auto ci = static_cast<size_t>(classNumber - 1);
-  ctx.classCurveOptions[ci] = pass.curveOption;
-  writeAgeAlignedFile(ctx.outputPath(ctx.classFileNames[ci]), pass.series, pass.curve);
+  ctx.classCurveOptions[ci] = curveOption;
+  writeAgeAlignedFile(ctx.outputPath(ctx.classFileNames[ci]), series, curve);
   if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
-    writeIndices(ctx, classNumber, pass.series, pass.curve);
+    writeIndices(ctx, classNumber, series, curve);
   }
-  ctx.maxAgeAllClasses = std::max(ctx.maxAgeAllClasses, pass.result.classMaxAge);
-  ctx.results.classes[ci] = pass.result;
-  ctx.results.classes[ci].curveByAge = pass.curve;
+  ctx.maxAgeAllClasses = std::max(ctx.maxAgeAllClasses, result.classMaxAge);
+  ctx.results.classes[ci] = result;
+  ctx.results.classes[ci].curveByAge.assign(curve.begin(), curve.end());
+}
+
+void writeClassPass(RunContext& ctx, int32_t classNumber, const ClassPass& pass) {
+  writeClassFiles(ctx, classNumber, pass.series, pass.curve, pass.curveOption, pass.result);
 }
 
 void classPass(RunContext& ctx, int32_t classNumber, bool revision) {

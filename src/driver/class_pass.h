@@ -55,6 +55,10 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision);
 // Writes the age-aligned file and the indices from pass.curve and keeps the
 // pass in ctx (as classPass does).
 void writeClassPass(RunContext& ctx, int32_t classNumber, const ClassPass& pass);
+// The same from any curve by age: curveOption goes to ctx.classCurveOptions,
+// result (with curve as its curveByAge) to ctx.results.
+void writeClassFiles(RunContext& ctx, int32_t classNumber, std::span<const ClassSeries> series,
+                     std::span<const float> curve, int32_t curveOption, const ClassResult& result);
 
 // "shortlowV6_raw" -> "shortlowV6_raw_agealigned.txt": the first 15
 // characters of the raw name, "_agealigned.txt", blanks removed.

@@ -165,6 +165,7 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
     ctx.inputPath = request.inputPath;
     applyRunOptions(ctx, request.pithPath);
   }
+  if (request.signalFree) ctx.signalFree = request.signalFreeSettings;
   loadAndPrepare(ctx);
   firstPass(ctx);
   if (ctx.interactive) {

@@ -3,6 +3,7 @@
 #include "driver/class_pass.h"
 #include "driver/classify.h"
 #include "driver/run_context.h"
+#include "driver/signal_free_run.h"
 #include "util/fixedformat.h"
 #include "util/outfile.h"
 
@@ -19,7 +20,11 @@ void firstPass(RunContext& ctx) {
 
   // The largest raw value only grows from here, across every later pass.
   ctx.maxRawValue = kMissingValue;
-  for (int32_t c = 1; c <= kClassCount; ++c) classPass(ctx, c, false);
+  if (ctx.signalFree) {
+    signalFreeFirstPass(ctx);
+  } else {
+    for (int32_t c = 1; c <= kClassCount; ++c) classPass(ctx, c, false);
+  }
 
   ctx.combinedIndexFile = nullptr;
   if (ctx.combinedFirstPass) {

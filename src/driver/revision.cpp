@@ -12,6 +12,7 @@
 #include "driver/output_names.h"
 #include "driver/rcdrvr.h"
 #include "driver/run_context.h"
+#include "driver/signal_free_run.h"
 #include "plot/rcsplt.h"
 #include "util/console.h"
 #include "util/fatal.h"
@@ -123,7 +124,11 @@ void reviseClass(RunContext& ctx, int32_t classNumber, int32_t option) {
   }
   logRevision(ctx, classNumber, option);
   ctx.detrend.option = option;
-  revisionPass(ctx, classNumber);
+  if (ctx.signalFreeRun) {
+    signalFreeRevision(ctx, classNumber);
+  } else {
+    revisionPass(ctx, classNumber);
+  }
 }
 
 void revisionLoop(RunContext& ctx, std::vector<Revision>& made) {

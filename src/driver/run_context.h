@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "driver/run_log.h"
@@ -16,12 +17,14 @@
 #include "driver/run_results.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
+#include "rcs/signal_free.h"
 #include "util/folder_lock.h"
 #include "util/outfile.h"
 
 namespace kavrel {
 
 class Console;
+struct SignalFreeRun;
 
 // Name of the file holding every index series of every class.
 inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
@@ -99,6 +102,11 @@ struct RunContext {
   // What loading, classification and the latest pass over each class found,
   // for the run report and the chronology.
   RunResults results;
+
+  // The signal-free loop's settings when the run asks for it, and its state
+  // (pass 0 of every class and the latest loop) once the first pass is done.
+  std::optional<SignalFreeSettings> signalFree;
+  std::shared_ptr<SignalFreeRun> signalFreeRun;
 };
 
 }  // namespace kavrel

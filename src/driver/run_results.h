@@ -64,6 +64,7 @@ struct ClassResult {
   std::vector<float> meanValues;   // arithmetic mean at each of meanAges, as fitted
   std::vector<int32_t> depths;     // series with a value at each of meanAges
   std::vector<float> curveByAge;   // index j-1 for age j = 1..classMaxAge; missing where none
+  std::vector<float> curvePass0ByAge;  // signal-free runs: the pass-0 curve, like curveByAge
 
   bool fitted = false;       // a curve was fitted (the class has values)
   int32_t optionAsked = 0;   // method code passed to detrend2
