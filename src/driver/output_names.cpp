@@ -7,6 +7,7 @@
 #include "driver/chronology_output.h"
 #include "driver/class_pass.h"
 #include "driver/report.h"
+#include "driver/signal_free_output.h"
 #include "driver/run_context.h"
 #include "driver/run_log.h"
 
@@ -69,7 +70,8 @@ const std::vector<std::string>& runOutputNames() {
 const std::vector<std::string>& extraOutputNames() {
   static const std::vector<std::string> names = {kSeriesCsvName,     kClassesCsvName,
                                                  kCurvesCsvName,     kChronologyCsvName,
-                                                 kSignalCsvName,     kCrnFileName};
+                                                 kSignalCsvName,     kCrnFileName,
+                                                 kSignalFreeCsvName};
   return names;
 }
 

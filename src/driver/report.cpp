@@ -305,7 +305,10 @@ void appendClassesCsv(std::string& out, const RunResults& results) {
 }
 
 void appendCurvesCsv(std::string& out, const RunResults& results) {
-  out += "class,age,t,depth,mean,curve\n";
+  // Signal-free runs add the pass-0 curve beside the final one.
+  const bool pass0 = std::any_of(results.classes.begin(), results.classes.end(),
+                                 [](const ClassResult& r) { return !r.curvePass0ByAge.empty(); });
+  out += pass0 ? "class,age,t,depth,mean,curve,curve_pass0\n" : "class,age,t,depth,mean,curve\n";
   for (int32_t c = 1; c <= kClassCount; ++c) {
     const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
     const std::string prefix = std::to_string(c) + ',';
@@ -320,7 +323,11 @@ void appendCurvesCsv(std::string& out, const RunResults& results) {
         out += ",0,";
       }
       const auto j = static_cast<size_t>(age - 1);
-      out += ',' + (j < r.curveByAge.size() ? valueField(r.curveByAge[j]) : std::string()) + '\n';
+      out += ',' + (j < r.curveByAge.size() ? valueField(r.curveByAge[j]) : std::string());
+      if (pass0) {
+        out += ',' + (j < r.curvePass0ByAge.size() ? valueField(r.curvePass0ByAge[j]) : std::string());
+      }
+      out += '\n';
     }
   }
 }

@@ -7,6 +7,8 @@
 #include "chron/crn.h"
 #include "driver/chronology_output.h"
 #include "driver/report.h"
+#include "driver/signal_free_output.h"
+#include "driver/signal_free_run.h"
 #include "plot/chronplt.h"
 #include "plot/picture.h"
 #include "util/console.h"
@@ -81,13 +83,21 @@ void writeChronology(RunContext& ctx, const RunRequest& request) {
   const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site);
   if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts);
   if (!request.chronology) return;
-  writeOutput(ctx, kChronologyCsvName, texts.chronologyCsv);
+  if (ctx.signalFreeRun) {
+    const SignalFreeResult& loop = ctx.signalFreeRun->result;
+    writeOutput(ctx, kChronologyCsvName,
+                withSignalFreeColumns(texts.chronologyCsv, texts.chronology, loop));
+    writeOutput(ctx, kSignalFreeCsvName, signalFreeCsv(loop));
+  } else {
+    writeOutput(ctx, kChronologyCsvName, texts.chronologyCsv);
+  }
   writeOutput(ctx, kSignalCsvName, texts.signalCsv);
   if (texts.crnWritable) writeOutput(ctx, kCrnFileName, texts.crn);
   for (const std::string& note : texts.notes) ctx.console.writeLine(" " + note);
   if (request.quiet) return;
   std::string written = std::string(" Chronology: ") + kChronologyCsvName + ", " + kSignalCsvName;
   if (texts.crnWritable) written += std::string(", ") + kCrnFileName;
+  if (ctx.signalFreeRun) written += std::string(", ") + kSignalFreeCsvName;
   ctx.console.writeLine(written);
 }
 
