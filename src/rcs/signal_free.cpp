@@ -63,10 +63,29 @@ float rcsIndex(float w, float c, int32_t indexMode) {
   return std::isfinite(x) ? x : kMissingValue;
 }
 
+// The mean by age of the signal-free passes, summed in double precision so
+// that the order of the series doesn't move the loop's result.
+AgeMean orderFreeMeanByAge(std::span<const ClassSeries> series) {
+  AgeMean mean = meanByAge(series);
+  if (mean.meanAges.empty()) return mean;
+  std::vector<double> sum(static_cast<size_t>(mean.classMaxAge), 0.0);
+  for (const ClassSeries& s : series) {
+    for (size_t r = 0; r < s.values.size(); ++r) {
+      const float v = s.values[r];
+      if (v != kMissingValue) sum[static_cast<size_t>(s.pithOffset) + r] += static_cast<double>(v);
+    }
+  }
+  for (size_t i = 0; i < mean.meanAges.size(); ++i) {
+    mean.meanValues[i] = static_cast<float>(sum[static_cast<size_t>(mean.meanAges[i] - 1)] /
+                                            mean.meanDepths[i]);
+  }
+  return mean;
+}
+
 RcsClassCurve fitClassPass(std::span<const ClassSeries> series, int32_t option,
-                           const DetrendOptions& settings) {
+                           const DetrendOptions& settings, bool orderFree) {
   RcsClassCurve out;
-  out.mean = meanByAge(series);
+  out.mean = orderFree ? orderFreeMeanByAge(series) : meanByAge(series);
   if (!out.mean.meanValues.empty()) {
     out.fit = fitClassCurve(out.mean.meanValues, option, settings);
   } else {
@@ -136,7 +155,7 @@ SignalFreeResult signalFreeLoop(std::span<const RcsClassInput> classes, int32_t 
   };
   for (size_t k = 0; k < classes.size(); ++k) {
     result.pass0.push_back(
-        fitClassPass(classes[k].series, classes[k].optionAsked, classes[k].settings));
+        fitClassPass(classes[k].series, classes[k].optionAsked, classes[k].settings, false));
     if (failed(k, 0, result.pass0.back().fit)) return result;
   }
   result.pass0Chronology = passChronology(classes, result.pass0, indexMode, settings.robust);
@@ -188,7 +207,7 @@ SignalFreeResult signalFreeLoop(std::span<const RcsClassInput> classes, int32_t 
     std::vector<RcsClassCurve> curves;
     curves.reserve(classes.size());
     for (size_t k = 0; k < classes.size(); ++k) {
-      curves.push_back(fitClassPass(freed[k], classes[k].optionAsked, classes[k].settings));
+      curves.push_back(fitClassPass(freed[k], classes[k].optionAsked, classes[k].settings, true));
       if (failed(k, pass, curves.back().fit)) return result;
     }
     YearlyChronology next = passChronology(classes, curves, indexMode, settings.robust);

@@ -73,8 +73,10 @@ struct SignalFreeResult {
 float rcsIndex(float w, float c, int32_t indexMode);
 
 // Fits one class: mean by age of `series`, the curve of `option` through it.
+// Pass 0 takes the mean as the standard pass does (single precision, in
+// series order); orderFree sums in double precision instead.
 RcsClassCurve fitClassPass(std::span<const ClassSeries> series, int32_t option,
-                           const DetrendOptions& settings);
+                           const DetrendOptions& settings, bool orderFree);
 
 // The chronology of the indices of every series of every class against the
 // given curves (one per class), with its depth, not normalised.
