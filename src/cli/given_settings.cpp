@@ -10,7 +10,7 @@ using K = SettingKind;
 using M = SettingMode;
 using S = GivenSettings;
 
-const std::array<SettingSpec, 26> kSpecs = {{
+const std::array<SettingSpec, 27> kSpecs = {{
     {"input", K::text, M::runOnly, true, &S::input},
     {"pith", K::text, M::runOnly, true, &S::pith},
     {"pith-format", K::text, M::runOnly, true, &S::pithFormat},
@@ -28,6 +28,7 @@ const std::array<SettingSpec, 26> kSpecs = {{
     {"chronology-page", K::text, M::both, true, &S::chronologyPage},
     {"page-size", K::text, M::both, true, &S::pageSize},
     {"site", K::text, M::both, true, &S::site},
+    {"single-curve", K::flag, M::both, true, &S::singleCurve},
     {"signal-free", K::flag, M::both, true, &S::signalFree},
     {"sf-tolerance", K::real, M::both, true, &S::sfTolerance},
     {"sf-max-passes", K::whole, M::both, true, &S::sfMaxPasses},

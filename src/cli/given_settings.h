@@ -36,7 +36,7 @@ struct Given {
 struct GivenSettings {
   std::optional<Given> input, pith, pithFormat, power, outliers, ageBand, firstYears, threshold,
       index, out, page, report, chronology, chronologyPage, pageSize, site, quiet;
-  std::optional<Given> signalFree, sfTolerance, sfMaxPasses, sfMinDepth, sfRobust;
+  std::optional<Given> singleCurve, signalFree, sfTolerance, sfMaxPasses, sfMinDepth, sfRobust;
   std::vector<Given> curves;                        // --curve, in the order given
   std::optional<Given> recipe, saveRecipe, record;  // command line only
 };

@@ -63,6 +63,8 @@ Options of both (dialogue and run):
          sides + R"( each
                             (default )" + pageSize + R"()
   --site CODE               site code: 1 to 6 letters, digits, '-' or '_'
+  --single-curve            one regional curve for every classified series
+                            (class 1, "all") instead of the five classes
   --signal-free             refit the class curves to signal-free measurements
                             until the chronology settles (Melvin & Briffa 2008)
   --sf-tolerance X          stop when the chronology changes less (default 0.002)

@@ -220,6 +220,7 @@ std::string recipeText(const RunRequest& request, const fs::path& recipeFile) {
                 std::to_string(request.pageWidth) + "x" + std::to_string(request.pageHeight));
   if (!request.site.empty()) recipe.insert("site", request.site);
   if (request.quiet) recipe.insert("quiet", true);
+  if (request.singleCurve) recipe.insert("single-curve", true);
   if (request.signalFree) {
     const SignalFreeSettings& sf = request.signalFreeSettings;
     recipe.insert("signal-free", true);

@@ -437,6 +437,12 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
   if (given.site) request.site = siteCode(*given.site);
   if (given.quiet) request.quiet = isTrue(*given.quiet);
   signalFreeSettings(given, request);
+  if (given.singleCurve) request.singleCurve = isTrue(*given.singleCurve);
+  // One class: a revision names class 1.
+  for (size_t i = 0; request.singleCurve && i < request.revisions.size(); ++i) {
+    if (request.revisions[i].classNumber != 1)
+      refuse(given.curves[i], "with --single-curve the one class is class 1");
+  }
   if (given.recipe) request.recipePath = inputSidePath(*given.recipe, startFolder).resolved;
   if (given.saveRecipe) request.saveRecipePath = recipeFile(*given.saveRecipe, startFolder);
   if (given.record) request.recordPath = recipeFile(*given.record, startFolder);

@@ -191,7 +191,7 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) 
     throw Fatal("Class number " + std::to_string(classNumber) + " is outside 1..5");
   }
   const auto ci = static_cast<size_t>(classNumber - 1);
-  const std::string rawName = kClassFileNames[ci];
+  const std::string rawName = ctx.rawClassFileName(classNumber);
   ctx.classFileNames[ci] = rawName;
   ClassPass pass;
   pass.series = readClassFile(ctx.outputPath(rawName).string(), ctx.store.classPithOffsets[ci]);

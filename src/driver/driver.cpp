@@ -166,6 +166,7 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
     applyRunOptions(ctx, request.pithPath);
   }
   if (request.signalFree) ctx.signalFree = request.signalFreeSettings;
+  ctx.singleCurve = request.singleCurve;
   loadAndPrepare(ctx);
   firstPass(ctx);
   if (ctx.interactive) {

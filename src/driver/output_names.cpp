@@ -35,6 +35,12 @@ fs::path realFolderOf(const fs::path& p) {
   return ec ? fs::path() : folder;
 }
 
+// The single-curve class's raw (0), age-aligned (1) and index (2) file names.
+std::string makeSingleName(int part) {
+  const std::string aligned = ageAlignedFileName(kSingleClassFileName);
+  return part == 0 ? std::string(kSingleClassFileName) : part == 1 ? aligned : indexFileName(aligned);
+}
+
 bool isOutputName(const std::string& name) {
   for (const auto* names : {&runOutputNames(), &extraOutputNames()}) {
     if (std::find(names->begin(), names->end(), name) != names->end()) return true;
@@ -71,7 +77,8 @@ const std::vector<std::string>& extraOutputNames() {
   static const std::vector<std::string> names = {kSeriesCsvName,     kClassesCsvName,
                                                  kCurvesCsvName,     kChronologyCsvName,
                                                  kSignalCsvName,     kCrnFileName,
-                                                 kSignalFreeCsvName};
+                                                 kSignalFreeCsvName, makeSingleName(0),
+                                                 makeSingleName(1), makeSingleName(2)};
   return names;
 }
 

@@ -151,6 +151,13 @@ bool isSmoothingSplineCode(int32_t option) {
 
 }  // namespace
 
+int32_t classCountOf(const RunResults& results) { return results.singleCurve ? 1 : kClassCount; }
+
+std::string classNameOf(const RunResults& results, int32_t classNumber) {
+  if (results.singleCurve) return "all";
+  return kClassNames[static_cast<size_t>(classNumber - 1)];
+}
+
 std::string csvReal(float v) { return shortestText(v); }
 std::string csvReal(double v) { return shortestText(v); }
 
@@ -263,7 +270,7 @@ void appendSeriesCsv(std::string& out, const RunResults& results) {
     for (float m : r.thirdMedians) out += ',' + (accepted ? valueField(m) : std::string());
     out += ',';
     if (classed) {
-      out += std::to_string(r.classNumber) + ',' + kClassNames[static_cast<size_t>(r.classNumber - 1)];
+      out += std::to_string(r.classNumber) + ',' + classNameOf(results, r.classNumber);
     } else {
       out += ',';
     }
@@ -275,10 +282,10 @@ void appendClassesCsv(std::string& out, const RunResults& results) {
   out +=
       "class,name,series,min_total_age,max_total_age,threshold_kind,threshold,pass,option_asked,"
       "option,curve,a,b,c,s,k,stiffness,span,alpha,window,rss,ages_with_data,min_depth\n";
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+  for (int32_t c = 1; c <= classCountOf(results); ++c) {
     const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
     const bool any = r.seriesCount > 0;
-    out += std::to_string(c) + ',' + kClassNames[static_cast<size_t>(c - 1)] + ',' +
+    out += std::to_string(c) + ',' + classNameOf(results, c) + ',' +
            std::to_string(r.seriesCount) + ',' + (any ? std::to_string(r.minTotalAge) : "") +
            ',' + (any ? std::to_string(r.maxTotalAge) : "") + ',';
     if (results.classified) {
@@ -309,7 +316,7 @@ void appendCurvesCsv(std::string& out, const RunResults& results) {
   const bool pass0 = std::any_of(results.classes.begin(), results.classes.end(),
                                  [](const ClassResult& r) { return !r.curvePass0ByAge.empty(); });
   out += pass0 ? "class,age,t,depth,mean,curve,curve_pass0\n" : "class,age,t,depth,mean,curve\n";
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+  for (int32_t c = 1; c <= classCountOf(results); ++c) {
     const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
     const std::string prefix = std::to_string(c) + ',';
     size_t i = 0;  // next age with data
@@ -335,14 +342,14 @@ void appendCurvesCsv(std::string& out, const RunResults& results) {
 std::string classTable(const RunResults& results) {
   std::string text = "\n Class          Series   Total ages   Curve";
   char line[160];
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+  for (int32_t c = 1; c <= classCountOf(results); ++c) {
     const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
     std::string ages = "-";
     if (r.seriesCount > 0) ages = std::to_string(r.minTotalAge) + "-" + std::to_string(r.maxTotalAge);
     std::string curve = "none";
     if (r.fitted) curve = std::to_string(r.optionUsed) + " " + std::string(curveName(r.optionUsed));
     std::snprintf(line, sizeof line, "\n %d %-10s %8d   %-10s   %s", c,
-                  kClassNames[static_cast<size_t>(c - 1)], r.seriesCount, ages.c_str(),
+                  classNameOf(results, c).c_str(), r.seriesCount, ages.c_str(),
                   curve.c_str());
     text += line;
   }

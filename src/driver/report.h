@@ -25,6 +25,10 @@ inline constexpr const char* kCurvesCsvName = "kavrel_curves.csv";
 inline constexpr std::array<const char*, kClassCount> kClassNames = {"shorthigh", "shortlow",
                                                                      "longhigh", "longlow", "med"};
 
+// The classes of a run: five, or the one class "all" of a single curve.
+int32_t classCountOf(const RunResults& results);
+std::string classNameOf(const RunResults& results, int32_t classNumber);
+
 // A real as the shortest text that reads back as the same value, in the C
 // locale ("0.125", "1.5e-07"); empty for a value that is not finite. A
 // negative zero is written as "0".

@@ -33,6 +33,10 @@ inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
 inline constexpr std::array<const char*, kClassCount> kClassFileNames = {
     "shorthighV6_raw", "shortlowV6_raw", "longhighV6_raw", "longlowV6_raw", "medV6_raw"};
 
+// The one class of a single-curve run: its raw file and its name.
+inline constexpr const char* kSingleClassFileName = "allV6_raw";
+inline constexpr const char* kSingleClassName = "all";
+
 // Marks a class whose latest pass fitted no curve (it holds no values).
 inline constexpr int32_t kNoCurveFitted = std::numeric_limits<int32_t>::min();
 
@@ -107,6 +111,14 @@ struct RunContext {
   // (pass 0 of every class and the latest loop) once the first pass is done.
   std::optional<SignalFreeSettings> signalFree;
   std::shared_ptr<SignalFreeRun> signalFreeRun;
+
+  // Every classified series in one class, number 1 (the single-curve form).
+  bool singleCurve = false;
+  int32_t classCount() const { return singleCurve ? 1 : kClassCount; }
+  // Raw file name of class c (1-based).
+  std::string rawClassFileName(int32_t c) const {
+    return singleCurve ? kSingleClassFileName : kClassFileNames[static_cast<size_t>(c - 1)];
+  }
 };
 
 }  // namespace kavrel

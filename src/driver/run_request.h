@@ -46,6 +46,7 @@ struct RunRequest {
 
   std::vector<Revision> revisions;  // applied in order after the first pass
 
+  bool singleCurve = false;        // one class of every classified series
   bool signalFree = false;         // run the signal-free loop
   SignalFreeSettings signalFreeSettings;
 

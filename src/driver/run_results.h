@@ -81,6 +81,7 @@ struct RunResults {
   float ageThreshold = 0.0f;   // its value, in years
 
   std::array<ClassResult, kClassCount> classes;  // class c at [c-1]
+  bool singleCurve = false;  // every classified series is in class 1, named "all"
 
   // The index series of the latest pass over each class, in the order of the
   // combined index file: class after class, each in class-file order, and a

@@ -24,7 +24,10 @@ std::string changeText(double change) {
 void loopAndWrite(RunContext& ctx) {
   SignalFreeRun& run = *ctx.signalFreeRun;
   std::vector<RcsClassInput> in;
-  for (const ClassPass& p : run.passes) in.push_back({p.series, p.optionAsked, p.settingsBefore});
+  for (int32_t c = 1; c <= ctx.classCount(); ++c) {
+    const ClassPass& p = run.passes[static_cast<size_t>(c - 1)];
+    in.push_back({p.series, p.optionAsked, p.settingsBefore});
+  }
   // Without index series the loop still needs a chronology: it uses ratios.
   const int32_t mode = ctx.options.indexMode == 2 ? 2 : 1;
   run.result = signalFreeLoop(in, mode, *ctx.signalFree);
@@ -41,7 +44,7 @@ void loopAndWrite(RunContext& ctx) {
                  " passes without converging (last change " +
                  changeText(r.passes.back().largestChange) + "); the last pass is used");
   }
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+  for (int32_t c = 1; c <= ctx.classCount(); ++c) {
     const auto ci = static_cast<size_t>(c - 1);
     const ClassPass& pass = run.passes[ci];
     const RcsClassCurve& final = r.final[ci];
@@ -62,7 +65,7 @@ void loopAndWrite(RunContext& ctx) {
 
 void signalFreeFirstPass(RunContext& ctx) {
   ctx.signalFreeRun = std::make_shared<SignalFreeRun>();
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+  for (int32_t c = 1; c <= ctx.classCount(); ++c) {
     ctx.signalFreeRun->passes[static_cast<size_t>(c - 1)] = computeClassPass(ctx, c, false);
   }
   loopAndWrite(ctx);
