@@ -7,6 +7,7 @@
 
 #include "driver/run_context.h"
 #include "rcs/class_curve.h"
+#include "rcs/diagnostics.h"
 #include "rwfile/trrw.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
@@ -271,6 +272,7 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) 
       result.maxTotalAge = std::max(result.maxTotalAge, s.lastAge());
     }
   }
+  result.diagnostics = classDiagnostics(series);
   result.classMaxAge = std::max(mean.classMaxAge, 0);
   result.meanAges = std::move(mean.meanAges);
   result.meanValues = std::move(mean.meanValues);

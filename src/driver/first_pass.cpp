@@ -15,6 +15,7 @@ void firstPass(RunContext& ctx) {
   if (ctx.singleCurve) mergeIntoOneClass(ctx.store, classes);
   recordClassification(ctx.results, ctx.store, classes, ctx.options.useMeanAge);
   ctx.results.singleCurve = ctx.singleCurve;
+  ctx.results.signalFree = ctx.signalFree.has_value();
   std::array<std::string, kClassCount> rawNames;
   for (int32_t c = 1; c <= ctx.classCount(); ++c) {
     rawNames[static_cast<size_t>(c - 1)] = ctx.outputPath(ctx.rawClassFileName(c));

@@ -151,6 +151,31 @@ bool isSmoothingSplineCode(int32_t option) {
 
 }  // namespace
 
+std::vector<std::string> diagnosticWarnings(const RunResults& results) {
+  std::vector<std::string> lines;
+  char line[320];
+  for (int32_t c = 1; c <= classCountOf(results); ++c) {
+    const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
+    const ClassDiagnostics& d = r.diagnostics;
+    const std::string name = classNameOf(results, c);
+    if (d.narrowStart) {
+      std::snprintf(line, sizeof line,
+                    " Warning: class %d (%s): 90%% of its series start within %.0f years, under a "
+                    "third of their mean length (%.0f rings): age and year can't be told apart",
+                    c, name.c_str(), *d.startP95 - *d.startP05, *d.meanRings);
+      lines.emplace_back(line);
+    }
+    if (d.modernSampleBias) {
+      std::snprintf(line, sizeof line,
+                    " Warning: class %d (%s): early growth and first year correlate (r = %.2f "
+                    "over %d series): possible modern-sample bias",
+                    c, name.c_str(), *d.earlyGrowthR, r.seriesCount);
+      lines.emplace_back(line);
+    }
+  }
+  return lines;
+}
+
 int32_t classCountOf(const RunResults& results) { return results.singleCurve ? 1 : kClassCount; }
 
 std::string classNameOf(const RunResults& results, int32_t classNumber) {
@@ -281,7 +306,13 @@ void appendSeriesCsv(std::string& out, const RunResults& results) {
 void appendClassesCsv(std::string& out, const RunResults& results) {
   out +=
       "class,name,series,min_total_age,max_total_age,threshold_kind,threshold,pass,option_asked,"
-      "option,curve,a,b,c,s,k,stiffness,span,alpha,window,rss,ages_with_data,min_depth\n";
+      "option,curve,a,b,c,s,k,stiffness,span,alpha,window,rss,ages_with_data,min_depth";
+  // The single-curve and signal-free forms add the checks of their classes.
+  const bool diagnostics = results.singleCurve || results.signalFree;
+  if (diagnostics) {
+    out += ",start_p05,start_p95,mean_rings,early_growth_r,narrow_start,modern_sample_bias";
+  }
+  out += '\n';
   for (int32_t c = 1; c <= classCountOf(results); ++c) {
     const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
     const bool any = r.seriesCount > 0;
@@ -306,8 +337,15 @@ void appendClassesCsv(std::string& out, const RunResults& results) {
     out += ',' + field(col.a) + ',' + field(col.b) + ',' + field(col.c) + ',' + field(col.s) +
            ',' + field(col.k) + ',' + field(col.stiffness) + ',' + field(col.span) + ',' +
            field(col.alpha) + ',' + field(col.window) + ',' + field(curveRss(r)) + ',' +
-           (r.passed ? std::to_string(r.meanAges.size()) : "") + ',' + field(minCurveDepth(r)) +
-           '\n';
+           (r.passed ? std::to_string(r.meanAges.size()) : "") + ',' + field(minCurveDepth(r));
+    if (diagnostics) {
+      const ClassDiagnostics& d = r.diagnostics;
+      const bool checked = d.meanRings.has_value();
+      out += ',' + field(d.startP05) + ',' + field(d.startP95) + ',' + field(d.meanRings) + ',' +
+             field(d.earlyGrowthR) + ',' + (checked ? (d.narrowStart ? "true" : "false") : "") + ',' +
+             (checked ? (d.modernSampleBias ? "true" : "false") : "");
+    }
+    out += '\n';
   }
 }
 

@@ -35,6 +35,9 @@ void writeReport(RunContext& ctx, const RunRequest& request) {
   text.clear();
   appendCurvesCsv(text, ctx.results);
   writeOutput(ctx, kCurvesCsvName, text);
+  if (ctx.results.singleCurve || ctx.results.signalFree) {
+    for (const std::string& line : diagnosticWarnings(ctx.results)) ctx.console.writeLine(line);
+  }
   if (request.quiet) return;
   ctx.console.writeLine(classTable(ctx.results));
   ctx.console.writeLine(std::string("\n Run report: ") + kSeriesCsvName + ", " + kClassesCsvName +
