@@ -62,6 +62,22 @@ void saveChronologyPage(RunContext& ctx, const RunRequest& request, const Chrono
     data.index.push_back(y.robustMean);
     data.depth.push_back(y.depth);
   }
+  // The signal-free form draws the standard (pass-0) and the signal-free
+  // chronologies, both normalised, with a legend.
+  if (ctx.signalFreeRun && !years.empty()) {
+    const SignalFreeResult& loop = ctx.signalFreeRun->result;
+    const auto at = [&](const YearlyChronology& c, int32_t year) -> std::optional<double> {
+      const int64_t i = int64_t{year} - c.firstYear;
+      if (i < 0 || i >= static_cast<int64_t>(c.value.size())) return std::nullopt;
+      return c.value[static_cast<size_t>(i)];
+    };
+    for (size_t i = 0; i < years.size(); ++i) {
+      data.index[i] = at(loop.pass0Chronology, years[i].year);
+      data.second.push_back(at(loop.chronology, years[i].year));
+    }
+    data.indexName = "standard (pass 0)";
+    data.secondName = "signal-free";
+  }
   const bool ratios = texts.chronology.kind == IndexKind::Ratio;
   data.referenceLevel = ratios ? 1.0 : 0.0;
   data.title = "RCS chronology, " + std::filesystem::path(ctx.options.inputFileName).filename().string();
