@@ -12,6 +12,7 @@
 #include "cli/help.h"
 #include "cli/recipe.h"
 #include "cli/request_checks.h"
+#include "cli/version_info.h"
 #include "driver/driver.h"
 #include "driver/run_context.h"
 #include "driver/run_log.h"
@@ -138,6 +139,7 @@ Command usage(std::string message) {
 int runRequest(RunRequest request) {
   RunLog log;
   RunContext ctx(stdConsole(), log);
+  ctx.programVersion = kVersion;
   try {
     runProgram(ctx, request, recipeText);
     return kExitNormal;

@@ -7,6 +7,9 @@
 
 #include "driver/first_pass.h"
 #include "driver/loading.h"
+#include "driver/manifest.h"
+#include "driver/output_folder.h"
+#include "driver/output_names.h"
 #include "driver/page_file.h"
 #include "driver/results_output.h"
 #include "driver/revision.h"
@@ -100,6 +103,19 @@ void recordAnswers(const RunContext& ctx, RunRequest& request) {
   }
 }
 
+// The manifest of a finished run: the recipe of the run as --record would
+// write it, the files read, and every file the run committed.
+void writeRunManifest(RunContext& ctx, const RunRequest& request, const RecipeText& recipeText,
+                      const std::vector<fs::path>& written) {
+  const std::string recipe =
+      recipeText ? recipeText(request, fs::absolute(ctx.outputPath(kManifestFileName))) : "";
+  std::vector<fs::path> inputs;
+  for (const fs::path* p : {&request.inputPath, &request.pithPath, &request.recipePath}) {
+    if (!p->empty()) inputs.push_back(*p);
+  }
+  writeManifest(ctx, recipe, inputs, written);
+}
+
 }  // namespace
 
 const char* bannerText() {
@@ -145,6 +161,7 @@ void writeTermination(RunContext& ctx) {
 }
 
 void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeText) {
+  CommittedFiles committed;
   ctx.interactive = request.interactive;
   ctx.log.setQuiet(request.quiet);
   if (!ctx.interactive) {
@@ -154,6 +171,8 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   lockOutputFolder(ctx);
   setPlotEnvironment();
   ctx.log.open(ctx.outputPath(kRunLogFileName));
+  ctx.namedOutputs = namedOutputFiles(request);
+  removeStaleScratchFiles(ctx);
 
   if (ctx.interactive) {
     ctx.console.write(bannerText());
@@ -167,6 +186,7 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   }
   if (request.signalFree) ctx.signalFree = request.signalFreeSettings;
   ctx.singleCurve = request.singleCurve;
+  warnOfOtherResults(ctx, request);
   loadAndPrepare(ctx);
   firstPass(ctx);
   if (ctx.interactive) {
@@ -193,6 +213,8 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
                             "until the pair is put in order.");
     }
   }
+  ctx.log.close();
+  writeRunManifest(ctx, request, recipeText, committed.paths());
   writeTermination(ctx);
 }
 

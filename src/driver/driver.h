@@ -30,11 +30,14 @@ using RecipeText =
 // the screen.
 // Either way: the lock on the output folder (a second run in a folder ends at
 // once, touching nothing), the environment for the plotting library, the run
-// log, loading and screening, the power transformation, the pith-offset shift
+// log, the removal of scratch files an interrupted run left, a warning naming
+// the result files in the folder that this run will not write, loading and
+// screening, the power transformation, the pith-offset shift
 // and the Loading table, the first pass over the classes, the revisions, and
 // at the normal end the recipe of the run, recipeText(request, path), written
 // to request.recordPath (dialogue) or request.saveRecipePath (run) when set,
-// then the termination lines.
+// the log closed, the manifest kavrel_manifest.toml of the files read and
+// written, then the termination lines.
 // Conditions that end the run raise Fatal; the caller hands them to
 // reportFatal.
 void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeText = {});

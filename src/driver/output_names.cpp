@@ -10,6 +10,7 @@
 #include "driver/signal_free_output.h"
 #include "driver/run_context.h"
 #include "driver/run_log.h"
+#include "driver/run_request.h"
 
 namespace kavrel {
 
@@ -74,16 +75,69 @@ const std::vector<std::string>& runOutputNames() {
 }
 
 const std::vector<std::string>& extraOutputNames() {
-  static const std::vector<std::string> names = {kSeriesCsvName,     kClassesCsvName,
-                                                 kCurvesCsvName,     kChronologyCsvName,
-                                                 kSignalCsvName,     kCrnFileName,
-                                                 kSignalFreeCsvName, makeSingleName(0),
-                                                 makeSingleName(1), makeSingleName(2)};
+  static const std::vector<std::string> names = {
+      kCombinedScratchFileName,  // scratch copy of the combined index file
+      kSeriesCsvName,            // --report
+      kClassesCsvName,           // --report
+      kCurvesCsvName,            // --report
+      kChronologyCsvName,        // --chronology
+      kSignalCsvName,            // --chronology
+      kCrnFileName,              // --chronology, ratio indices
+      kManifestFileName,         // every run
+      kSignalFreeCsvName,        // --signal-free --chronology
+      makeSingleName(0),         // --single-curve: the one class's raw,
+      makeSingleName(1),         // age-aligned
+      makeSingleName(2),         // and index files
+  };
   return names;
 }
 
-std::optional<std::string> runOutputFor(const fs::path& path, const fs::path& outputDir) {
+std::vector<std::string> resultNames() {
+  std::vector<std::string> names = runOutputNames();
+  names.insert(names.end(), extraOutputNames().begin(), extraOutputNames().end());
+  return names;
+}
+
+std::vector<std::string> plannedResultNames(const RunOptions& options, const RunRequest& request) {
+  const bool indices = options.indexMode == 1 || options.indexMode == 2;
+  std::vector<std::string> names = {kRunLogFileName, kManifestFileName};
+  if (indices) names.push_back(kCombinedIndexFileName);
+  const std::vector<std::string> raws =
+      request.singleCurve ? std::vector<std::string>{kSingleClassFileName}
+                          : std::vector<std::string>(kClassFileNames.begin(), kClassFileNames.end());
+  for (const std::string& raw : raws) {
+    const std::string aligned = ageAlignedFileName(raw);
+    names.push_back(raw);
+    names.push_back(aligned);
+    if (indices) names.push_back(indexFileName(aligned));
+  }
+  if (request.report) names.insert(names.end(), {kSeriesCsvName, kClassesCsvName, kCurvesCsvName});
+  if (request.chronology && indices) {
+    names.insert(names.end(), {kChronologyCsvName, kSignalCsvName});
+    if (options.indexMode == 1) names.push_back(kCrnFileName);
+    if (request.signalFree) names.push_back(kSignalFreeCsvName);
+  }
+  return names;
+}
+
+std::vector<fs::path> namedOutputFiles(const RunRequest& request) {
+  std::vector<fs::path> files;
+  for (const fs::path* p : {&request.pagePath, &request.chronologyPagePath, &request.recordPath,
+                            &request.saveRecipePath}) {
+    if (!p->empty()) files.push_back(*p);
+  }
+  return files;
+}
+
+std::optional<std::string> runOutputFor(const fs::path& path, const fs::path& outputDir,
+                                        std::span<const fs::path> namedFiles) {
   if (path.empty()) return std::nullopt;
+  for (const fs::path& named : namedFiles) {
+    std::error_code e1, e2, e3;
+    const fs::path a = fs::weakly_canonical(fs::absolute(path, e1), e1);
+    const fs::path b = fs::weakly_canonical(fs::absolute(named, e2), e2);
+    if ((!e1 && !e2 && a == b) || (fs::equivalent(path, named, e3) && !e3)) return named.string();
+  }
   std::error_code ec;
   const fs::path outputFolder =
       fs::weakly_canonical(fs::absolute(outputDir.empty() ? fs::path(".") : outputDir), ec);

@@ -14,6 +14,15 @@
 
 namespace kavrel {
 
+void commitPicture(ScratchPath& scratch, const std::filesystem::path& path, PictureFormat format) {
+  const std::string problem = incompletePicture(scratch.path().string(), format);
+  if (!problem.empty()) {
+    throw Fatal("Can't write file " + path.string() + ": " + problem +
+                "; the disk may be full. The file is not saved.");
+  }
+  if (!scratch.commit()) throw Fatal("Can't write file " + path.string() + ": " + scratch.error());
+}
+
 void saveRegionalCurvePage(RunContext& ctx, const std::filesystem::path& path, PageSize pngSize) {
   const PictureTargetResult target = pictureTarget(path.filename().string(), pngSize);
   if (!target.target) throw Fatal(target.message);
@@ -31,7 +40,7 @@ void saveRegionalCurvePage(RunContext& ctx, const std::filesystem::path& path, P
   const std::vector<std::string> warnings = drawRegionalCurvePicture(
       PlotState{}, regionalCurvePlotInputs(ctx), notes, scratch.path().string(), *target.target);
   for (const std::string& w : warnings) ctx.console.writeLine(">> sbr rcsplt: PLplot: " + w);
-  if (!scratch.commit()) throw Fatal("Can't write file " + path.string() + ": " + scratch.error());
+  commitPicture(scratch, path, target.target->format);
   if (!ctx.log.quiet()) ctx.console.writeLine(" The page is saved in " + path.string());
 }
 

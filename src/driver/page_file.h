@@ -10,6 +10,12 @@
 namespace kavrel {
 
 struct RunContext;
+class ScratchPath;
+
+// Renames the picture drawn into `scratch` over `path` once it is complete
+// (see incompletePicture). Raises Fatal naming the file and the reason when
+// it is cut short or can't be renamed; the scratch file is removed then.
+void commitPicture(ScratchPath& scratch, const std::filesystem::path& path, PictureFormat format);
 
 // Draws the page of the run's latest passes into a scratch file beside
 // `path` and renames it into place; the format follows the extension (.ps,

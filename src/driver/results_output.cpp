@@ -6,6 +6,7 @@
 
 #include "chron/crn.h"
 #include "driver/chronology_output.h"
+#include "driver/page_file.h"
 #include "driver/report.h"
 #include "driver/signal_free_output.h"
 #include "driver/signal_free_run.h"
@@ -87,7 +88,7 @@ void saveChronologyPage(RunContext& ctx, const RunRequest& request, const Chrono
   for (const std::string& w : drawChronologyPicture(data, scratch.path().string(), *target.target)) {
     ctx.console.writeLine(">> sbr chronology page: PLplot: " + w);
   }
-  if (!scratch.commit()) throw Fatal("Can't write file " + path.string() + ": " + scratch.error());
+  commitPicture(scratch, path, target.target->format);
   if (!request.quiet) ctx.console.writeLine(" The chronology page is saved in " + path.string());
 }
 

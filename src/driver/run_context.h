@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "driver/run_log.h"
 #include "driver/run_options.h"
@@ -59,6 +60,11 @@ struct RunContext {
   }
   // Held on outputDir from the start of the run to its end.
   FolderLock folderLock;
+  // Files this run writes under names the user gave (pages, recipes); no
+  // input may be one of them.
+  std::vector<std::filesystem::path> namedOutputs;
+  // The program's version, for the manifest.
+  std::string programVersion;
 
   // True while the answers come from the console (the dialogue); false for a
   // run without questions, which never pauses and never opens a window.

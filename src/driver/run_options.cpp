@@ -48,7 +48,7 @@ int32_t askIndexMode(Console& console) {
 std::string askInputName(RunContext& ctx, std::string_view block) {
   for (;;) {
     std::string name = trimmed(ctx.console.askText(block));
-    const std::optional<std::string> output = runOutputFor(name, ctx.outputDir);
+    const std::optional<std::string> output = runOutputFor(name, ctx.outputDir, ctx.namedOutputs);
     if (!output) return name;
     const std::string what =
         name == *output ? " is an output file" : " is the output file " + *output;

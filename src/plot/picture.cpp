@@ -43,7 +43,52 @@ std::optional<int32_t> pageSide(std::string_view text) {
   return v;
 }
 
+// The last bytes of a file (at most n); empty when it can't be read.
+std::string fileTail(const std::string& path, long n) {
+  std::string tail;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return tail;
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    const long size = std::ftell(f);
+    const long start = size > n ? size - n : 0;
+    if (size > 0 && std::fseek(f, start, SEEK_SET) == 0) {
+      tail.resize(static_cast<size_t>(size - start));
+      tail.resize(std::fread(tail.data(), 1, tail.size(), f));
+    }
+  }
+  std::fclose(f);
+  return tail;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// Whether text ends with marker followed by nothing but white space.
+bool endsWithMarker(std::string text, std::string_view marker) {
+  while (!text.empty() && isBlank(text.back())) text.pop_back();
+  return text.ends_with(marker);
+}
+
 }  // namespace
+
+std::string incompletePicture(const std::string& path, PictureFormat format) {
+  // An empty IEND chunk: length 0, type, CRC.
+  static constexpr char kIend[] = "\0\0\0\0IEND\xAE\x42\x60\x82";
+  static constexpr std::string_view kPngEnd(kIend, sizeof kIend - 1);
+  const std::string tail = fileTail(path, 1024);
+  switch (format) {
+    case PictureFormat::Png:
+      if (tail.ends_with(kPngEnd)) return {};
+      return "the picture is cut short (the PNG end chunk IEND is missing)";
+    case PictureFormat::Pdf:
+    case PictureFormat::PostScript:
+      if (endsWithMarker(tail, "%%EOF")) return {};
+      return "the picture is cut short (its end line %%EOF is missing)";
+    case PictureFormat::Svg:
+      if (endsWithMarker(tail, "</svg>")) return {};
+      return "the picture is cut short (its end tag </svg> is missing)";
+  }
+  return "the picture format is unknown";
+}
 
 PictureTargetResult pictureTarget(std::string_view fileName, PageSize pngSize) {
   PictureTargetResult result;

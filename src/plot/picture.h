@@ -55,6 +55,13 @@ struct PageSizeResult {
 // and bytes outside printable ASCII replaced by '?'.
 std::string plotText(std::string_view text);
 
+// Why the picture file at path is not a complete file of its format: its
+// end marker is missing (PNG: the IEND chunk last; PDF and PostScript:
+// "%%EOF"; SVG: "</svg>", each followed only by white space). PLplot reports
+// no failed write, so a full disk or a file size limit shows only as a file
+// cut short. Empty when the file is complete.
+std::string incompletePicture(const std::string& path, PictureFormat format);
+
 // Draws one picture into the file at path (the caller's scratch name; the
 // caller renames it into place and removes it after a failure). setup runs
 // before the device is initialised (colour map, background), draw after it,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "plot/arspltstyle.h"
+#include "plot/picture.h"
 #include "plot/plplot_guard.h"
 #include "plot/rcsplt.h"
 #include "plot/rcsplt_page.h"
@@ -83,21 +84,34 @@ void savePage(PlotState& state, Console& console, const PlotInputs& inputs, Page
   // The page is drawn into a fresh scratch file beside the named file and
   // then replaces it, so an interrupted save never leaves a half-written
   // page under that name and never writes into another file. The scratch
-  // file is removed on every way out short of the rename.
-  std::optional<ScratchPath> scratch;
-  const std::string name = askPostScriptName(console, inputs.protectedFiles, scratch);
-  Target target;
-  target.device = kPostScriptDevice;
-  target.fileName = scratch ? scratch->path().string() : name;
-  drawPage(console, state, inputs, pages.get(), ticks, target, false);
-  reportPlotWarnings(console);
-  if (scratch && !scratch->commit()) {
-    console.writeLine(" Can't write file " + name + ": " + scratch->error() +
-                      "; the page is not saved.");
+  // file is removed on every way out short of the rename. A page cut short
+  // (a full disk) is not kept, and another name is asked for.
+  for (;;) {
+    std::optional<ScratchPath> scratch;
+    const std::string name = askPostScriptName(console, inputs.protectedFiles, scratch);
+    Target target;
+    target.device = kPostScriptDevice;
+    target.fileName = scratch ? scratch->path().string() : name;
+    drawPage(console, state, inputs, pages.get(), ticks, target, false);
+    reportPlotWarnings(console);
+    if (scratch) {
+      const std::string problem =
+          incompletePicture(scratch->path().string(), PictureFormat::PostScript);
+      if (!problem.empty()) {
+        console.writeLine(" Can't write file " + name + ": " + problem +
+                          "; the disk may be full. The page is not saved; enter another name.");
+        continue;
+      }
+    }
+    if (scratch && !scratch->commit()) {
+      console.writeLine(" Can't write file " + name + ": " + scratch->error() +
+                        "; the page is not saved.");
+      return;
+    }
+    ++state.savedPages;
+    if (scratch) console.writeLine(" The page is saved in " + name);
     return;
   }
-  ++state.savedPages;
-  if (scratch) console.writeLine(" The page is saved in " + name);
 }
 
 std::string menuText() {

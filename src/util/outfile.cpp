@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,7 +51,24 @@ void syncFolder(const fs::path& folder) {
   ::close(fd);
 }
 
+CommittedFiles* gCommitted = nullptr;
+
 }  // namespace
+
+CommittedFiles::CommittedFiles() : outer_(gCommitted) { gCommitted = this; }
+
+CommittedFiles::~CommittedFiles() {
+  if (gCommitted == this) gCommitted = outer_;
+}
+
+void noteCommitted(const fs::path& target) {
+  if (gCommitted == nullptr) return;
+  std::error_code ec;
+  fs::path path = fs::absolute(target, ec).lexically_normal();
+  if (ec) path = target;
+  std::vector<fs::path>& list = gCommitted->paths_;
+  if (std::find(list.begin(), list.end(), path) == list.end()) list.push_back(path);
+}
 
 int createScratchFile(const fs::path& target, fs::path& scratch) {
   std::string base = target.filename().string();
@@ -98,6 +116,7 @@ OutputFile::OutputFile(fs::path target, Placement placement)
     }
     scratch_ = target_;
     committed_ = true;
+    noteCommitted(target_);
   }
 }
 
@@ -165,6 +184,7 @@ void OutputFile::commit() {
   if (committed_) return;
   if (!renameInto(scratch_, target_)) fail("replace", errno);
   committed_ = true;
+  noteCommitted(target_);
   scratch_ = target_;
 }
 
@@ -199,6 +219,7 @@ bool ScratchPath::commit() {
     return false;
   }
   committed_ = true;
+  noteCommitted(target_);
   return true;
 }
 

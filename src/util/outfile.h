@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kavrel {
 
@@ -22,6 +23,28 @@ int createScratchFile(const std::filesystem::path& target, std::filesystem::path
 // Renames `from` over `to` and makes the rename durable; false with errno set
 // when the rename fails.
 bool renameInto(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Lists the target of every file committed under its name (OutputFile,
+// ScratchPath) while it lives, so that a run can account for the files it
+// wrote. One list at a time: the latest one created receives the names.
+class CommittedFiles {
+ public:
+  CommittedFiles();
+  CommittedFiles(const CommittedFiles&) = delete;
+  CommittedFiles& operator=(const CommittedFiles&) = delete;
+  ~CommittedFiles();
+
+  // Absolute paths in the order of their first commit, each once.
+  const std::vector<std::filesystem::path>& paths() const { return paths_; }
+
+ private:
+  friend void noteCommitted(const std::filesystem::path& target);
+  std::vector<std::filesystem::path> paths_;
+  CommittedFiles* outer_ = nullptr;
+};
+
+// Adds target to the current CommittedFiles list, if there is one.
+void noteCommitted(const std::filesystem::path& target);
 
 // An output file. Raises Fatal naming the target and the system's reason
 // ("No space left on device", "File too large", ...) whenever the file can't

@@ -78,6 +78,18 @@ TEST(OutputNames, PathsThatStandForAnOutput) {
   // With outputs in the working folder, reading alias.rwl reads medV6_raw;
   // with them elsewhere it is an ordinary file.
   EXPECT_FALSE(runOutputFor("alias.rwl", dir / "out").has_value());
+
+  // Files the run writes under names the user gave stand for outputs too,
+  // by path or through a link; every fixed result name does wherever the
+  // run writes it.
+  const std::vector<fs::path> named = {dir / "sub" / "page.png", dir / "gp.rwl"};
+  EXPECT_EQ(runOutputFor("sub/page.png", "out", named), named[0].string());
+  EXPECT_EQ(runOutputFor("alias2.rwl", "out", named), std::nullopt);
+  fs::create_symlink("gp.rwl", "alias2.rwl");
+  EXPECT_EQ(runOutputFor("alias2.rwl", "out", named), named[1].string());
+  for (const char* name : {"kavrel_manifest.toml", "temp.txt", "kavrel_classes.csv"}) {
+    EXPECT_EQ(runOutputFor(name, "."), name);
+  }
   fs::current_path(old);
   fs::remove_all(dir);
 }

@@ -125,9 +125,10 @@ RunResult runKavrel(const std::string& stdinText, const std::vector<RunInput>& i
   run += " < ../stdin.txt";
   std::string cmd = "cd " + shellQuote(r.folder.string()) + " && ";
   if (setup.fileSizeBlocks > 0) {
-    // SIGXFSZ ignored, so that a write beyond the limit fails instead of
-    // ending the process; the status goes through a file past the pipe.
-    cmd += "{ ( ulimit -f " + std::to_string(setup.fileSizeBlocks) + "; trap '' XFSZ; exec " + run +
+    // kavrel ignores SIGXFSZ itself, so that a write beyond the limit fails
+    // instead of ending the process; the status goes through a file past the
+    // pipe.
+    cmd += "{ ( ulimit -f " + std::to_string(setup.fileSizeBlocks) + "; exec " + run +
            " 2> ../stderr.txt ); echo $? > ../status.txt; } | cat > ../stdout.txt";
   } else {
     cmd += run + " > ../stdout.txt 2> ../stderr.txt";

@@ -24,8 +24,9 @@ struct RunSetup {
   // Called with the run folder (inputs already placed) just before the run.
   std::function<void(const std::filesystem::path& folder)> prepare;
   // When above 0: no file the run writes may grow beyond this many 512-byte
-  // blocks, and writes beyond that fail (EFBIG) as on a full disk. The
-  // screen is captured through a pipe, so it is not limited.
+  // blocks (SIGXFSZ is left as it is: kavrel ignores it), and writes beyond
+  // that fail (EFBIG) as on a full disk. The screen is captured through a
+  // pipe, so it is not limited.
   int fileSizeBlocks = 0;
   // Command-line arguments of kavrel (none: the dialogue).
   std::vector<std::string> args;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "image_check.h"
@@ -262,6 +263,20 @@ TEST(RegionalCurvePicture, NoteUnderEachTitleInEveryFormat) {
     const PictureTarget t = targetFor(name);
     EXPECT_TRUE(drawRegionalCurvePicture(state, five.inputs, kNotes, name, t).empty());
     EXPECT_EQ(formatProblem(name, t.format), "");
+  }
+
+  // Every complete picture ends with its format's end marker; the same file
+  // cut short anywhere (a full disk) is told apart, and so is a missing file.
+  for (const char* name : {"rc.png", "rc.pdf", "rc.svg", "rc.ps"}) {
+    SCOPED_TRACE(name);
+    const PictureFormat format = targetFor(name).format;
+    EXPECT_EQ(incompletePicture(name, format), "");
+    const std::string text = readTextFile(name);
+    for (const size_t kept : {size_t{0}, size_t{4096}, text.size() / 2, text.size() - 3}) {
+      std::ofstream("cut", std::ios::binary) << text.substr(0, kept);
+      EXPECT_NE(incompletePicture("cut", format), "") << kept << " bytes kept";
+    }
+    EXPECT_NE(incompletePicture("missing", format), "");
   }
 }
 
