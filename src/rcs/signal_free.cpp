@@ -63,29 +63,10 @@ float rcsIndex(float w, float c, int32_t indexMode) {
   return std::isfinite(x) ? x : kMissingValue;
 }
 
-// The mean by age of the signal-free passes, summed in double precision so
-// that the order of the series doesn't move the loop's result.
-AgeMean orderFreeMeanByAge(std::span<const ClassSeries> series) {
-  AgeMean mean = meanByAge(series);
-  if (mean.meanAges.empty()) return mean;
-  std::vector<double> sum(static_cast<size_t>(mean.classMaxAge), 0.0);
-  for (const ClassSeries& s : series) {
-    for (size_t r = 0; r < s.values.size(); ++r) {
-      const float v = s.values[r];
-      if (v != kMissingValue) sum[static_cast<size_t>(s.pithOffset) + r] += static_cast<double>(v);
-    }
-  }
-  for (size_t i = 0; i < mean.meanAges.size(); ++i) {
-    mean.meanValues[i] = static_cast<float>(sum[static_cast<size_t>(mean.meanAges[i] - 1)] /
-                                            mean.meanDepths[i]);
-  }
-  return mean;
-}
-
 RcsClassCurve fitClassPass(std::span<const ClassSeries> series, int32_t option,
-                           const DetrendOptions& settings, bool orderFree) {
+                           const DetrendOptions& settings) {
   RcsClassCurve out;
-  out.mean = orderFree ? orderFreeMeanByAge(series) : meanByAge(series);
+  out.mean = meanByAge(series);
   if (!out.mean.meanValues.empty()) {
     out.fit = fitClassCurve(out.mean.meanValues, option, settings);
   } else {
@@ -155,7 +136,7 @@ SignalFreeResult signalFreeLoop(std::span<const RcsClassInput> classes, int32_t 
   };
   for (size_t k = 0; k < classes.size(); ++k) {
     result.pass0.push_back(
-        fitClassPass(classes[k].series, classes[k].optionAsked, classes[k].settings, false));
+        fitClassPass(classes[k].series, classes[k].optionAsked, classes[k].settings));
     if (failed(k, 0, result.pass0.back().fit)) return result;
   }
   result.pass0Chronology = passChronology(classes, result.pass0, indexMode, settings.robust);
@@ -178,37 +159,52 @@ SignalFreeResult signalFreeLoop(std::span<const RcsClassInput> classes, int32_t 
   }
   const double ringMean = ringCount > 0 ? ringSum / static_cast<double>(ringCount) : 0.0;
 
-  // Signal-free copies of every class's series, refilled each pass.
-  std::vector<std::vector<ClassSeries>> freed(classes.size());
-  for (size_t k = 0; k < classes.size(); ++k) {
-    freed[k].assign(classes[k].series.begin(), classes[k].series.end());
-  }
-  const YearlyChronology* chron = &result.chronology;
+  std::vector<double> divisor;  // per year: C(t) where it applies, NaN where w stays
+  std::vector<double> sum;
   for (int32_t pass = 1; pass <= settings.maxPasses; ++pass) {
-    const YearlyChronology& c = *chron;
-    for (size_t k = 0; k < classes.size(); ++k) {
-      for (size_t i = 0; i < classes[k].series.size(); ++i) {
-        const ClassSeries& s = classes[k].series[i];
-        std::vector<float>& out = freed[k][i].values;
-        for (size_t r = 0; r < s.values.size(); ++r) {
-          const float w = s.values[r];
-          const auto y = static_cast<size_t>(s.firstYear - c.firstYear) + r;
-          const double cy = c.value[y];
-          float v = w;
-          if (w != kMissingValue && c.depth[y] >= settings.minDepth && std::isfinite(cy) &&
-              (indexMode != 1 || cy > 0.0)) {
-            v = static_cast<float>(indexMode == 1 ? static_cast<double>(w) / cy
-                                                  : static_cast<double>(w) - cy);
-          }
-          out[r] = v;
-        }
-      }
+    const YearlyChronology& c = result.chronology;
+    divisor.assign(c.value.size(), kNaN);
+    for (size_t y = 0; y < c.value.size(); ++y) {
+      const double cy = c.value[y];
+      if (c.depth[y] >= settings.minDepth && std::isfinite(cy) && (indexMode != 1 || cy > 0.0))
+        divisor[y] = cy;
     }
     std::vector<RcsClassCurve> curves;
     curves.reserve(classes.size());
     for (size_t k = 0; k < classes.size(); ++k) {
-      curves.push_back(fitClassPass(freed[k], classes[k].optionAsked, classes[k].settings, true));
-      if (failed(k, pass, curves.back().fit)) return result;
+      // The mean by age of the signal-free measurements, accumulated directly
+      // in double precision, so that the order of the series doesn't move the
+      // result; the ages and depths are those of pass 0 (a measurement is
+      // missing in both or in neither).
+      RcsClassCurve curve;
+      curve.mean = result.pass0[k].mean;
+      sum.assign(static_cast<size_t>(std::max(curve.mean.classMaxAge, 0)), 0.0);
+      for (const ClassSeries& s : classes[k].series) {
+        const size_t y0 = static_cast<size_t>(s.firstYear - c.firstYear);
+        for (size_t r = 0; r < s.values.size(); ++r) {
+          const float w = s.values[r];
+          if (w == kMissingValue) continue;
+          const double cy = divisor[y0 + r];
+          float v = w;
+          if (!std::isnan(cy)) {
+            v = static_cast<float>(indexMode == 1 ? static_cast<double>(w) / cy
+                                                  : static_cast<double>(w) - cy);
+          }
+          sum[static_cast<size_t>(s.pithOffset) + r] += static_cast<double>(v);
+        }
+      }
+      for (size_t i = 0; i < curve.mean.meanAges.size(); ++i) {
+        curve.mean.meanValues[i] = static_cast<float>(
+            sum[static_cast<size_t>(curve.mean.meanAges[i] - 1)] / curve.mean.meanDepths[i]);
+      }
+      curve.fit.optionUsed = classes[k].optionAsked;
+      curve.fit.settings = classes[k].settings;
+      if (!curve.mean.meanValues.empty()) {
+        curve.fit = fitClassCurve(curve.mean.meanValues, classes[k].optionAsked, classes[k].settings);
+      }
+      if (failed(k, pass, curve.fit)) return result;
+      curve.curveByAge = curveByAge(curve.mean, curve.fit.curve);
+      curves.push_back(std::move(curve));
     }
     YearlyChronology next = passChronology(classes, curves, indexMode, settings.robust);
     normaliseChronology(next, indexMode, settings.minDepth);

@@ -72,11 +72,10 @@ struct SignalFreeResult {
 // residuals (2); the missing marker where w is missing or c can't give one.
 float rcsIndex(float w, float c, int32_t indexMode);
 
-// Fits one class: mean by age of `series`, the curve of `option` through it.
-// Pass 0 takes the mean as the standard pass does (single precision, in
-// series order); orderFree sums in double precision instead.
+// Fits one class as the standard pass does: mean by age of `series`, the
+// curve of `option` through it.
 RcsClassCurve fitClassPass(std::span<const ClassSeries> series, int32_t option,
-                           const DetrendOptions& settings, bool orderFree);
+                           const DetrendOptions& settings);
 
 // The chronology of the indices of every series of every class against the
 // given curves (one per class), with its depth, not normalised.
