@@ -40,8 +40,15 @@ struct Pair {
 }  // namespace
 
 std::string crnSiteCode(std::string_view inputFileName) {
-  const std::string stem = std::filesystem::path(inputFileName).stem().string();
-  return stem.substr(0, kSiteWidth);
+  std::string code = std::filesystem::path(inputFileName).stem().string().substr(0, kSiteWidth);
+  // Only the characters a given site code may hold: a blank, comma or dot
+  // would shift or split the fields of a reader that splits on them.
+  for (char& c : code) {
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_';
+    if (!kept) c = '_';
+  }
+  return code;
 }
 
 CrnWriteResult appendCrn(std::string& out, std::string_view site, const Chronology& chronology) {

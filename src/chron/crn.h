@@ -38,7 +38,9 @@ struct CrnWriteResult {
 };
 
 // The site code for the file read: its name without folder and extension,
-// cut to six characters (e.g. "data/ca667.rwl" -> "ca667").
+// cut to six characters (e.g. "data/ca667.rwl" -> "ca667"), every character
+// other than a letter, digit, "-" or "_" written as "_" ("my site.rwl" ->
+// "my_sit").
 std::string crnSiteCode(std::string_view inputFileName);
 
 // Appends the chronology's robust mean (Tukey biweight) and sample depth.

@@ -18,6 +18,7 @@
 #include "driver/run_log.h"
 #include "util/console.h"
 #include "util/fatal.h"
+#include "util/shown_text.h"
 
 namespace kavrel::cli {
 
@@ -113,7 +114,7 @@ void requireMode(const GivenSettings& given, bool run) {
       if (spec.name == "input") {
         const std::string& text = given.input->text;
         if (text == "run") throw UsageError("'run' comes first: kavrel run [INPUT] [OPTIONS]");
-        throw UsageError("INPUT " + text +
+        throw UsageError("INPUT " + shownText(text) +
                          ": a ring-width file is named only after 'run'; the dialogue asks for it");
       }
       throw UsageError("--" + std::string(spec.name) +
@@ -158,7 +159,12 @@ Command parseCommandLine(const std::vector<std::string>& args, const fs::path& s
   try {
     table.parse(std::vector<std::string>(args.begin() + (run ? 1 : 0), args.end()));
   } catch (const CLI::ParseError& e) {
-    return usage(e.what());
+    // The parser's message may quote an argument whole: keep it to one
+    // readable line of reasonable length.
+    const std::string message = e.what();
+    const std::size_t kept = 3 * kMaxQuotedLength;
+    return usage(message.size() <= kept ? escapedText(message)
+                                        : escapedText(message.substr(0, kept)) + "...");
   }
   Command command;
   if (table.help()) {

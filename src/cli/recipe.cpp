@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/shown_text.h"
+
 namespace kavrel::cli {
 
 namespace {
@@ -61,7 +63,7 @@ class RecipeReader {
       const std::string name(key.str());
       const SettingSpec* spec = specNamed(name);
       if (spec == nullptr) {
-        throw UsageError("recipe " + name_ + ": unknown key '" + name + "'");
+        throw UsageError("recipe " + name_ + ": unknown key '" + shownText(name) + "'");
       }
       if (spec->kind == SettingKind::list) {
         settings.curves = curves(name, node);

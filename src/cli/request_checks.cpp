@@ -19,6 +19,7 @@
 #include "driver/pith_offsets.h"
 #include "driver/rcdrvr.h"
 #include "plot/picture.h"
+#include "util/shown_text.h"
 
 namespace kavrel::cli {
 
@@ -30,9 +31,10 @@ namespace fs = std::filesystem;
   throw UsageError(given.origin + ": " + reason);
 }
 
+// A value in quotes for a message, cut and escaped when long or unprintable.
 std::string inQuotes(std::string_view text) {
   std::string quoted(1, '\'');
-  quoted.append(text);
+  quoted.append(shownText(text));
   quoted.push_back('\'');
   return quoted;
 }
@@ -237,12 +239,41 @@ void requireReadableFile(const Given& given, const NamedPath& file) {
 
 bool writableFolder(const fs::path& folder) { return ::access(folder.c_str(), W_OK | X_OK) == 0; }
 
+// Longest name of one file or folder, and of a whole path, the system takes.
+constexpr std::size_t kMaxNameBytes = 255;
+// The longest path, less room for the suffix of a scratch name beside it.
+constexpr std::size_t kMaxPathBytes = 4095 - 12;
+
+// Room a folder's path leaves for the names of the files written into it.
+constexpr std::size_t kRoomForFileNames = 64;
+
+// A path the system can open: no part longer than a file name may be, and
+// not longer as a whole than a path may be, less `room` for what is added
+// to it.
+void requireOpenablePath(const Given& given, const fs::path& path, std::size_t room = 0) {
+  const std::string whole = path.string();
+  if (whole.size() + room > kMaxPathBytes) {
+    refuse(given, "the path is " + std::to_string(whole.size()) + " bytes long; at most " +
+                      std::to_string(kMaxPathBytes - room) + " can be used here");
+  }
+  for (const fs::path& part : path) {
+    if (part.native().size() > kMaxNameBytes) {
+      refuse(given, "the name " + shownText(part.native()) + " is " +
+                        std::to_string(part.native().size()) + " bytes long; a file or folder " +
+                        "name holds at most " + std::to_string(kMaxNameBytes));
+    }
+  }
+}
+
 // Files can be created in `folder`: it is a writable folder, or it can be
 // created below its nearest existing ancestor, which is a writable folder.
 void requireCreatableFolder(const Given& given, const fs::path& folder) {
+  requireOpenablePath(given, folder, kRoomForFileNames);
   for (fs::path p = folder;; p = p.parent_path()) {
     std::error_code ec;
     const fs::file_status status = fs::status(p, ec);
+    if (status.type() == fs::file_type::not_found && fs::is_symlink(fs::symlink_status(p, ec)))
+      refuse(given, p.string() + " is a link to something that does not exist");
     if (status.type() != fs::file_type::not_found) {
       if (!fs::is_directory(status)) refuse(given, p.string() + " is not a folder");
       if (!writableFolder(p)) {
@@ -260,6 +291,7 @@ void requireCreatableFolder(const Given& given, const fs::path& folder) {
 // without questions (checked on its own and created when missing).
 void requireWritableFile(const Given& given, const fs::path& file,
                          const std::optional<fs::path>& outFolder) {
+  requireOpenablePath(given, file);
   std::error_code ec;
   const fs::file_status status = fs::status(file, ec);
   if (fs::is_directory(status)) refuse(given, file.string() + " is a folder, not a file");

@@ -77,11 +77,21 @@ float avoidEndMarker(float value) {
   return value > 0.998f && value < 1.0f ? 0.998f : value;
 }
 
+bool hasMeasuredValue(const SeriesStore& store, int32_t k) {
+  if (store.length(k) <= 0) return false;
+  const std::vector<float>& v = store.values[static_cast<size_t>(k - 1)];
+  return std::any_of(v.begin(), v.end(), [](float x) { return x != kMissingValue; });
+}
+
 std::vector<int32_t> classifySeries(SeriesStore& store, bool useMeanAge) {
   const int32_t n = store.seriesCount;
-  store.ageThreshold = ageThreshold(std::span<const int32_t>(store.totalAges.data(),
-                                                             static_cast<size_t>(n)),
-                                    useMeanAge);
+  // Only series with a measured ring take part in the age threshold.
+  std::vector<int32_t> ages;
+  ages.reserve(static_cast<size_t>(n));
+  for (int32_t k = 1; k <= n; ++k) {
+    if (hasMeasuredValue(store, k)) ages.push_back(store.totalAge(k));
+  }
+  store.ageThreshold = ageThreshold(ages, useMeanAge);
   store.classCounts.fill(0);
   for (auto& row : store.classPithOffsets) row.clear();
   store.thirdMedians.assign(static_cast<size_t>(n), {kMissingValue, kMissingValue, kMissingValue});
@@ -91,7 +101,7 @@ std::vector<int32_t> classifySeries(SeriesStore& store, bool useMeanAge) {
     const auto idx = static_cast<size_t>(k - 1);
     const ThirdMedians thirds = thirdMedians(store.values[idx], store.totalAge(k));
     store.thirdMedians[idx] = thirds.medians;
-    if (store.length(k) <= 0) continue;
+    if (!hasMeasuredValue(store, k)) continue;
     const int32_t c = seriesClass(store.totalAge(k), store.ageThreshold, thirds);
     classes[idx] = c;
     const auto ci = static_cast<size_t>(c - 1);

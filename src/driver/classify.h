@@ -60,6 +60,9 @@ float avoidEndMarker(float value);
 // index k-1 for series k. A series without measured values gets class 0: it
 // has nothing to write, so it is kept out of every class (and out of
 // classPithOffsets, which must stay aligned with the class files).
+// Whether series k holds at least one ring that is not missing.
+bool hasMeasuredValue(const SeriesStore& store, int32_t k);
+
 std::vector<int32_t> classifySeries(SeriesStore& store, bool useMeanAge);
 
 // Writes the five class raw files `fileNames` (paths, class order), each

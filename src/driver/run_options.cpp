@@ -8,12 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "driver/input_checks.h"
 #include "driver/output_names.h"
 #include "driver/pith_offsets.h"
 #include "driver/run_context.h"
 #include "util/console.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
+#include "util/shown_text.h"
 
 namespace kavrel {
 
@@ -49,7 +51,13 @@ std::string askInputName(RunContext& ctx, std::string_view block) {
   for (;;) {
     std::string name = trimmed(ctx.console.askText(block));
     const std::optional<std::string> output = runOutputFor(name, ctx.outputDir, ctx.namedOutputs);
-    if (!output) return name;
+    if (!output) {
+      if (const std::optional<std::string> problem = fileToReadProblem(name, name)) {
+        ctx.console.writeLine(" " + *problem + "; enter another name.");
+        continue;
+      }
+      return name;
+    }
     const std::string what =
         name == *output ? " is an output file" : " is the output file " + *output;
     ctx.console.writeLine(" " + name + what +
@@ -110,7 +118,9 @@ void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets,
 }
 
 void applyInputFile(RunContext& ctx) {
-  ctx.log.line(freeLine({"input file = ", ctx.options.inputFileName}));
+  const std::string& name = ctx.options.inputFileName;
+  ctx.log.line(freeLine({"input file = ", escapedText(name)}));
+  requireSomeSeries(name, ctx.inputPath.empty() ? std::filesystem::path(name) : ctx.inputPath);
 }
 
 void applyPithOffsets(RunContext& ctx, const std::filesystem::path& file) {
@@ -121,7 +131,7 @@ void applyPithOffsets(RunContext& ctx, const std::filesystem::path& file) {
     ctx.console.writeLine(formatLayout(o.offsetCount > 9999 ? "(/2x,a,i5)" : "(/2x,a,i4)",
                                        {"Number of offsets read = ", o.offsetCount}));
   }
-  ctx.log.line(freeLine({"pith offset file = ", o.pithFileName}));
+  ctx.log.line(freeLine({"pith offset file = ", escapedText(o.pithFileName)}));
   ctx.log.line(freeLine({"Number of offsets read = ", o.offsetCount}));
   // Offsets that all read 0 usually come from a format pointing at blank or
   // wrong columns, e.g. '(5x,i3)' on a file whose offsets stand elsewhere.
@@ -221,7 +231,7 @@ void askRunOptions(RunContext& ctx) {
   if (o.usePithOffsets) {
     o.pithFileName = askInputName(ctx, "\n  Enter Pith Offset file name :> ");
     o.pithReadFormat =
-        trimmed(console.askText("\n  Enter FORTRAN read format (within single quotes)\n"
+        trimmed(console.askQuotedText("\n  Enter FORTRAN read format (within single quotes)\n"
                                 "  Examples: '(i3)' or '(50x,i3)'  :> "));
     applyPithOffsets(ctx, o.pithFileName);
   }

@@ -18,6 +18,7 @@
 #include "util/console.h"
 #include "util/fixedformat.h"
 #include "util/outfile.h"
+#include "util/shown_text.h"
 
 namespace kavrel {
 
@@ -52,8 +53,12 @@ std::string askPostScriptName(Console& console, const std::vector<std::string>& 
                               std::optional<ScratchPath>& scratch) {
   for (;;) {
     console.write(kFileNamePrompt);
-    const std::string name = trimmed(console.readLine());
+    const std::string name = unquotedAnswer(console.readLine());
     if (name.empty()) continue;
+    if (hasControlCharacter(name)) {
+      console.writeLine(" The name holds a control character; enter another name.");
+      continue;
+    }
     if (name == "-") return name;
     if (isProtected(name, protectedFiles)) {
       console.writeLine(" " + name +

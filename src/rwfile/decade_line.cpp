@@ -71,6 +71,14 @@ bool parseDecadeLine(const Line& line, DecadeLine& out) {
   }
   constexpr uint32_t kAllBlank = (1u << kValuesPerLine) - 1;
   if (yearBlank && out.blank == kAllBlank) return false;
+  // A year of more digits than its columns ("BIGYR  10001": identifier
+  // "BIGYR  1", year 1) leaves a digit in column 8 before a year field that
+  // starts with 0, or a digit alone after a blank in column 7.
+  out.yearIntoId = !out.longYear && (out.irregular & kYearBit) == 0 && isDigit(d[kIdWidth - 1]) &&
+                   isDigit(d[kYearColumn]) && (d[kYearColumn] == '0' || d[kIdWidth - 2] == ' ');
+  constexpr std::size_t kAfterValues = kValueColumn + kValuesPerLine * kValueWidth;
+  out.afterValues = false;
+  for (std::size_t i = kAfterValues; i < kLineWidth; ++i) out.afterValues |= isDigit(d[i]);
   std::memcpy(out.id.data(), d, kIdWidth);
   if (out.longYear) {
     out.year = -out.year;

@@ -51,6 +51,8 @@ struct DecadeLine {
   std::array<int32_t, kValuesPerLine> values{};
   uint32_t blank = 0;      // bit k: value field k is all blank
   uint32_t irregular = 0;  // bit k: value field k, kYearBit: the year field; see parseDecadeLine
+  bool yearIntoId = false;    // a digit of the identifier's column 8 may belong to the year
+  bool afterValues = false;   // digits in columns 73-80, which are never read
 };
 
 // Parses a decade line; false makes it a text line (a field that is not a

@@ -212,7 +212,7 @@ bool DecadeReader::takeLine(const DecadeLine& d, const Line& raw, int32_t lineNo
   cur_.lastLine = lineNo;
   const int32_t positions = rw::valuesOnFirstLine(d.year);
   // Warnings name the line's fields after a look-ahead has replaced the line.
-  if (d.irregular != 0) raw_ = raw;
+  if (d.irregular != 0 || d.yearIntoId || d.afterValues) raw_ = raw;
   int32_t blanks = 0;
   int32_t k = 0;
   bool ended = false;
@@ -296,6 +296,21 @@ void DecadeReader::reportFields(const DecadeLine& d, const Line& raw, int32_t li
                  columnRange(start, width) + ") read as " + std::to_string(value) +
                  (inner ? ": blank between its digits" : ": digits not right-aligned"));
   };
+  const char* c = raw.data();
+  if (d.yearIntoId) {
+    st_.warn(Kind::FieldLayout, lineNo, curId(),
+             "year field " + quoted(c + kYearColumn, kYearWidth) + " (" +
+                 columnRange(kYearColumn, kYearWidth) + ") read as " + std::to_string(d.year) +
+                 " with identifier " + quoted(c, kIdWidth) +
+                 ": the year may have more digits than its columns");
+  }
+  if (d.afterValues) {
+    constexpr std::size_t kAfterValues = kValueColumn + kValuesPerLine * kValueWidth;
+    st_.warn(Kind::ExtraValues, lineNo, curId(),
+             "value(s) " + quoted(c + kAfterValues, kLineWidth - kAfterValues) + " in " +
+                 columnRange(kAfterValues, kLineWidth - kAfterValues) +
+                 ", after the ten values, not read");
+  }
   if (d.irregular != 0) {
     if (d.irregular & kYearBit) field("year", kYearColumn, kYearWidth, d.year);
     for (int32_t k = 0; k < used; ++k) {

@@ -152,33 +152,60 @@ std::optional<std::string> parseText(std::string_view line) {
   return std::string(item);
 }
 
+std::string unquotedAnswer(std::string_view line) {
+  std::size_t b = 0;
+  while (b < line.size() && isBlank(line[b])) ++b;
+  std::size_t e = line.size();
+  while (e > b && isBlank(line[e - 1])) --e;
+  line = line.substr(b, e - b);
+  if (line.empty() || (line.front() != '\'' && line.front() != '"')) return std::string(line);
+  return parseText(line).value_or(std::string());
+}
+
 Console::Console(std::FILE* in, std::FILE* out) : in_(in), out_(out) {}
 
-std::optional<std::string> Console::tryReadLine() {
+std::optional<std::string> Console::readBoundedLine(bool& tooLong) {
   std::fflush(out_);
   // Character by character, so that a NUL byte in the input is kept as an
-  // ordinary character instead of cutting the line short.
+  // ordinary character instead of cutting the line short. Beyond
+  // kMaxAnswerBytes (and a CR) the line is read to its end but not kept.
   std::string line;
+  tooLong = false;
   int c = std::getc(in_);
   if (c == EOF) return std::nullopt;
   while (c != EOF && c != '\n') {
-    line += static_cast<char>(c);
+    if (line.size() <= kMaxAnswerBytes)
+      line += static_cast<char>(c);
+    else
+      tooLong = true;
     c = std::getc(in_);
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > kMaxAnswerBytes) tooLong = true;
+  if (tooLong) line.clear();
   return line;
 }
 
+std::optional<std::string> Console::tryReadLine() {
+  bool tooLong = false;
+  return readBoundedLine(tooLong);
+}
+
 std::string Console::readLine() {
-  std::optional<std::string> line = tryReadLine();
-  if (!line) {
-    // The cursor may stand after a prompt: end that line, so the message
-    // that ends the run gets a line of its own.
+  for (;;) {
+    bool tooLong = false;
+    std::optional<std::string> line = readBoundedLine(tooLong);
+    if (!line) {
+      // The cursor may stand after a prompt: end that line, so the message
+      // that ends the run gets a line of its own.
+      if (!atLineStart_) writeLine("");
+      std::fflush(out_);
+      throw Fatal(kEndOfInputMessage);
+    }
+    if (!tooLong) return *line;
     if (!atLineStart_) writeLine("");
-    std::fflush(out_);
-    throw Fatal(kEndOfInputMessage);
+    writeLine(kAnswerTooLong);
   }
-  return *line;
 }
 
 namespace {
@@ -198,6 +225,23 @@ bool Console::askLogical(std::string_view block) { return ask(*this, block, pars
 int32_t Console::askInteger(std::string_view block) { return ask(*this, block, parseInteger); }
 float Console::askReal(std::string_view block) { return ask(*this, block, parseReal); }
 std::string Console::askText(std::string_view block) { return ask(*this, block, parseText); }
+
+std::string Console::askQuotedText(std::string_view block) {
+  for (;;) {
+    write(block);
+    const std::string line = readLine();
+    std::size_t b = 0;
+    while (b < line.size() && isBlank(line[b])) ++b;
+    const bool quoted = b < line.size() && (line[b] == '\'' || line[b] == '"');
+    std::optional<std::string> text = parseText(line);
+    if (!text) continue;
+    // Unquoted, the item must be all there is: "(10x,i3)" would lose ",i3)".
+    std::size_t e = line.size();
+    while (e > b && isBlank(line[e - 1])) --e;
+    if (quoted || text->size() == e - b) return *text;
+    writeLine(kFormatInQuotes);
+  }
+}
 
 void Console::pause(std::string_view line) {
   writeLine(line);

@@ -21,8 +21,11 @@
 //   single (or double) quote, everything up to the matching closing quote, a
 //   doubled quote inside standing for one quote. A missing closing quote, an
 //   empty item and an empty quoted text ('') are unreadable.
+// - An answer line is at most kMaxAnswerBytes long: a longer one is read to
+//   its end, dropped, and asked again with a line saying so.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -34,6 +37,17 @@ namespace kavrel {
 // Message of the Fatal thrown when input ends while an answer is awaited.
 inline constexpr const char* kEndOfInputMessage =
     "End of input while an answer was awaited: the run ends here.";
+
+// Longest answer line kept; a longer one is refused and asked again.
+inline constexpr std::size_t kMaxAnswerBytes = 4096;
+
+// The line shown when an answer line is too long.
+inline constexpr const char* kAnswerTooLong =
+    " The answer is longer than 4096 bytes; enter a shorter one.";
+
+// The line shown when a read format is typed without its quotes.
+inline constexpr const char* kFormatInQuotes =
+    " A read format goes in single quotes, e.g. '(50x,i3)'.";
 
 // The usual pause line.
 inline constexpr const char* kHitReturn = " Hit RETURN to Continue";
@@ -51,6 +65,10 @@ class Console {
   int32_t askInteger(std::string_view block);
   float askReal(std::string_view block);
   std::string askText(std::string_view block);
+  // A text answer that must be given whole: one typed without quotes that
+  // holds a blank, comma or slash (e.g. (10x,i3), which would read as
+  // "(10x") writes kFormatInQuotes and the block again and reads again.
+  std::string askQuotedText(std::string_view block);
 
   // Writes `line` and a newline, flushes and waits for Return (any line).
   // End of input throws Fatal(kEndOfInputMessage).
@@ -74,6 +92,10 @@ class Console {
   std::FILE* out() const { return out_; }
 
  private:
+  // The next line; at most kMaxAnswerBytes are kept, and a longer line comes
+  // back empty with tooLong set. Nothing at end of input.
+  std::optional<std::string> readBoundedLine(bool& tooLong);
+
   std::FILE* in_;
   std::FILE* out_;
   bool atLineStart_ = true;  // the last text written through this console ended a line
@@ -88,5 +110,11 @@ std::optional<bool> parseLogical(std::string_view line);
 std::optional<int32_t> parseInteger(std::string_view line);
 std::optional<float> parseReal(std::string_view line);
 std::optional<std::string> parseText(std::string_view line);
+
+// A name typed at a prompt that reads the raw line (the plot menu's save
+// name): the line without blanks around it and without one pair of enclosing
+// quotes, as parseText reads a quoted answer; empty for a line holding
+// nothing or an unreadable quoted text ('' or no closing quote).
+std::string unquotedAnswer(std::string_view line);
 
 }  // namespace kavrel

@@ -91,6 +91,14 @@ TEST(Crn, RoundTripThroughAnIndependentReader) {
             "9990  09990  09990  09990  09990  09990  09990  0\n");
 }
 
+TEST(Crn, DefaultSiteCodeHoldsOnlyWhatSiteAccepts) {
+  // The same characters as a given site code: letters, digits, '-' and '_'.
+  const std::pair<const char*, const char*> cases[] = {
+      {"data/ca667.rwl", "ca667"}, {"my site.rwl", "my_sit"}, {"a,b.c.rwl", "a_b_c"},
+      {"Ab-_9xyz.rwl", "Ab-_9x"},  {"été.rwl", "__t__"},      {"t\tab.rwl", "t_ab"}};
+  for (const auto& [name, code] : cases) EXPECT_EQ(crnSiteCode(name), code) << name;
+}
+
 TEST(Crn, LimitsOfTheLayout) {
   // Rows written by hand: negative years (-12 lies in the decade from -20),
   // a gap, a depth and indices beyond the columns, and half-way rounding

@@ -282,6 +282,26 @@ TEST_F(CommandLine, OutputsAndExtras) {
               HasSubstr("plain.txt is not a folder"));
 }
 
+TEST_F(CommandLine, PathsTheSystemRefusesAndLongValues) {
+  // Found before anything is written, as usage errors, not as a failed run.
+  fs::create_symlink(dir_ / "gone", dir_ / "dangling");
+  const std::string longName(300, 'p');
+  run({
+      {{"--page", longName + ".png"}, nullptr, "--page: the name " + longName.substr(0, 100)},
+      {{"--out", "o", "--page", "data/" + longName + ".ps"}, nullptr, "--page: the name "},
+      {{"--out", "dangling"}, nullptr, "--out: " + (dir_ / "dangling").string() + " is a link"},
+      {{"--out", "dangling/sub"}, nullptr, "--out: " + (dir_ / "dangling").string() + " is a link"},
+      {{"--out", std::string(5000, 'd')}, nullptr, "--out: the path is "},
+  });
+  // A bad value is quoted cut to 100 bytes and escaped, whatever its size.
+  for (const std::string& value : {std::string(1 << 20, 'S'), std::string("A\nB\0C", 5)}) {
+    const Command command = parse({"run", "site.rwl", "--site", value});
+    ASSERT_EQ(command.kind, CommandKind::usageError);
+    EXPECT_LT(command.text.size(), 250u);
+    EXPECT_EQ(command.text.find_first_of(std::string("\n\0", 2)), std::string::npos);
+  }
+}
+
 TEST_F(CommandLine, DialogueHelpAndVersion) {
   Command c = parse({});
   ASSERT_EQ(c.kind, CommandKind::dialogue);

@@ -173,6 +173,27 @@ TEST(Classify, StoreAndClassFiles) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(Classify, SeriesWithoutMeasuredRingsTakeNoPart) {
+  // Series whose every ring is missing (with or without a pith offset) go to
+  // no class and leave the threshold and the class counts as without them.
+  for (const bool mean : {false, true}) {
+    StoreBuilder with;
+    StoreBuilder without;
+    for (StoreBuilder* b : {&with, &without}) {
+      b->add("SHIGH01", 1901, 0, threeLevels(60, 1.0f, 1.5f, 1.2f));
+      b->add("LLOW02", 1850, 12, threeLevels(80, 1.5f, 1.0f, 1.2f));
+      b->add("MED05", 1653, 0, threeLevels(90, 1.2f, 1.0f, 1.5f));
+    }
+    with.add("ALLMIS", 1900, 0, std::vector<float>(30, kMissingValue));
+    with.add("OFFMIS", 1900, 40, std::vector<float>(300, kMissingValue));
+    const std::vector<int32_t> expected = classifySeries(without.store, mean);
+    std::vector<int32_t> classes = classifySeries(with.store, mean);
+    EXPECT_FLOAT_EQ(with.store.ageThreshold, without.store.ageThreshold) << mean;
+    EXPECT_EQ(with.store.classCounts, without.store.classCounts) << mean;
+    EXPECT_EQ(classes, (std::vector<int32_t>{expected[0], expected[1], expected[2], 0, 0})) << mean;
+  }
+}
+
 TEST(Classify, EmptyStoreGivesEmptyFiles) {
   SeriesStore s;
   const std::vector<int32_t> classes = classifySeries(s, true);

@@ -53,8 +53,8 @@ TEST(AnswersAndDataWarnings, SuspiciousButLegalInputIsNamedAndTheRunEndsNormally
        "the first-year band's lower limit"},
       {"screening leaves nothing", two, "", "", "f\nt\n1\n2\nf\n",
        "No series is left after screening: every class will be empty."},
-      {"empty input", "just a title line\n", "", "", "f\nf\nf\n",
-       "The input file holds no series: every class will be empty."},
+      {"every ring missing", seriesFile({{"GONE01", constant(-999.0f, 30)}}), "", "",
+       "f\nf\nf\n", "total number of series = 0"},
       // The general exponential can't be fitted to widths that are all 0:
       // once as the class's last series, once as its only one.
       {"last series of a class all zero",

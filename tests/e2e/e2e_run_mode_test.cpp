@@ -343,6 +343,8 @@ TEST_F(RunMode, UsageErrorsNameTheOptionAndTouchNothing) {
       {{"run", "gp.rwl", "--record", "r.toml"}, "--record: only for the dialogue"},
       {{"--record", "r.txt"}, "--record: 'r.txt' must end in .toml"},
       {{"--power"}, "--power: only for a run without questions"},
+      {{"run", "gp.rwl", "--page", std::string(300, 'p') + ".png"}, "--page: the name "},
+      {{"run", "gp.rwl", "--out", "dangling"}, "--out: "},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(args.back());
@@ -350,6 +352,7 @@ TEST_F(RunMode, UsageErrorsNameTheOptionAndTouchNothing) {
     const RunResult r = runWith(args, "", [&](const fs::path& folder) {
       std::ofstream(folder / "Kavrelv6_log.txt") << "an earlier log\n";
       std::ofstream(folder / "bad.toml") << "index = 1\n";
+      fs::create_symlink(folder / "gone", folder / "dangling");
       before = filesBelow(folder);
     });
     EXPECT_EQ(r.exitStatus, 2);
@@ -359,6 +362,46 @@ TEST_F(RunMode, UsageErrorsNameTheOptionAndTouchNothing) {
     EXPECT_EQ(filesBelow(r.folder), before);
     EXPECT_EQ(fs::exists(r.folder / "out"), false);
   }
+}
+
+TEST_F(RunMode, InputWithoutSeriesEndsBeforeAnyOutput) {
+  // Files that hold no series: status 1, one message on the screen and in
+  // the log, and no other file created or replaced.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"empty.rwl", "it is empty"},
+      {"notes.txt", "none of its lines is one"},
+      {"zeros.rwl", "none of its lines is one"},
+      {"gp.pith", "it begins with more than 25 lines of other text"},
+      {"recipe.toml", "none of its lines is one"}};
+  for (const auto& [input, why] : cases) {
+    SCOPED_TRACE(input);
+    std::map<std::string, std::string> before;
+    const RunResult r = runWith({"run", input}, "", [&](const fs::path& folder) {
+      std::ofstream(folder / "empty.rwl").flush();
+      std::ofstream(folder / "notes.txt") << "Site notes\nCollected 1998\n";
+      std::ofstream(folder / "zeros.rwl") << std::string(1 << 20, '\0');
+      std::ofstream(folder / "recipe.toml") << "input = \"gp.rwl\"\nindex = \"ratio\"\n";
+      std::ofstream(folder / "KavrelV6indx.raw.txt") << "EARLIER RUN\n";
+      before = filesBelow(folder);
+    });
+    EXPECT_EQ(r.exitStatus, 1);
+    const std::string message =
+        " No tree-ring series can be read from the input file " + input + ": ";
+    EXPECT_THAT(r.screen, HasSubstr(message));
+    EXPECT_THAT(r.screen, HasSubstr(why));
+    EXPECT_THAT(r.file("Kavrelv6_log.txt"), HasSubstr(message));
+    std::map<std::string, std::string> after = filesBelow(r.folder);
+    after.erase("Kavrelv6_log.txt");
+    EXPECT_EQ(after, before);
+  }
+}
+
+TEST_F(RunMode, ControlCharactersOfNamesAreEscapedInTheLog) {
+  const RunResult r = runWith({"run", "a\tb.rwl", "--index", "none"}, "", [](const fs::path& folder) {
+    fs::copy_file(folder / "gp.rwl", folder / "a\tb.rwl");
+  });
+  EXPECT_EQ(r.exitStatus, 0) << r.screen;
+  EXPECT_THAT(r.file("Kavrelv6_log.txt"), HasSubstr(" input file = a\\tb.rwl\n"));
 }
 
 }  // namespace

@@ -621,15 +621,16 @@ TEST(E2eStart, BadFilesAndEndOfInputEndTheRunWithAMessage) {
   const std::string letters = writeTempFile("letters.pith", "12\n 7\nab\n");
   // The combined index file of an earlier run, which a failed run must keep.
   const std::string earlier = writeTempFile("earlier_combined.txt", "EARLIER RUN\n");
+  const std::string empty = writeTempFile("empty.rwl", "");
   const std::vector<Case> cases = {
-      {"missing input file, ratios asked",
-       "\nnosuch.rwl\nf\nf\nf\nf\nf\n2\n1\n",
-       {{earlier, "KavrelV6indx.raw.txt"}},
-       {"Cannot open the input file nosuch.rwl"}},
+      {"input without series, ratios asked",
+       "\nempty.rwl\nf\nf\nf\nf\nf\n2\n1\n",
+       {{earlier, "KavrelV6indx.raw.txt"}, {empty, "empty.rwl"}},
+       {"No tree-ring series can be read from the input file empty.rwl"}},
       {"missing pith file",
        "\ngp.rwl\nt\nnosuch.pith\n'(i3)'\n",
        {{rwl, "gp.rwl"}},
-       {"Cannot open the pith offset file nosuch.pith"}},
+       {" the file nosuch.pith does not exist; enter another name.", "End of input"}},
       {"unsupported format",
        "\ngp.rwl\nt\np.pith\n'(f5.2)'\n",
        {{rwl, "gp.rwl"}, {letters, "p.pith"}},
@@ -642,15 +643,10 @@ TEST(E2eStart, BadFilesAndEndOfInputEndTheRunWithAMessage) {
         " Record 3 of p.pith does not fit the format (i3).\n",
         " Check the format entered and try again. Program Terminating.\n"}},
       {"end of input", "\ngp.rwl\nf\nt\n", {{rwl, "gp.rwl"}}, {"End of input"}},
-      // A folder opens but can't be read.
-      {"input file is a folder",
-       "\n..\nf\nf\nf\nf\nf\n2\n0\n",
-       {},
-       {"Cannot open the input file .. for reading: Is a directory"}},
       {"pith file is a folder",
        "\ngp.rwl\nt\n..\n'(i3)'\n",
        {{rwl, "gp.rwl"}},
-       {"Cannot open the pith offset file .. for reading: Is a directory"}},
+       {" .. is a folder, not a file; enter another name.", "End of input"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -669,6 +665,40 @@ TEST(E2eStart, BadFilesAndEndOfInputEndTheRunWithAMessage) {
     }
     EXPECT_THAT(r.scratchNames(), ::testing::IsEmpty());
   }
+}
+
+TEST(E2eStart, FileQuestionsAskAgainWithTheReason) {
+  REQUIRE_SHARED_DATA(rwl, "dplr/gp.rwl");
+  // Each refused name is asked for again with its reason and is not logged;
+  // /dev/zero is refused without being read.
+  const std::string in = "\nnosuch.rwl\n..\n'/dev/zero'\n" + std::string("'a\tb.rwl'\n") +
+                         std::string("'a\0b'\n", 6) + "gp.rwl\nf\nf\nf\nf\nf\n2\n0\n" +
+                         kAfterLoading;
+  RunResult r = runKavrel(in, {{rwl, "gp.rwl"}}, 60);
+  expectNormalEnd(r);
+  EXPECT_EQ(countOf(r.screen, kQ1), 6u);
+  for (const char* reason :
+       {" the file nosuch.rwl does not exist; enter another name.\n",
+        " .. is a folder, not a file; enter another name.\n",
+        " /dev/zero is not a regular file; enter another name.\n",
+        " the name holds a control character; enter another name.\n"}) {
+    EXPECT_THAT(r.screen, HasSubstr(reason));
+  }
+  EXPECT_EQ(countOf(r.screen, "control character"), 2u);
+  EXPECT_EQ(logHead(r).at(0), " input file = gp.rwl");
+  EXPECT_EQ(countOf(r.file("Kavrelv6_log.txt"), "input file"), 1u);
+}
+
+TEST(E2eStart, UnquotedFormatIsAskedAgain) {
+  REQUIRE_SHARED_DATA(rwl, "dplr/gp.rwl");
+  REQUIRE_SHARED_DATA(pith, "dplr/gp.pith");
+  Answers a;
+  a.input = "gp.rwl";
+  a.pithFile = "gp.pith";
+  a.pithFormat = "(10x,i3)\n'(10x,i3)'";
+  RunResult r = runKavrel(script(a), {{rwl, "gp.rwl"}, {pith, "gp.pith"}});
+  expectNormalEnd(r);
+  EXPECT_EQ(countOf(r.screen, " A read format goes in single quotes, e.g. '(50x,i3)'.\n"), 1u);
 }
 
 }  // namespace

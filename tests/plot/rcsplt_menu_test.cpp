@@ -358,5 +358,23 @@ TEST(RcspltMenu, WithoutADisplayTheScreenPageIsSkippedAndSavingWorks) {
   }
 }
 
+TEST(RcspltMenu, SaveNameLosesOnePairOfQuotes) {
+  setPlotEnvironment();
+  ScratchDir dir;
+  const auto five = plottest::writeFiveClasses();
+  EnvVar display("DISPLAY", nullptr);
+  std::filesystem::create_directory("sub");
+  PlotState state;
+  // Quoted like every other text answer; a control character is refused.
+  const std::string out =
+      run(state, five.inputs, "0\ns\n'q.ps'\ns\n  \"sub/x.ps\" \ns\n'a\tb.ps'\nc.ps\nc\n");
+  EXPECT_EQ(state.savedPages, 3);
+  for (const char* name : {"q.ps", "sub/x.ps", "c.ps"}) {
+    EXPECT_EQ(readTextFile(name).rfind("%!PS", 0), 0u) << name;
+  }
+  EXPECT_EQ(count(out, " The name holds a control character; enter another name.\n"), 1u);
+  EXPECT_FALSE(std::filesystem::exists("'q.ps'"));
+}
+
 }  // namespace
 }  // namespace kavrel

@@ -163,6 +163,18 @@ TEST(TrrwRepair, FieldsNotRightAlignedAreReported) {
            decadeLine("C5", 1910, {-9999}),
        {{"C5", 1900, {0.001f, 0.002f, 0.003f, 0.004f, 0.005f, 0.006f, 0.007f, 0.008f, 0.009f, 1.234f}}},
        {"line 1, series C5: value field \" 1234 \" (columns 67-72) read as 1234: digits not right-aligned"}},
+      {"five-digit year", "BIGYR  10001   123   456 -9999\n",
+       {{"BIGYR  1", 1, {0.123f, 0.456f}}},
+       {"line 1, series BIGYR  1: year field \"0001\" (columns 9-12) read as 1 with identifier "
+        "\"BIGYR  1\": the year may have more digits than its columns"}},
+      {"eight-digit identifier and year", "CAM011011800   123 -9999\n",
+       {{"CAM01101", 1800, {0.123f}}},
+       {}},
+      {"values after a full decade",
+       "C6      1900     1     2     3     4     5     6     7     8     9    10   12345\n" +
+           decadeLine("C6", 1910, {-9999}),
+       {{"C6", 1900, {0.001f, 0.002f, 0.003f, 0.004f, 0.005f, 0.006f, 0.007f, 0.008f, 0.009f, 0.01f}}},
+       {"line 1, series C6: value(s) \"   12345\" in columns 73-80, after the ten values, not read"}},
   };
   for (const ReadCase& c : cases) checkCase(c);
 }

@@ -139,10 +139,36 @@ TEST(Console, CrlfAndRawLines) {
   EXPECT_EQ(nul->readLine(), std::string("a\0b", 3));
   EXPECT_EQ(nul->askInteger("?"), 7);
 
-  const std::string longLine(3000, 'x');
+  const std::string longLine(kMaxAnswerBytes, 'x');
   ScriptedConsole l(longLine + "\nnext\n");
   EXPECT_EQ(l->readLine(), longLine);
   EXPECT_EQ(l->readLine(), "next");
+}
+
+TEST(Console, AnswersReadAsMeantOrAskedAgain) {
+  // A format without quotes that would lose its tail is asked again; a
+  // format without separators reads as typed.
+  ScriptedConsole f("(10x,i3)\n(i3)\n");
+  EXPECT_EQ(f->askQuotedText(" format :> "), "(i3)");
+  EXPECT_EQ(f.shown(), std::string(" format :> ") + kFormatInQuotes + "\n format :> ");
+  ScriptedConsole q("  '(10x,i3)'  \n");
+  EXPECT_EQ(q->askQuotedText("?"), "(10x,i3)");
+
+  // A line longer than kMaxAnswerBytes is dropped and asked again; one of
+  // exactly that length (its CR aside) is read.
+  const std::string limit(kMaxAnswerBytes, '7');
+  ScriptedConsole l(std::string(kMaxAnswerBytes + 1, '7') + "\n" + std::string(1 << 20, 'x') +
+                    "\n" + limit + "\r\n");
+  EXPECT_EQ(l->readLine(), limit);
+  EXPECT_EQ(l.shown(), std::string(kAnswerTooLong) + "\n" + kAnswerTooLong + "\n");
+  ScriptedConsole n(std::string(kMaxAnswerBytes + 1, '7') + "\n5\n");
+  EXPECT_EQ(n->askInteger("?"), 5);
+
+  // A raw answer loses one pair of enclosing quotes.
+  const std::pair<const char*, const char*> names[] = {
+      {"'q.ps'", "q.ps"},  {"  'sub/x.ps' ", "sub/x.ps"}, {"q.ps", "q.ps"},
+      {"\"a b.ps\"", "a b.ps"}, {"''", ""},               {"'open", ""}, {"  ", ""}};
+  for (const auto& [line, name] : names) EXPECT_EQ(unquotedAnswer(line), name) << line;
 }
 
 TEST(Console, EndOfInputEndsTheRun) {
