@@ -28,14 +28,21 @@ std::string csvNumber(std::optional<double> v) {
 }
 
 void appendChronologyCsv(std::string& out, const Chronology& chronology) {
+  appendChronologyCsv(out, chronology, kClassColumns);
+}
+
+void appendChronologyCsv(std::string& out, const Chronology& chronology,
+                         std::span<const char* const> classColumns) {
   const std::string kind = chronology.kind == IndexKind::Ratio ? "ratio" : "residual";
   out += "year,depth,mean_" + kind + ",robust_mean_" + kind;
-  for (const char* name : kClassColumns) out += std::string(",") + name + "_mean_" + kind;
+  for (const char* name : classColumns) out += std::string(",") + name + "_mean_" + kind;
   out += '\n';
   for (const ChronologyYear& y : chronology.years) {
     out += std::to_string(y.year) + ',' + std::to_string(y.depth) + ',' + csvNumber(y.mean) + ',' +
            csvNumber(y.robustMean);
-    for (const auto& m : y.classMeans) out += ',' + csvNumber(m);
+    for (size_t c = 0; c < classColumns.size() && c < y.classMeans.size(); ++c) {
+      out += ',' + csvNumber(y.classMeans[c]);
+    }
     out += '\n';
   }
 }

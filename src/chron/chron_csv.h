@@ -16,6 +16,10 @@ namespace kavrel {
 // class means "shorthigh_mean_K" .. "med_mean_K", where K is "ratio" or
 // "residual" after the chronology's kind; then one row per year.
 void appendChronologyCsv(std::string& out, const Chronology& chronology);
+// The same with the class-mean columns of the first classColumns.size()
+// classes, named by classColumns (e.g. one class "all").
+void appendChronologyCsv(std::string& out, const Chronology& chronology,
+                         std::span<const char* const> classColumns);
 
 // Appends the signal windows: "first_year,last_year,series,rbar,eps", then
 // one row per window.

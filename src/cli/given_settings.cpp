@@ -10,7 +10,7 @@ using K = SettingKind;
 using M = SettingMode;
 using S = GivenSettings;
 
-const std::array<SettingSpec, 22> kSpecs = {{
+const std::array<SettingSpec, 28> kSpecs = {{
     {"input", K::text, M::runOnly, true, &S::input},
     {"pith", K::text, M::runOnly, true, &S::pith},
     {"pith-format", K::text, M::runOnly, true, &S::pithFormat},
@@ -29,6 +29,12 @@ const std::array<SettingSpec, 22> kSpecs = {{
     {"chronology-page", K::text, M::both, true, &S::chronologyPage},
     {"page-size", K::text, M::both, true, &S::pageSize},
     {"site", K::text, M::both, true, &S::site},
+    {"single-curve", K::flag, M::both, true, &S::singleCurve},
+    {"signal-free", K::flag, M::both, true, &S::signalFree},
+    {"sf-tolerance", K::real, M::both, true, &S::sfTolerance},
+    {"sf-max-passes", K::whole, M::both, true, &S::sfMaxPasses},
+    {"sf-min-depth", K::whole, M::both, true, &S::sfMinDepth},
+    {"sf-robust", K::flag, M::both, true, &S::sfRobust},
     {"quiet", K::flag, M::runOnly, true, &S::quiet},
     {"recipe", K::text, M::runOnly, false, &S::recipe},
     {"save-recipe", K::text, M::runOnly, false, &S::saveRecipe},

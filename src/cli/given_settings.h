@@ -36,6 +36,7 @@ struct Given {
 struct GivenSettings {
   std::optional<Given> input, pith, pithFormat, power, outliers, ageBand, firstYears, threshold,
       index, out, page, report, chronology, chronologyPage, pageSize, site, quiet, pithTable;
+  std::optional<Given> singleCurve, signalFree, sfTolerance, sfMaxPasses, sfMinDepth, sfRobust;
   std::vector<Given> curves;                        // --curve, in the order given
   std::optional<Given> recipe, saveRecipe, record;  // command line only
 };
@@ -53,7 +54,9 @@ enum class SettingKind {
   flag,      // no value on the command line (--name=false to clear); a TOML boolean
   realPair,  // LOWER:UPPER on the command line; [lower, upper] in recipes
   intPair,   // MIN:MAX on the command line; [min, max] of whole numbers in recipes
-  list       // repeatable; a TOML array of strings in recipes
+  list,      // repeatable; a TOML array of strings in recipes
+  real,      // one real number; a TOML number in recipes
+  whole      // one whole number; a TOML integer in recipes
 };
 
 struct SettingSpec {

@@ -69,6 +69,15 @@ Options of both (dialogue and run):
          sides + R"( each
                             (default )" + pageSize + R"()
   --site CODE               site code: 1 to 6 letters, digits, '-' or '_'
+  --single-curve            one regional curve for every classified series
+                            (class 1, "all") instead of the five classes
+  --signal-free             refit the class curves to signal-free measurements
+                            until the chronology settles (Melvin & Briffa 2008)
+  --sf-tolerance X          stop when the chronology changes less (default 0.002)
+  --sf-max-passes N         passes after pass 0 at most (default 25)
+  --sf-min-depth D          years with fewer series keep their measurements
+                            (default 2)
+  --sf-robust               the biweight robust mean for the loop's chronology
   --record FILE.toml        (dialogue only) at the normal end, write the recipe of
                             the whole session, revisions included
   -h, --help                this text

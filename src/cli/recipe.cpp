@@ -110,6 +110,13 @@ class RecipeReader {
         if (!low || !high) wrongType(spec.name, expected);
         return *low + ":" + *high;
       }
+      case SettingKind::real:
+      case SettingKind::whole: {
+        const bool whole = spec.kind == SettingKind::whole;
+        const std::optional<std::string> text = numberText(node, whole);
+        if (!text) wrongType(spec.name, whole ? "a whole number" : "a number");
+        return *text;
+      }
       case SettingKind::list:
         break;
     }
@@ -218,6 +225,15 @@ std::string recipeText(const RunRequest& request, const fs::path& recipeFile) {
                 std::to_string(request.pageWidth) + "x" + std::to_string(request.pageHeight));
   if (!request.site.empty()) recipe.insert("site", request.site);
   if (request.quiet) recipe.insert("quiet", true);
+  if (request.singleCurve) recipe.insert("single-curve", true);
+  if (request.signalFree) {
+    const SignalFreeSettings& sf = request.signalFreeSettings;
+    recipe.insert("signal-free", true);
+    recipe.insert("sf-tolerance", sf.tolerance);
+    recipe.insert("sf-max-passes", int64_t{sf.maxPasses});
+    recipe.insert("sf-min-depth", int64_t{sf.minDepth});
+    recipe.insert("sf-robust", sf.robust);
+  }
 
   // The shorter form of real numbers only when it loses nothing.
   toml::format_flags flags = toml::toml_formatter::default_flags;

@@ -401,6 +401,35 @@ void requireIndices(const GivenSettings& given, const Given& setting) {
   }
 }
 
+// The signal-free loop's switch and its tuning; tuning without the loop is
+// refused, so that it is never silently ignored.
+void signalFreeSettings(const GivenSettings& given, RunRequest& request) {
+  if (given.signalFree) request.signalFree = isTrue(*given.signalFree);
+  SignalFreeSettings& sf = request.signalFreeSettings;
+  for (const std::optional<Given>* tuning :
+       {&given.sfTolerance, &given.sfMaxPasses, &given.sfMinDepth, &given.sfRobust}) {
+    if (*tuning && !request.signalFree && (tuning != &given.sfRobust || isTrue(**tuning)))
+      refuse(**tuning, "tunes the signal-free loop, which needs --signal-free");
+  }
+  if (given.sfTolerance) {
+    const std::string& t = given.sfTolerance->text;
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
+    if (t.empty() || error != std::errc() || end != t.data() + t.size() || !std::isfinite(value) ||
+        value <= 0.0)
+      refuse(*given.sfTolerance, inQuotes(t) + " is not a positive number");
+    sf.tolerance = value;
+  }
+  const auto atLeastOne = [](const Given& g) {
+    const std::optional<int32_t> n = wholeNumber(g.text);
+    if (!n || *n < 1) refuse(g, inQuotes(g.text) + " is not a whole number of 1 or more");
+    return *n;
+  };
+  if (given.sfMaxPasses) sf.maxPasses = atLeastOne(*given.sfMaxPasses);
+  if (given.sfMinDepth) sf.minDepth = atLeastOne(*given.sfMinDepth);
+  if (given.sfRobust) sf.robust = isTrue(*given.sfRobust);
+}
+
 }  // namespace
 
 std::optional<PictureFormat> pictureFormatOf(const fs::path& file) {
@@ -446,6 +475,13 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
   if (given.pageSize) pageSize(*given.pageSize, request);
   if (given.site) request.site = siteCode(*given.site);
   if (given.quiet) request.quiet = isTrue(*given.quiet);
+  signalFreeSettings(given, request);
+  if (given.singleCurve) request.singleCurve = isTrue(*given.singleCurve);
+  // One class: a revision names class 1.
+  for (size_t i = 0; request.singleCurve && i < request.revisions.size(); ++i) {
+    if (request.revisions[i].classNumber != 1)
+      refuse(given.curves[i], "with --single-curve the one class is class 1");
+  }
   if (given.recipe) request.recipePath = inputSidePath(*given.recipe, startFolder).resolved;
   if (given.saveRecipe) request.saveRecipePath = recipeFile(*given.saveRecipe, startFolder);
   if (given.record) request.recordPath = recipeFile(*given.record, startFolder);

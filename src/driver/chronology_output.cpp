@@ -24,7 +24,12 @@ ChronologyTexts chronologyTexts(const RunResults& results, int32_t indexMode,
     texts.notes.push_back("Warning: " + std::to_string(built.ignoredValues) +
                           " index values that are not numbers were left out of the chronology");
   }
-  appendChronologyCsv(texts.chronologyCsv, built.chronology);
+  if (results.singleCurve) {
+    const char* const single[] = {"all"};
+    appendChronologyCsv(texts.chronologyCsv, built.chronology, single);
+  } else {
+    appendChronologyCsv(texts.chronologyCsv, built.chronology);
+  }
   appendSignalCsv(texts.signalCsv, signal.windows);
   texts.chronology = built.chronology;
   texts.windows = signal.windows;

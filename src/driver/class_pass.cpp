@@ -6,6 +6,8 @@
 #include <iterator>
 
 #include "driver/run_context.h"
+#include "rcs/class_curve.h"
+#include "rcs/diagnostics.h"
 #include "rwfile/trrw.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
@@ -61,18 +63,6 @@ std::vector<ClassSeries> readClassFile(const std::string& rawName,
                 " series, but " + std::to_string(pithOffsets.size()) + " were classed into it");
   }
   return series;
-}
-
-// Fits one curve through detrend2 on a copy of values; the curve comes back
-// with as many points as detrend2 leaves in n, the parameters in `params`.
-std::vector<float> fitCurve(std::span<const float> values, int32_t& option, int32_t& span,
-                            float& fitParam, int32_t startStiffness, CurveParams& params) {
-  std::vector<float> work(values.begin(), values.end());
-  std::vector<float> fitted(values.size(), 0.0f);
-  auto n = static_cast<int32_t>(values.size());
-  detrend2(work, fitted, n, n, params, option, kMaxRings, span, fitParam, startStiffness);
-  fitted.resize(static_cast<size_t>(std::clamp(n, 0, static_cast<int32_t>(fitted.size()))));
-  return fitted;
 }
 
 void writeAgeAlignedFile(const std::filesystem::path& path, std::span<const ClassSeries> series,
@@ -146,146 +136,6 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
 
 }  // namespace
 
-AgeMean meanByAge(std::span<const ClassSeries> series) {
-  AgeMean mean;
-  for (const ClassSeries& s : series) {
-    mean.classMaxAge = std::max(mean.classMaxAge, s.lastAge());
-    mean.classMinPithOffset = std::min(mean.classMinPithOffset, s.pithOffset);
-  }
-  if (series.empty() || mean.classMaxAge <= 0) return mean;
-  // The count is kept as a real, as the sum is; both are single precision and
-  // summed in series order.
-  std::vector<float> ageSum(static_cast<size_t>(mean.classMaxAge), 0.0f);
-  std::vector<float> ageCount(static_cast<size_t>(mean.classMaxAge), 0.0f);
-  std::vector<int32_t> depth(static_cast<size_t>(mean.classMaxAge), 0);
-  for (const ClassSeries& s : series) {
-    for (size_t r = 0; r < s.values.size(); ++r) {
-      const float v = s.values[r];
-      if (v == kMissingValue) continue;
-      const size_t j = static_cast<size_t>(s.pithOffset) + r;
-      ageSum[j] += v;
-      ageCount[j] += 1.0f;
-      ++depth[j];
-    }
-  }
-  for (int32_t j = 1; j <= mean.classMaxAge; ++j) {
-    const auto i = static_cast<size_t>(j - 1);
-    if (ageCount[i] != 0.0f) {
-      mean.meanValues.push_back(ageSum[i] / ageCount[i]);
-      mean.meanAges.push_back(j);
-      mean.meanDepths.push_back(depth[i]);
-    }
-  }
-  return mean;
-}
-
-std::vector<float> curveByAge(const AgeMean& mean, std::span<const float> fitted) {
-  std::vector<float> curve(static_cast<size_t>(std::max(mean.classMaxAge, 0)), kMissingValue);
-  const size_t n = std::min(fitted.size(), mean.meanAges.size());
-  for (size_t i = 0; i < n; ++i) {
-    if (std::isfinite(fitted[i])) curve[static_cast<size_t>(mean.meanAges[i] - 1)] = fitted[i];
-  }
-  return curve;
-}
-
-bool defaultFitComputable(int32_t code, std::span<const float> present) {
-  if (code != 8) return true;
-  return std::any_of(present.begin(), present.end(), [](float v) { return v > 0.0f; });
-}
-
-std::array<float, 3> scoreDefaultFits(std::span<const float> values,
-                                      const DetrendOptions& settings) {
-  std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
-  // A missing ring is no width: fitting it would drag every candidate.
-  std::vector<float> present;
-  present.reserve(values.size());
-  for (float v : values) {
-    if (v != kMissingValue) present.push_back(v);
-  }
-  if (present.empty()) return scores;
-  std::vector<float> residuals(present.size());
-  for (size_t f = 0; f < scores.size(); ++f) {
-    if (!defaultFitComputable(kDefaultFitCodes[f], present)) continue;
-    int32_t option = kDefaultFitCodes[f];
-    int32_t span = settings.span;
-    float fitParam = settings.fitParam;
-    CurveParams params{};
-    const std::vector<float> curve =
-        fitCurve(present, option, span, fitParam, settings.startStiffness, params);
-    const size_t n = std::min(curve.size(), present.size());
-    for (size_t i = 0; i < n; ++i) residuals[i] = present[i] - curve[i];
-    const float deviation = moment(residuals, static_cast<int32_t>(n)).meanAbsDev;
-    if (deviation < scores[f]) scores[f] = deviation;
-  }
-  return scores;
-}
-
-int32_t chooseDefaultFit(const std::array<float, 3>& scores) {
-  int32_t best = 1;
-  for (int32_t f = 2; f <= 3; ++f) {
-    if (scores[static_cast<size_t>(f - 1)] < scores[static_cast<size_t>(best - 1)]) best = f;
-  }
-  return best;
-}
-
-float minResidual(const ClassSeries& series, std::span<const float> curveByAge) {
-  float m = kScoreStart;
-  for (size_t r = 0; r < series.values.size(); ++r) {
-    const float v = series.values[r];
-    const size_t j = static_cast<size_t>(series.pithOffset) + r;
-    if (v == kMissingValue || j >= curveByAge.size()) continue;
-    const float c = curveByAge[j];
-    if (c == kMissingValue) continue;
-    m = std::min(m, v - c);
-  }
-  return m;
-}
-
-std::vector<float> indexSeries(const ClassSeries& series, std::span<const float> curveByAge,
-                               int32_t indexMode, float seriesMinResidual,
-                               std::vector<IndexProblem>& problems) {
-  const float shift = std::fabs(std::min(seriesMinResidual, 0.0f));
-  std::vector<float> index;
-  index.reserve(series.values.size());
-  for (size_t r = 0; r < series.values.size(); ++r) {
-    const float v = series.values[r];
-    if (v == kMissingValue) {
-      index.push_back(kMissingValue);
-      continue;
-    }
-    const auto age = static_cast<int32_t>(static_cast<size_t>(series.pithOffset) + r + 1);
-    const float c =
-        static_cast<size_t>(age) <= curveByAge.size() ? curveByAge[static_cast<size_t>(age - 1)]
-                                                       : kMissingValue;
-    const bool usable = c != kMissingValue && std::isfinite(c) && (indexMode != 1 || c > 0.0f);
-    float x = kMissingValue;
-    if (usable) {
-      // Left to right in single precision: (v - c) + shift + 0.001.
-      x = indexMode == 1 ? v / c : v - c + shift + 0.001f;
-    }
-    if (!usable || !std::isfinite(x)) {
-      problems.push_back({age, c});
-      index.push_back(kMissingValue);
-      continue;
-    }
-    index.push_back(x > 0.998f && x < 1.0f ? 0.998f : x);
-  }
-  return index;
-}
-
-std::vector<float> chronologyValues(const ClassSeries& series, std::span<const float> curveByAge,
-                                    int32_t indexMode, std::span<const float> index) {
-  std::vector<float> values(index.size(), kMissingValue);
-  for (size_t r = 0; r < index.size() && r < series.values.size(); ++r) {
-    const size_t j = static_cast<size_t>(series.pithOffset) + r;
-    if (index[r] == kMissingValue || j >= curveByAge.size()) continue;
-    const float v = series.values[r];
-    const float c = curveByAge[j];
-    values[r] = indexMode == 1 ? v / c : v - c;
-  }
-  return values;
-}
-
 std::string ageAlignedFileName(std::string_view rawName) {
   std::string name(rawName.substr(0, 15));
   name.resize(15, ' ');
@@ -337,15 +187,16 @@ void appendAgeAlignedLine(std::string& out, int32_t age, float curve,
   out += '\n';
 }
 
-void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
+ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) {
   if (classNumber < 1 || classNumber > kClassCount) {
     throw Fatal("Class number " + std::to_string(classNumber) + " is outside 1..5");
   }
   const auto ci = static_cast<size_t>(classNumber - 1);
-  const std::string rawName = kClassFileNames[ci];
+  const std::string rawName = ctx.rawClassFileName(classNumber);
   ctx.classFileNames[ci] = rawName;
-  std::vector<ClassSeries> series =
-      readClassFile(ctx.outputPath(rawName).string(), ctx.store.classPithOffsets[ci]);
+  ClassPass pass;
+  pass.series = readClassFile(ctx.outputPath(rawName).string(), ctx.store.classPithOffsets[ci]);
+  const std::vector<ClassSeries>& series = pass.series;
   ctx.classFileNames[ci] = ageAlignedFileName(rawName);
   const std::string& ageName = ctx.classFileNames[ci];
 
@@ -384,15 +235,22 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
     }
   }
 
-  ClassResult result;
+  pass.settingsBefore = ctx.detrend;
+  pass.optionAsked = curveOption;
+  ClassResult& result = pass.result;
   result.passed = true;
   result.revision = revision;
   result.seriesCount = count;
   std::vector<float> fitted;
   if (!mean.meanValues.empty()) {
     result.optionAsked = curveOption;
-    fitted = fitCurve(mean.meanValues, curveOption, ctx.detrend.span, ctx.detrend.fitParam,
-                      ctx.detrend.startStiffness, result.params);
+    ClassCurveFit fit = fitClassCurve(mean.meanValues, curveOption, ctx.detrend);
+    if (fit.failed()) throw *fit.failure;
+    curveOption = fit.optionUsed;
+    ctx.detrend.span = fit.settings.span;
+    ctx.detrend.fitParam = fit.settings.fitParam;
+    result.params = fit.params;
+    fitted = std::move(fit.curve);
     result.fitted = true;
     result.optionUsed = curveOption;
     result.settings = ctx.detrend;
@@ -403,13 +261,8 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
                              "undefined values; they are written as -999.0"}));
     }
   }
-  std::vector<float> curve = curveByAge(mean, fitted);
-  ctx.classCurveOptions[ci] = fitted.empty() ? kNoCurveFitted : curveOption;
-  writeAgeAlignedFile(ctx.outputPath(ageName), series, curve);
-  if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
-    writeIndices(ctx, classNumber, series, curve);
-  }
-  ctx.maxAgeAllClasses = std::max(ctx.maxAgeAllClasses, mean.classMaxAge);
+  pass.curve = curveByAge(mean, fitted);
+  pass.curveOption = fitted.empty() ? kNoCurveFitted : curveOption;
 
   if (!series.empty()) {
     result.minTotalAge = series.front().lastAge();
@@ -419,12 +272,34 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
       result.maxTotalAge = std::max(result.maxTotalAge, s.lastAge());
     }
   }
+  result.diagnostics = classDiagnostics(series);
   result.classMaxAge = std::max(mean.classMaxAge, 0);
   result.meanAges = std::move(mean.meanAges);
   result.meanValues = std::move(mean.meanValues);
   result.depths = std::move(mean.meanDepths);
-  result.curveByAge = std::move(curve);
-  ctx.results.classes[ci] = std::move(result);
+  return pass;
+}
+
+void writeClassFiles(RunContext& ctx, int32_t classNumber, std::span<const ClassSeries> series,
+                     std::span<const float> curve, int32_t curveOption, const ClassResult& result) {
+  const auto ci = static_cast<size_t>(classNumber - 1);
+  ctx.classCurveOptions[ci] = curveOption;
+  writeAgeAlignedFile(ctx.outputPath(ctx.classFileNames[ci]), series, curve);
+  if (ctx.options.indexMode == 1 || ctx.options.indexMode == 2) {
+    writeIndices(ctx, classNumber, series, curve);
+  }
+  ctx.maxAgeAllClasses = std::max(ctx.maxAgeAllClasses, result.classMaxAge);
+  ctx.results.classes[ci] = result;
+  ctx.results.classes[ci].curveByAge.assign(curve.begin(), curve.end());
+}
+
+void writeClassPass(RunContext& ctx, int32_t classNumber, const ClassPass& pass) {
+  writeClassFiles(ctx, classNumber, pass.series, pass.curve, pass.curveOption, pass.result);
+}
+
+void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
+  const ClassPass pass = computeClassPass(ctx, classNumber, revision);
+  writeClassPass(ctx, classNumber, pass);
 }
 
 }  // namespace kavrel

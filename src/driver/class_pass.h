@@ -14,7 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/run_results.h"
 #include "fit/detrend2.h"
+#include "rcs/rcs_pass.h"
 #include "util/missing.h"
 
 namespace kavrel {
@@ -38,98 +40,25 @@ struct RunContext;
 // must then be open). Raises Fatal when a file can't be opened or written.
 void classPass(RunContext& ctx, int32_t classNumber, bool revision);
 
-// ---- The computations of a class pass, usable on their own. ----
-
-// One series of a class as read back from its raw file.
-struct ClassSeries {
-  std::string id;             // identifier, 8 characters
-  int32_t firstYear = 0;      // calendar year of the first measured ring
-  int32_t pithOffset = 0;     // rings between the pith and the first measured ring
-  std::vector<float> values;  // measured values in ring order (mm); -999.0 where missing
-
-  // Cambial age of the last ring.
-  int32_t lastAge() const { return pithOffset + static_cast<int32_t>(values.size()); }
-  // Value at cambial age j (1-based); the missing marker outside the rings.
-  float atAge(int32_t j) const {
-    const int32_t r = j - pithOffset;
-    return r >= 1 && r <= static_cast<int32_t>(values.size()) ? values[static_cast<size_t>(r - 1)]
-                                                               : kMissingValue;
-  }
+// classPass in two steps, so that the signal-free loop can run between them.
+struct ClassPass {
+  std::vector<ClassSeries> series;  // as read back from the class raw file
+  ClassResult result;               // everything but curveByAge
+  std::vector<float> curve;         // the curve by age the files are written from
+  int32_t curveOption = 0;          // method used, or kNoCurveFitted
+  int32_t optionAsked = 0;          // method code the pass asked for
+  DetrendOptions settingsBefore;    // fitting settings before the pass's fit
 };
-
-// A class's mean by cambial age, compacted to the ages that hold a value.
-struct AgeMean {
-  int32_t classMaxAge = -99999;       // largest pith offset + length; -99999 for no series
-  int32_t classMinPithOffset = 2000;  // smallest pith offset; 2000 for no series
-  std::vector<float> meanValues;      // mean of the values at each age that has any
-  std::vector<int32_t> meanAges;      // the cambial age of each mean value, ascending
-  std::vector<int32_t> meanDepths;    // number of values behind each mean value
-};
-
-// Mean by cambial age over the series (no minimum sample depth). Values are
-// summed in series order in single precision; missing values don't count.
-AgeMean meanByAge(std::span<const ClassSeries> series);
-
-// The regional curve by cambial age: index j-1 holds age j = 1..classMaxAge.
-// fitted[i] belongs to age meanAges[i]; every other age, and an age whose
-// fitted value is not finite, holds the missing marker. So a gap in a class's
-// ages never borrows the curve value of another age.
-std::vector<float> curveByAge(const AgeMean& mean, std::span<const float> fitted);
-
-// Candidate default fits in comparison order: linear (code 4), negative
-// exponential (code 1), general exponential (code 8).
-inline constexpr std::array<int32_t, 3> kDefaultFitCodes = {4, 1, 8};
-inline constexpr std::array<const char*, 3> kDefaultFitMessages = {
-    "Default Curve fit: Linear", "Default Curve fit:  Negative Exp.",
-    "Default Curve fit:  General Exp."};
-inline constexpr std::array<const char*, 3> kDefaultFitNames = {"Linear", "Negative Exp.",
-                                                                "General Exp."};
-// Start value of every default-fit score.
-inline constexpr float kScoreStart = 999.0f;
-
-// Whether candidate `code` can be fitted to these values (missing rings
-// already left out): the general exponential fits the logarithm of the values
-// and needs at least one positive value; the other candidates always can.
-bool defaultFitComputable(int32_t code, std::span<const float> present);
-
-// Scores of the three candidates on one series: the mean absolute deviation
-// of the residuals (value minus curve) about their mean, where below 999.0.
-// Missing values are left out of the fit. A series of one value scores
-// -99.0 (moment's "no value"), which wins every comparison. A candidate that
-// can't be fitted to the series (defaultFitComputable) keeps 999.0, so it is
-// never chosen.
-std::array<float, 3> scoreDefaultFits(std::span<const float> values, const DetrendOptions& settings);
-
-// 1-based number of the candidate with the smallest score; ties keep the
-// earlier candidate.
-int32_t chooseDefaultFit(const std::array<float, 3>& scores);
-
-// Smallest residual value - curve of a series over its non-missing values,
-// starting from 999.0.
-float minResidual(const ClassSeries& series, std::span<const float> curveByAge);
-
-// An age where no index value could be formed.
-struct IndexProblem {
-  int32_t age = 0;    // cambial age
-  float curve = 0.0f; // the regional curve there (missing marker when none)
-};
-
-// Index series of one series, one value per ring in ring order, so that each
-// value keeps its calendar year. indexMode 1: value / curve; 2: value - curve
-// + |min(minResidual, 0)| + 0.001. A missing ring stays missing. Where the
-// curve is missing or not finite, or (ratios) not positive, the index is the
-// missing marker and the age is listed in `problems`. A result strictly
-// between 0.998 and 1.0 becomes 0.998.
-std::vector<float> indexSeries(const ClassSeries& series, std::span<const float> curveByAge,
-                               int32_t indexMode, float seriesMinResidual,
-                               std::vector<IndexProblem>& problems);
-
-// The index values a chronology averages, one per ring like `index` (the
-// result of indexSeries): value / curve for ratios (indexMode 1), value -
-// curve for residuals (2), without the shift and the 0.998 rule of the index
-// files, which only serve the decade writer. Missing wherever `index` is.
-std::vector<float> chronologyValues(const ClassSeries& series, std::span<const float> curveByAge,
-                                    int32_t indexMode, std::span<const float> index);
+// Reads the class file, scores and chooses the default (first pass), writes
+// the pass's screen and log lines and fits the curve; writes no file.
+ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision);
+// Writes the age-aligned file and the indices from pass.curve and keeps the
+// pass in ctx (as classPass does).
+void writeClassPass(RunContext& ctx, int32_t classNumber, const ClassPass& pass);
+// The same from any curve by age: curveOption goes to ctx.classCurveOptions,
+// result (with curve as its curveByAge) to ctx.results.
+void writeClassFiles(RunContext& ctx, int32_t classNumber, std::span<const ClassSeries> series,
+                     std::span<const float> curve, int32_t curveOption, const ClassResult& result);
 
 // "shortlowV6_raw" -> "shortlowV6_raw_agealigned.txt": the first 15
 // characters of the raw name, "_agealigned.txt", blanks removed.

@@ -119,7 +119,10 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
   // complete, so an interrupted run never leaves a half-written class file;
   // a failure removes every scratch file.
   std::array<std::unique_ptr<OutputFile>, kClassCount> files;
-  for (size_t c = 0; c < files.size(); ++c) files[c] = std::make_unique<OutputFile>(fileNames[c]);
+  // A class without a name (the classes a single curve leaves empty) gets no file.
+  for (size_t c = 0; c < files.size(); ++c) {
+    if (!fileNames[c].empty()) files[c] = std::make_unique<OutputFile>(fileNames[c]);
+  }
   std::vector<float> measured;
   measured.reserve(static_cast<size_t>(kMaxRings));
   std::string text;
@@ -133,6 +136,7 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
       measured.push_back(avoidEndMarker(row[static_cast<size_t>(j - 1)]));
     }
     const auto c = static_cast<size_t>(classes[idx] - 1);
+    if (!files[c]) continue;
     text.clear();
     const RwWriteStatus status = trrwFormat(text, store.id(k), store.firstYear(k), measured);
     if (status.yearOutOfRange) {
@@ -142,8 +146,12 @@ std::vector<std::string> writeClassRawFiles(const SeriesStore& store,
     files[c]->write(text);
     if (!status.ok()) notes.push_back(describeWriteStatus(status, store.id(k)));
   }
-  for (auto& f : files) f->finish();
-  for (auto& f : files) f->commit();
+  for (auto& f : files) {
+    if (f) f->finish();
+  }
+  for (auto& f : files) {
+    if (f) f->commit();
+  }
   return notes;
 }
 

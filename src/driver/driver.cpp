@@ -188,6 +188,8 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
     ctx.inputPath = request.inputPath;
     applyRunOptions(ctx, request.pithPath);
   }
+  if (request.signalFree) ctx.signalFree = request.signalFreeSettings;
+  ctx.singleCurve = request.singleCurve;
   warnOfOtherResults(ctx, request);
   loadAndPrepare(ctx);
   firstPass(ctx);

@@ -7,6 +7,7 @@
 #include "driver/chronology_output.h"
 #include "driver/class_pass.h"
 #include "driver/report.h"
+#include "driver/signal_free_output.h"
 #include "driver/run_context.h"
 #include "driver/run_log.h"
 #include "driver/run_request.h"
@@ -34,6 +35,12 @@ fs::path realFolderOf(const fs::path& p) {
   std::error_code ec;
   const fs::path folder = fs::weakly_canonical(fs::absolute(p, ec).parent_path(), ec);
   return ec ? fs::path() : folder;
+}
+
+// The single-curve class's raw (0), age-aligned (1) and index (2) file names.
+std::string makeSingleName(int part) {
+  const std::string aligned = ageAlignedFileName(kSingleClassFileName);
+  return part == 0 ? std::string(kSingleClassFileName) : part == 1 ? aligned : indexFileName(aligned);
 }
 
 bool isOutputName(const std::string& name) {
@@ -80,6 +87,10 @@ const std::vector<std::string>& extraOutputNames() {
       kSignalCsvName,            // --chronology
       kCrnFileName,              // --chronology, ratio indices
       kManifestFileName,         // every run
+      kSignalFreeCsvName,        // --signal-free --chronology
+      makeSingleName(0),         // --single-curve: the one class's raw,
+      makeSingleName(1),         // age-aligned
+      makeSingleName(2),         // and index files
   };
   return names;
 }
@@ -94,7 +105,10 @@ std::vector<std::string> plannedResultNames(const RunOptions& options, const Run
   const bool indices = options.indexMode == 1 || options.indexMode == 2;
   std::vector<std::string> names = {kRunLogFileName, kManifestFileName};
   if (indices) names.push_back(kCombinedIndexFileName);
-  for (const char* raw : kClassFileNames) {
+  const std::vector<std::string> raws =
+      request.singleCurve ? std::vector<std::string>{kSingleClassFileName}
+                          : std::vector<std::string>(kClassFileNames.begin(), kClassFileNames.end());
+  for (const std::string& raw : raws) {
     const std::string aligned = ageAlignedFileName(raw);
     names.push_back(raw);
     names.push_back(aligned);
@@ -107,6 +121,7 @@ std::vector<std::string> plannedResultNames(const RunOptions& options, const Run
   if (request.chronology && indices) {
     names.insert(names.end(), {kChronologyCsvName, kSignalCsvName});
     if (options.indexMode == 1) names.push_back(kCrnFileName);
+    if (request.signalFree) names.push_back(kSignalFreeCsvName);
   }
   return names;
 }

@@ -151,6 +151,38 @@ bool isSmoothingSplineCode(int32_t option) {
 
 }  // namespace
 
+std::vector<std::string> diagnosticWarnings(const RunResults& results) {
+  std::vector<std::string> lines;
+  char line[320];
+  for (int32_t c = 1; c <= classCountOf(results); ++c) {
+    const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
+    const ClassDiagnostics& d = r.diagnostics;
+    const std::string name = classNameOf(results, c);
+    if (d.narrowStart) {
+      std::snprintf(line, sizeof line,
+                    " Warning: class %d (%s): 90%% of its series start within %.0f years, under a "
+                    "third of their mean length (%.0f rings): age and year can't be told apart",
+                    c, name.c_str(), *d.startP95 - *d.startP05, *d.meanRings);
+      lines.emplace_back(line);
+    }
+    if (d.modernSampleBias) {
+      std::snprintf(line, sizeof line,
+                    " Warning: class %d (%s): early growth and first year correlate (r = %.2f "
+                    "over %d series): possible modern-sample bias",
+                    c, name.c_str(), *d.earlyGrowthR, r.seriesCount);
+      lines.emplace_back(line);
+    }
+  }
+  return lines;
+}
+
+int32_t classCountOf(const RunResults& results) { return results.singleCurve ? 1 : kClassCount; }
+
+std::string classNameOf(const RunResults& results, int32_t classNumber) {
+  if (results.singleCurve) return "all";
+  return kClassNames[static_cast<size_t>(classNumber - 1)];
+}
+
 std::string csvReal(float v) { return shortestText(v); }
 std::string csvReal(double v) { return shortestText(v); }
 
@@ -263,7 +295,7 @@ void appendSeriesCsv(std::string& out, const RunResults& results) {
     for (float m : r.thirdMedians) out += ',' + (accepted ? valueField(m) : std::string());
     out += ',';
     if (classed) {
-      out += std::to_string(r.classNumber) + ',' + kClassNames[static_cast<size_t>(r.classNumber - 1)];
+      out += std::to_string(r.classNumber) + ',' + classNameOf(results, r.classNumber);
     } else {
       out += ',';
     }
@@ -274,11 +306,17 @@ void appendSeriesCsv(std::string& out, const RunResults& results) {
 void appendClassesCsv(std::string& out, const RunResults& results) {
   out +=
       "class,name,series,min_total_age,max_total_age,threshold_kind,threshold,pass,option_asked,"
-      "option,curve,a,b,c,s,k,stiffness,span,alpha,window,rss,ages_with_data,min_depth\n";
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+      "option,curve,a,b,c,s,k,stiffness,span,alpha,window,rss,ages_with_data,min_depth";
+  // The single-curve and signal-free forms add the checks of their classes.
+  const bool diagnostics = results.singleCurve || results.signalFree;
+  if (diagnostics) {
+    out += ",start_p05,start_p95,mean_rings,early_growth_r,narrow_start,modern_sample_bias";
+  }
+  out += '\n';
+  for (int32_t c = 1; c <= classCountOf(results); ++c) {
     const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
     const bool any = r.seriesCount > 0;
-    out += std::to_string(c) + ',' + kClassNames[static_cast<size_t>(c - 1)] + ',' +
+    out += std::to_string(c) + ',' + classNameOf(results, c) + ',' +
            std::to_string(r.seriesCount) + ',' + (any ? std::to_string(r.minTotalAge) : "") +
            ',' + (any ? std::to_string(r.maxTotalAge) : "") + ',';
     if (results.classified) {
@@ -299,14 +337,24 @@ void appendClassesCsv(std::string& out, const RunResults& results) {
     out += ',' + field(col.a) + ',' + field(col.b) + ',' + field(col.c) + ',' + field(col.s) +
            ',' + field(col.k) + ',' + field(col.stiffness) + ',' + field(col.span) + ',' +
            field(col.alpha) + ',' + field(col.window) + ',' + field(curveRss(r)) + ',' +
-           (r.passed ? std::to_string(r.meanAges.size()) : "") + ',' + field(minCurveDepth(r)) +
-           '\n';
+           (r.passed ? std::to_string(r.meanAges.size()) : "") + ',' + field(minCurveDepth(r));
+    if (diagnostics) {
+      const ClassDiagnostics& d = r.diagnostics;
+      const bool checked = d.meanRings.has_value();
+      out += ',' + field(d.startP05) + ',' + field(d.startP95) + ',' + field(d.meanRings) + ',' +
+             field(d.earlyGrowthR) + ',' + (checked ? (d.narrowStart ? "true" : "false") : "") + ',' +
+             (checked ? (d.modernSampleBias ? "true" : "false") : "");
+    }
+    out += '\n';
   }
 }
 
 void appendCurvesCsv(std::string& out, const RunResults& results) {
-  out += "class,age,t,depth,mean,curve\n";
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+  // Signal-free runs add the pass-0 curve beside the final one.
+  const bool pass0 = std::any_of(results.classes.begin(), results.classes.end(),
+                                 [](const ClassResult& r) { return !r.curvePass0ByAge.empty(); });
+  out += pass0 ? "class,age,t,depth,mean,curve,curve_pass0\n" : "class,age,t,depth,mean,curve\n";
+  for (int32_t c = 1; c <= classCountOf(results); ++c) {
     const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
     const std::string prefix = std::to_string(c) + ',';
     size_t i = 0;  // next age with data
@@ -320,7 +368,11 @@ void appendCurvesCsv(std::string& out, const RunResults& results) {
         out += ",0,";
       }
       const auto j = static_cast<size_t>(age - 1);
-      out += ',' + (j < r.curveByAge.size() ? valueField(r.curveByAge[j]) : std::string()) + '\n';
+      out += ',' + (j < r.curveByAge.size() ? valueField(r.curveByAge[j]) : std::string());
+      if (pass0) {
+        out += ',' + (j < r.curvePass0ByAge.size() ? valueField(r.curvePass0ByAge[j]) : std::string());
+      }
+      out += '\n';
     }
   }
 }
@@ -328,14 +380,14 @@ void appendCurvesCsv(std::string& out, const RunResults& results) {
 std::string classTable(const RunResults& results) {
   std::string text = "\n Class          Series   Total ages   Curve";
   char line[160];
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+  for (int32_t c = 1; c <= classCountOf(results); ++c) {
     const ClassResult& r = results.classes[static_cast<size_t>(c - 1)];
     std::string ages = "-";
     if (r.seriesCount > 0) ages = std::to_string(r.minTotalAge) + "-" + std::to_string(r.maxTotalAge);
     std::string curve = "none";
     if (r.fitted) curve = std::to_string(r.optionUsed) + " " + std::string(curveName(r.optionUsed));
     std::snprintf(line, sizeof line, "\n %d %-10s %8d   %-10s   %s", c,
-                  kClassNames[static_cast<size_t>(c - 1)], r.seriesCount, ages.c_str(),
+                  classNameOf(results, c).c_str(), r.seriesCount, ages.c_str(),
                   curve.c_str());
     text += line;
   }

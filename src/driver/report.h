@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "driver/run_results.h"
@@ -24,6 +25,14 @@ inline constexpr const char* kCurvesCsvName = "kavrel_curves.csv";
 // "V6_raw").
 inline constexpr std::array<const char*, kClassCount> kClassNames = {"shorthigh", "shortlow",
                                                                      "longhigh", "longlow", "med"};
+
+// The classes of a run: five, or the one class "all" of a single curve.
+int32_t classCountOf(const RunResults& results);
+std::string classNameOf(const RunResults& results, int32_t classNumber);
+
+// One warning line per failed check of a class (narrow start dates, early
+// growth correlated with the start year), for the screen.
+std::vector<std::string> diagnosticWarnings(const RunResults& results);
 
 // A real as the shortest text that reads back as the same value, in the C
 // locale ("0.125", "1.5e-07"); empty for a value that is not finite. A

@@ -8,7 +8,18 @@
 #include "driver/chronology_output.h"
 #include "driver/page_file.h"
 #include "driver/report.h"
-#include "driver/wide_tables.h"
+  text.clear();
+  appendWidthsCsv(text, ctx.results);
+  writeOutput(ctx, kWidthsCsvName, text);
+  // Index values exist only when the run computed indices.
+  const bool indices = ctx.options.indexMode == 1 || ctx.options.indexMode == 2;
+  if (indices) {
+    text.clear();
+    appendIndicesCsv(text, ctx.results);
+    writeOutput(ctx, kIndicesCsvName, text);
+  }
+  if (ctx.results.singleCurve || ctx.results.signalFree) {
+    for (const std::string& line : diagnosticWarnings(ctx.results)) ctx.console.writeLine(line);
 #include "plot/chronplt.h"
 #include "plot/picture.h"
 #include "util/console.h"
@@ -35,15 +46,9 @@ void writeReport(RunContext& ctx, const RunRequest& request) {
   text.clear();
   appendCurvesCsv(text, ctx.results);
   writeOutput(ctx, kCurvesCsvName, text);
-  text.clear();
-  appendWidthsCsv(text, ctx.results);
-  writeOutput(ctx, kWidthsCsvName, text);
-  // Index values exist only when the run computed indices.
-  const bool indices = ctx.options.indexMode == 1 || ctx.options.indexMode == 2;
-  if (indices) {
-    text.clear();
-    appendIndicesCsv(text, ctx.results);
-    writeOutput(ctx, kIndicesCsvName, text);
+#include "driver/signal_free_output.h"
+#include "driver/signal_free_run.h"
+#include "driver/wide_tables.h"
   }
   if (request.quiet) return;
   ctx.console.writeLine(classTable(ctx.results));
@@ -71,6 +76,22 @@ void saveChronologyPage(RunContext& ctx, const RunRequest& request, const Chrono
     data.index.push_back(y.robustMean);
     data.depth.push_back(y.depth);
   }
+  // The signal-free form draws the standard (pass-0) and the signal-free
+  // chronologies, both normalised, with a legend.
+  if (ctx.signalFreeRun && !years.empty()) {
+    const SignalFreeResult& loop = ctx.signalFreeRun->result;
+    const auto at = [&](const YearlyChronology& c, int32_t year) -> std::optional<double> {
+      const int64_t i = int64_t{year} - c.firstYear;
+      if (i < 0 || i >= static_cast<int64_t>(c.value.size())) return std::nullopt;
+      return c.value[static_cast<size_t>(i)];
+    };
+    for (size_t i = 0; i < years.size(); ++i) {
+      data.index[i] = at(loop.pass0Chronology, years[i].year);
+      data.second.push_back(at(loop.chronology, years[i].year));
+    }
+    data.indexName = "standard (pass 0)";
+    data.secondName = "signal-free";
+  }
   const bool ratios = texts.chronology.kind == IndexKind::Ratio;
   data.referenceLevel = ratios ? 1.0 : 0.0;
   data.title = "RCS chronology, " + std::filesystem::path(ctx.options.inputFileName).filename().string();
@@ -95,13 +116,21 @@ void writeChronology(RunContext& ctx, const RunRequest& request) {
   const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site);
   if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts);
   if (!request.chronology) return;
-  writeOutput(ctx, kChronologyCsvName, texts.chronologyCsv);
+  if (ctx.signalFreeRun) {
+    const SignalFreeResult& loop = ctx.signalFreeRun->result;
+    writeOutput(ctx, kChronologyCsvName,
+                withSignalFreeColumns(texts.chronologyCsv, texts.chronology, loop));
+    writeOutput(ctx, kSignalFreeCsvName, signalFreeCsv(loop));
+  } else {
+    writeOutput(ctx, kChronologyCsvName, texts.chronologyCsv);
+  }
   writeOutput(ctx, kSignalCsvName, texts.signalCsv);
   if (texts.crnWritable) writeOutput(ctx, kCrnFileName, texts.crn);
   for (const std::string& note : texts.notes) ctx.console.writeLine(" " + note);
   if (request.quiet) return;
   std::string written = std::string(" Chronology: ") + kChronologyCsvName + ", " + kSignalCsvName;
   if (texts.crnWritable) written += std::string(", ") + kCrnFileName;
+  if (ctx.signalFreeRun) written += std::string(", ") + kSignalFreeCsvName;
   ctx.console.writeLine(written);
 }
 

@@ -12,6 +12,7 @@
 #include "driver/output_names.h"
 #include "driver/rcdrvr.h"
 #include "driver/run_context.h"
+#include "driver/signal_free_run.h"
 #include "plot/rcsplt.h"
 #include "util/console.h"
 #include "util/fatal.h"
@@ -34,15 +35,15 @@ void clearScreen(Console& console) {
 // until the answer is a class number 1..5.
 int32_t askClass(RunContext& ctx) {
   std::string block = "\n   Select Age-class to change\n";
-  for (int32_t c = 1; c <= kClassCount; ++c) {
+  for (int32_t c = 1; c <= ctx.classCount(); ++c) {
     block +=
         formatLayout("(3x,'[',i1,'] ',a)", {c, ctx.classFileNames[static_cast<size_t>(c - 1)]});
     block += '\n';
   }
-  block += "\n   Enter a value between 1 and 5 :> ";
+  block += "\n   Enter a value between 1 and " + std::to_string(ctx.classCount()) + " :> ";
   for (;;) {
     const int32_t c = ctx.console.askInteger(block);
-    if (c >= 1 && c <= kClassCount) return c;
+    if (c >= 1 && c <= ctx.classCount()) return c;
   }
 }
 
@@ -107,6 +108,7 @@ PlotInputs regionalCurvePlotInputs(const RunContext& ctx) {
     in.classFileNames[c] = ctx.outputPath(ctx.classFileNames[c]).string();
   }
   in.seriesInClass = ctx.seriesInClass;
+  in.panelCount = ctx.classCount();
   in.maxAgeAllClasses = ctx.maxAgeAllClasses;
   in.maxRawValue = ctx.maxRawValue;
   in.protectedFiles = {ctx.inputPath.empty() ? ctx.options.inputFileName : ctx.inputPath.string(),
@@ -118,12 +120,17 @@ PlotInputs regionalCurvePlotInputs(const RunContext& ctx) {
 }
 
 void reviseClass(RunContext& ctx, int32_t classNumber, int32_t option) {
-  if (classNumber < 1 || classNumber > kClassCount) {
-    throw Fatal("Class number " + std::to_string(classNumber) + " is outside 1..5");
+  if (classNumber < 1 || classNumber > ctx.classCount()) {
+    throw Fatal("Class number " + std::to_string(classNumber) + " is outside 1.." +
+                std::to_string(ctx.classCount()));
   }
   logRevision(ctx, classNumber, option);
   ctx.detrend.option = option;
-  revisionPass(ctx, classNumber);
+  if (ctx.signalFreeRun) {
+    signalFreeRevision(ctx, classNumber);
+  } else {
+    revisionPass(ctx, classNumber);
+  }
 }
 
 void revisionLoop(RunContext& ctx, std::vector<Revision>& made) {

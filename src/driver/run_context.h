@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,14 @@
 #include "driver/run_results.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
+#include "rcs/signal_free.h"
 #include "util/folder_lock.h"
 #include "util/outfile.h"
 
 namespace kavrel {
 
 class Console;
+struct SignalFreeRun;
 
 // Name of the file holding every index series of every class.
 inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
@@ -30,6 +33,10 @@ inline constexpr const char* kCombinedIndexFileName = "KavrelV6indx.raw.txt";
 // Raw class file names, in class order 1..5.
 inline constexpr std::array<const char*, kClassCount> kClassFileNames = {
     "shorthighV6_raw", "shortlowV6_raw", "longhighV6_raw", "longlowV6_raw", "medV6_raw"};
+
+// The one class of a single-curve run: its raw file and its name.
+inline constexpr const char* kSingleClassFileName = "allV6_raw";
+inline constexpr const char* kSingleClassName = "all";
 
 // Marks a class whose latest pass fitted no curve (it holds no values).
 inline constexpr int32_t kNoCurveFitted = std::numeric_limits<int32_t>::min();
@@ -108,6 +115,19 @@ struct RunContext {
   // What loading, classification and the latest pass over each class found,
   // for the run report and the chronology.
   RunResults results;
+
+  // The signal-free loop's settings when the run asks for it, and its state
+  // (pass 0 of every class and the latest loop) once the first pass is done.
+  std::optional<SignalFreeSettings> signalFree;
+  std::shared_ptr<SignalFreeRun> signalFreeRun;
+
+  // Every classified series in one class, number 1 (the single-curve form).
+  bool singleCurve = false;
+  int32_t classCount() const { return singleCurve ? 1 : kClassCount; }
+  // Raw file name of class c (1-based).
+  std::string rawClassFileName(int32_t c) const {
+    return singleCurve ? kSingleClassFileName : kClassFileNames[static_cast<size_t>(c - 1)];
+  }
 };
 
 }  // namespace kavrel

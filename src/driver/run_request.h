@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/run_options.h"
+#include "rcs/signal_free.h"
 #include "plot/picture.h"
 
 namespace kavrel {
@@ -46,6 +47,10 @@ struct RunRequest {
                                         // options.pithTableFileName names it as given.
 
   std::vector<Revision> revisions;  // applied in order after the first pass
+
+  bool singleCurve = false;        // one class of every classified series
+  bool signalFree = false;         // run the signal-free loop
+  SignalFreeSettings signalFreeSettings;
 
   std::filesystem::path outFolder;  // folder of every output file, the log included (absolute)
   bool outFolderGiven = false;      // named by --out or a recipe (else the start folder)

@@ -14,6 +14,7 @@
 #include "chron/chronology.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
+#include "rcs/diagnostics.h"
 #include "util/missing.h"
 
 namespace kavrel {
@@ -64,6 +65,8 @@ struct ClassResult {
   std::vector<float> meanValues;   // arithmetic mean at each of meanAges, as fitted
   std::vector<int32_t> depths;     // series with a value at each of meanAges
   std::vector<float> curveByAge;   // index j-1 for age j = 1..classMaxAge; missing where none
+  std::vector<float> curvePass0ByAge;  // signal-free runs: the pass-0 curve, like curveByAge
+  ClassDiagnostics diagnostics;        // start-date spread and early-growth bias of its series
 
   bool fitted = false;       // a curve was fitted (the class has values)
   int32_t optionAsked = 0;   // method code passed to detrend2
@@ -80,6 +83,8 @@ struct RunResults {
   float ageThreshold = 0.0f;   // its value, in years
 
   std::array<ClassResult, kClassCount> classes;  // class c at [c-1]
+  bool singleCurve = false;  // every classified series is in class 1, named "all"
+  bool signalFree = false;   // the curves come from the signal-free loop
 
   // The index series of the latest pass over each class, in the order of the
   // combined index file: class after class, each in class-file order, and a

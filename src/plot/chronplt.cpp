@@ -17,6 +17,7 @@ constexpr PLINT kIndexColour = 1;
 constexpr PLINT kReferenceColour = 2;
 constexpr PLINT kShadeColour = 3;
 constexpr PLINT kDepthColour = 4;
+constexpr PLINT kSecondColour = 5;
 constexpr PLINT kBlack = 15;
 
 constexpr PLINT kDashed = 2;  // PLplot line style of the reference line
@@ -28,6 +29,7 @@ void setPageColours() {
   plscol0(kReferenceColour, 200, 30, 30);
   plscol0(kShadeColour, kChronShade.r, kChronShade.g, kChronShade.b);
   plscol0(kDepthColour, 40, 110, 60);
+  plscol0(kSecondColour, 230, 120, 0);
   plscolbg(kChronBackground.r, kChronBackground.g, kChronBackground.b);
 }
 
@@ -38,10 +40,12 @@ bool hasValue(const std::optional<double>& v) { return v && std::isfinite(*v); }
 std::pair<double, double> indexRange(const ChronologyPlotData& d) {
   double low = d.referenceLevel;
   double high = d.referenceLevel;
-  for (const auto& v : d.index) {
-    if (!hasValue(v)) continue;
-    low = std::min(low, *v);
-    high = std::max(high, *v);
+  for (const auto* values : {&d.index, &d.second}) {
+    for (const auto& v : *values) {
+      if (!hasValue(v)) continue;
+      low = std::min(low, *v);
+      high = std::max(high, *v);
+    }
   }
   const double margin = high > low ? 0.05 * (high - low) : 0.5;
   return {low - margin, high + margin};
@@ -69,8 +73,9 @@ void shadeWeakYears(const ChronologyPlotData& d, double yLow, double yHigh) {
 
 // The chronology as lines through consecutive years with values; a year
 // with no neighbour gets a point.
-void drawIndexLine(const ChronologyPlotData& d) {
-  plcol0(kIndexColour);
+void drawIndexLine(const ChronologyPlotData& d, const std::vector<std::optional<double>>& values,
+                   PLINT colour) {
+  plcol0(colour);
   plwidth(1.5);
   std::vector<PLFLT> xs, ys;
   auto flush = [&] {
@@ -79,13 +84,13 @@ void drawIndexLine(const ChronologyPlotData& d) {
     xs.clear();
     ys.clear();
   };
-  for (size_t i = 0; i < d.index.size(); ++i) {
-    if (!hasValue(d.index[i])) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (!hasValue(values[i])) {
       flush();
       continue;
     }
     xs.push_back(d.firstYear + static_cast<double>(i));
-    ys.push_back(*d.index[i]);
+    ys.push_back(*values[i]);
   }
   flush();
   plwidth(1.0);
@@ -126,7 +131,15 @@ void drawPage(const ChronologyPlotData& d) {
   PLFLT ry[2] = {d.referenceLevel, d.referenceLevel};
   plline(2, rx, ry);
   pllsty(1);
-  drawIndexLine(d);
+  drawIndexLine(d, d.index, kIndexColour);
+  if (!d.second.empty()) {
+    drawIndexLine(d, d.second, kSecondColour);
+    // The legend: each name in its line's colour, top left inside the panel.
+    plcol0(kIndexColour);
+    plmtex("t", -1.5, 0.02, 0.0, plotText(d.indexName).c_str());
+    plcol0(kSecondColour);
+    plmtex("t", -3.0, 0.02, 0.0, plotText(d.secondName).c_str());
+  }
   plcol0(kBlack);
   plbox("bcnst", 0.0, 0, "bcnstv", 0.0, 0);
   pllab("", plotText(d.indexLabel).c_str(), plotText(d.title).c_str());
@@ -150,6 +163,7 @@ std::vector<std::string> drawChronologyPicture(const ChronologyPlotData& data,
                                                const std::string& path,
                                                const PictureTarget& target) {
   if (data.depth.size() != data.index.size() ||
+      (!data.second.empty() && data.second.size() != data.index.size()) ||
       (!data.weak.empty() && data.weak.size() != data.index.size())) {
     throw std::invalid_argument("chronology page: depth and weak must have one entry per year");
   }

@@ -24,6 +24,12 @@ struct ChronologyPlotData {
   std::string indexLabel = "Index";          // label of the upper panel's value axis
   std::string weakLabel =
       "shaded: EPS < 0.85";  // shown above the upper panel when a year is shaded
+  // A second chronology drawn over the first (same length as index), e.g. the
+  // signal-free one over the standard; empty for none. With it, a legend
+  // names both lines.
+  std::vector<std::optional<double>> second;
+  std::string indexName;   // legend name of index
+  std::string secondName;  // legend name of second
 };
 
 // The panels as fractions of the page, x from the left and y from the

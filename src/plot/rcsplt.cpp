@@ -102,8 +102,12 @@ void drawPanels(const PlotState& state, const PlotInputs& inputs, const PageData
   pladv(0);
   plvpor(0.1, 0.9, 0.2, 0.85);
   plcol0(state.textColour);
-  plssub(2, 3);
-  for (size_t c = 0; c < kPlotClassCount; ++c) {
+  if (inputs.panelCount == 1) {
+    plssub(1, 1);
+  } else {
+    plssub(2, 3);
+  }
+  for (size_t c = 0; c < static_cast<size_t>(inputs.panelCount); ++c) {
     drawPanel(state, inputs, ticks, page.titles[c], page.tables[c], xMax, yMax);
   }
 }
@@ -135,7 +139,7 @@ std::string trimmed(const std::string& s) {
 
 PageData loadPage(const PlotInputs& inputs) {
   PageData page;
-  for (int32_t c = 0; c < kPlotClassCount; ++c) {
+  for (int32_t c = 0; c < inputs.panelCount; ++c) {
     const auto i = static_cast<size_t>(c);
     const std::string path = trimmed(inputs.classFileNames[i]);
     // The panel shows the file's bare name, wherever the file lies.

@@ -70,6 +70,7 @@ struct PlotInputs {
   int32_t maxAgeAllClasses = 0;  // right end of the age axis (largest cambial age of any pass)
   float maxRawValue = 1.0f;      // top of the value axis (largest ring width read)
   float missingValue = kMissingValue;  // marker of ages without a value in the files
+  int32_t panelCount = kPlotClassCount;  // classes shown: 5, or 1 for a single curve
   // Files of the run (input, log, class and index files) that a saved page
   // must never replace.
   std::vector<std::string> protectedFiles;
