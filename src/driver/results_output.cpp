@@ -8,18 +8,9 @@
 #include "driver/chronology_output.h"
 #include "driver/page_file.h"
 #include "driver/report.h"
-  text.clear();
-  appendWidthsCsv(text, ctx.results);
-  writeOutput(ctx, kWidthsCsvName, text);
-  // Index values exist only when the run computed indices.
-  const bool indices = ctx.options.indexMode == 1 || ctx.options.indexMode == 2;
-  if (indices) {
-    text.clear();
-    appendIndicesCsv(text, ctx.results);
-    writeOutput(ctx, kIndicesCsvName, text);
-  }
-  if (ctx.results.singleCurve || ctx.results.signalFree) {
-    for (const std::string& line : diagnosticWarnings(ctx.results)) ctx.console.writeLine(line);
+#include "driver/signal_free_output.h"
+#include "driver/signal_free_run.h"
+#include "driver/wide_tables.h"
 #include "plot/chronplt.h"
 #include "plot/picture.h"
 #include "util/console.h"
@@ -46,9 +37,18 @@ void writeReport(RunContext& ctx, const RunRequest& request) {
   text.clear();
   appendCurvesCsv(text, ctx.results);
   writeOutput(ctx, kCurvesCsvName, text);
-#include "driver/signal_free_output.h"
-#include "driver/signal_free_run.h"
-#include "driver/wide_tables.h"
+  text.clear();
+  appendWidthsCsv(text, ctx.results);
+  writeOutput(ctx, kWidthsCsvName, text);
+  // Index values exist only when the run computed indices.
+  const bool indices = ctx.options.indexMode == 1 || ctx.options.indexMode == 2;
+  if (indices) {
+    text.clear();
+    appendIndicesCsv(text, ctx.results);
+    writeOutput(ctx, kIndicesCsvName, text);
+  }
+  if (ctx.results.singleCurve || ctx.results.signalFree) {
+    for (const std::string& line : diagnosticWarnings(ctx.results)) ctx.console.writeLine(line);
   }
   if (request.quiet) return;
   ctx.console.writeLine(classTable(ctx.results));
