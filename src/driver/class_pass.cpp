@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <iterator>
 
+#include "driver/rcdrvr.h"
+#include "driver/report.h"
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
 #include "util/fatal.h"
@@ -64,13 +66,16 @@ std::vector<ClassSeries> readClassFile(const std::string& rawName,
 }
 
 // Fits one curve through detrend2 on a copy of values; the curve comes back
-// with as many points as detrend2 leaves in n, the parameters in `params`.
+// with as many points as detrend2 leaves in n, the parameters in `params`,
+// the growth-curve parameters left on a bound of their domain in `atBound`.
 std::vector<float> fitCurve(std::span<const float> values, int32_t& option, int32_t& span,
-                            float& fitParam, int32_t startStiffness, CurveParams& params) {
+                            float& fitParam, int32_t startStiffness, CurveParams& params,
+                            std::vector<std::string>* atBound = nullptr) {
   std::vector<float> work(values.begin(), values.end());
   std::vector<float> fitted(values.size(), 0.0f);
   auto n = static_cast<int32_t>(values.size());
-  detrend2(work, fitted, n, n, params, option, kMaxRings, span, fitParam, startStiffness);
+  detrend2(work, fitted, n, n, params, option, kMaxRings, span, fitParam, startStiffness,
+           atBound);
   fitted.resize(static_cast<size_t>(std::clamp(n, 0, static_cast<int32_t>(fitted.size()))));
   return fitted;
 }
@@ -115,8 +120,8 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     const std::vector<float> index = indexSeries(s, curve, mode, m, problems);
     for (const IndexProblem& p : problems) {
       const std::string text = freeLine(
-          {"Warning: class", classNumber, "series", trimmedId(s.id), "age", p.age, "regional curve",
-           p.curve, problemText(p.curve, mode)});
+          {classLabel(classNumber) + ": Warning: series", trimmedId(s.id), "age", p.age,
+           "regional curve", p.curve, problemText(p.curve, mode)});
       if (problemCount < kScreenProblemLines) {
         ctx.log.echo(text);
       } else {
@@ -137,7 +142,7 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     keptIds.push_back(s.id);
   }
   if (problemCount > kScreenProblemLines) {
-    ctx.log.echo(freeLine({"Class " + std::to_string(classNumber) + ":",
+    ctx.log.echo(freeLine({classLabel(classNumber) + ":",
                            problemCount - kScreenProblemLines, "more index warnings are in the log"}));
   }
   file.commit();
@@ -145,6 +150,11 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
 }
 
 }  // namespace
+
+std::string classLabel(int32_t classNumber) {
+  return "Class " + std::to_string(classNumber) + " (" +
+         kClassNames[static_cast<size_t>(classNumber - 1)] + ")";
+}
 
 AgeMean meanByAge(std::span<const ClassSeries> series) {
   AgeMean mean;
@@ -392,15 +402,23 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   if (!mean.meanValues.empty()) {
     result.optionAsked = curveOption;
     fitted = fitCurve(mean.meanValues, curveOption, ctx.detrend.span, ctx.detrend.fitParam,
-                      ctx.detrend.startStiffness, result.params);
+                      ctx.detrend.startStiffness, result.params, &result.atBound);
     result.fitted = true;
     result.optionUsed = curveOption;
     result.settings = ctx.detrend;
     const auto bad = std::count_if(fitted.begin(), fitted.end(),
                                    [](float v) { return !std::isfinite(v); });
     if (bad > 0) {
-      ctx.log.echo(freeLine({"Warning: the regional curve of class", classNumber, "has", bad,
+      ctx.log.echo(freeLine({classLabel(classNumber) + ": Warning: the regional curve has", bad,
                              "undefined values; they are written as -999.0"}));
+    }
+    // A growth curve that ends on a bound of its domain: the data want a
+    // flatter or simpler curve. Normal, but worth a line.
+    if (!result.atBound.empty()) {
+      std::string names;
+      for (const std::string& name : result.atBound) names += (names.empty() ? "" : ", ") + name;
+      ctx.log.echo(freeLine({classLabel(classNumber) + ", " + curveShortName(curveOption) + ": " +
+                             names + " at the bound of the growth-curve domain"}));
     }
   }
   std::vector<float> curve = curveByAge(mean, fitted);
