@@ -26,6 +26,7 @@ struct DetrendRun {
   CurveParams params{};
   int32_t option = 0;
   int32_t n = 0;
+  std::vector<std::string> atBound;
 };
 
 DetrendRun runDetrend(std::vector<float> series, int32_t option) {
@@ -36,7 +37,8 @@ DetrendRun runDetrend(std::vector<float> series, int32_t option) {
   run.option = option;
   int32_t span = -67;
   float fitParam = 0.0f;
-  detrend2(series, run.fitted, run.n, run.n, run.params, run.option, 2000, span, fitParam, 20);
+  detrend2(series, run.fitted, run.n, run.n, run.params, run.option, 2000, span, fitParam, 20,
+           &run.atBound);
   return run;
 }
 
@@ -279,6 +281,30 @@ TEST(Detrend2, HugershoffAndGeneralExponentialParamsLayout) {
     const double u = t + r8.params[5];
     const double f = r8.params[0] * u * std::exp(-r8.params[2] * u) + r8.params[4];
     EXPECT_NEAR(r8.fitted[static_cast<size_t>(t - 1)], f, 2e-4 * std::fabs(f) + 1e-5);
+  }
+}
+
+TEST(Detrend2, FlatDataGiveTheFlatGrowthCurve) {
+  // Constant widths: no decline, so the general negative exponential falls
+  // back to the (flat) line; the Hugershoff and general exponential curves are
+  // the flat curve at k with a = 0 and b, s (and c for Hugershoff) reported 0.
+  const std::vector<float> y(50, 1.75f);
+  struct Case {
+    int32_t code;
+    int32_t option;
+    std::vector<std::string> atBound;
+    float c;
+  };
+  for (const Case& q : {Case{3, 4, {}, 0.0f}, Case{7, 7, {"a", "b", "c", "s"}, 0.0f},
+                        Case{8, 8, {"a", "b", "s"}, 1.0f}}) {
+    const DetrendRun r = runDetrend(y, q.code);
+    EXPECT_EQ(r.option, q.option) << q.code;
+    EXPECT_EQ(r.atBound, q.atBound) << q.code;
+    for (float v : r.fitted) EXPECT_NEAR(v, 1.75f, 1e-6f) << q.code;
+    if (q.code == 3) continue;
+    expectParamsZeroExcept(r.params, {1, 4, 6});
+    EXPECT_EQ(r.params[1], q.c);
+    EXPECT_NEAR(r.params[4], 1.75f, 1e-6f);
   }
 }
 
