@@ -42,6 +42,7 @@ constexpr std::array<double, 13> kGridExponents{0.0, 0.25, 0.5, 0.75, 1.0, 1.5, 
                                                 3.0, 4.0,  5.5, 7.0,  8.5, 10.0};
 // Valleys of the grid finished on the data.
 constexpr size_t kFinished = 3;
+constexpr size_t kFinishedOnData = 2;
 // Pattern search: smallest step (relative to the first) and evaluation budget.
 constexpr double kSmallestStep = 1.0 / 8192.0;
 constexpr double kCoarseStep = 1.0 / 256.0;
@@ -409,10 +410,20 @@ DomainFit fitGrowthDomain(int32_t modelSelector, std::span<const float> series, 
   // Steps of about a grid spacing.
   const Z step{modelSelector == kModelNegExp ? 0.35 : 0.5, 0.7, 1.0};
   Eval best;
+  // Every start searched coarsely on the run means; the lowest kFinishedOnData
+  // of their ends finished on the data.
+  std::vector<std::pair<double, Z>> ends;
   for (Z z : starts) {
-    // Coarse on the run means, fine on the data.
-    if (&coarse != &data) patternSearch(profile, coarse, d, z, profile.evaluate(coarse, z), step, 1.0,
-                    kCoarseStep);
+    const Eval e = &coarse != &data
+                       ? patternSearch(profile, coarse, d, z, profile.evaluate(coarse, z), step,
+                                       1.0, kCoarseStep)
+                       : Eval{};
+    ends.emplace_back(e.rss, z);
+  }
+  std::stable_sort(ends.begin(), ends.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  if (&coarse != &data && ends.size() > kFinishedOnData) ends.resize(kFinishedOnData);
+  for (auto& [value, z] : ends) {
     const Eval e = patternSearch(profile, data, d, z, profile.evaluate(data, z), step,
                                  &coarse != &data ? 4.0 * kCoarseStep : 1.0, kSmallestStep);
     if (e.rss < best.rss) best = e;
