@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <iterator>
 
+#include "driver/rcdrvr.h"
+#include "driver/report.h"
 #include "driver/run_context.h"
 #include "rcs/class_curve.h"
 #include "rcs/diagnostics.h"
@@ -105,8 +107,8 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     const std::vector<float> index = indexSeries(s, curve, mode, m, problems);
     for (const IndexProblem& p : problems) {
       const std::string text = freeLine(
-          {"Warning: class", classNumber, "series", trimmedId(s.id), "age", p.age, "regional curve",
-           p.curve, problemText(p.curve, mode)});
+          {classLabel(ctx, classNumber) + ": Warning: series", trimmedId(s.id), "age", p.age,
+           "regional curve", p.curve, problemText(p.curve, mode)});
       if (problemCount < kScreenProblemLines) {
         ctx.log.echo(text);
       } else {
@@ -127,7 +129,7 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
     keptIds.push_back(s.id);
   }
   if (problemCount > kScreenProblemLines) {
-    ctx.log.echo(freeLine({"Class " + std::to_string(classNumber) + ":",
+    ctx.log.echo(freeLine({classLabel(ctx, classNumber) + ":",
                            problemCount - kScreenProblemLines, "more index warnings are in the log"}));
   }
   file.commit();
@@ -135,6 +137,11 @@ void writeIndices(RunContext& ctx, int32_t classNumber, std::span<const ClassSer
 }
 
 }  // namespace
+
+std::string classLabel(const RunContext& ctx, int32_t classNumber) {
+  return "Class " + std::to_string(classNumber) + " (" + classNameOf(ctx.results, classNumber) +
+         ")";
+}
 
 std::string ageAlignedFileName(std::string_view rawName) {
   std::string name(rawName.substr(0, 15));
@@ -250,6 +257,7 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) 
     ctx.detrend.span = fit.settings.span;
     ctx.detrend.fitParam = fit.settings.fitParam;
     result.params = fit.params;
+    result.atBound = std::move(fit.atBound);
     fitted = std::move(fit.curve);
     result.fitted = true;
     result.optionUsed = curveOption;
@@ -257,8 +265,16 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) 
     const auto bad = std::count_if(fitted.begin(), fitted.end(),
                                    [](float v) { return !std::isfinite(v); });
     if (bad > 0) {
-      ctx.log.echo(freeLine({"Warning: the regional curve of class", classNumber, "has", bad,
+      ctx.log.echo(freeLine({classLabel(ctx, classNumber) + ": Warning: the regional curve has", bad,
                              "undefined values; they are written as -999.0"}));
+    }
+    // A growth curve that ends on a bound of its domain: the data want a
+    // flatter or simpler curve. Normal, but worth a line.
+    if (!result.atBound.empty()) {
+      std::string names;
+      for (const std::string& name : result.atBound) names += (names.empty() ? "" : ", ") + name;
+      ctx.log.echo(freeLine({classLabel(ctx, classNumber) + ", " + curveShortName(curveOption) + ": " +
+                             names + " at the bound of the growth-curve domain"}));
     }
   }
   pass.curve = curveByAge(mean, fitted);

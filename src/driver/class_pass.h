@@ -75,4 +75,7 @@ void appendAgeAlignedHeader(std::string& out, std::span<const ClassSeries> serie
 void appendAgeAlignedLine(std::string& out, int32_t age, float curve,
                           std::span<const ClassSeries> series);
 
+// "Class 3 (longhigh)": the start of every added line about a class.
+std::string classLabel(const RunContext& ctx, int32_t classNumber);
+
 }  // namespace kavrel

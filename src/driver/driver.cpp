@@ -186,6 +186,7 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   } else {
     ctx.options = request.options;
     ctx.inputPath = request.inputPath;
+    ctx.log.setWarningPrefix(ctx.options.inputFileName);
     applyRunOptions(ctx, request.pithPath);
   }
   if (request.signalFree) ctx.signalFree = request.signalFreeSettings;

@@ -75,33 +75,11 @@ float curveAtDataAge(const ClassResult& r, size_t i) {
   return j < r.curveByAge.size() ? r.curveByAge[j] : kMissingValue;
 }
 
-// detrend2 reports the rate of the Hugershoff and general exponential curves
-// as |b|. The sign is the one whose model, evaluated as the fit evaluates it
-// (single precision, t = 1..n), reproduces the fitted curve.
-float signedRate(const ClassResult& r) {
-  const float a = r.params[0];
-  const float c = r.params[1];
-  const float rate = r.params[2];
-  const float k = r.params[4];
-  const float s = r.params[5];
-  if (rate == 0.0f) return 0.0f;
-  double offFalling = 0.0;
-  double offRising = 0.0;
-  for (size_t i = 0; i < r.meanAges.size(); ++i) {
-    const float curve = curveAtDataAge(r, i);
-    if (curve == kMissingValue) continue;
-    const float u = static_cast<float>(i + 1) + s;
-    const float logTerm = c == 0.0f ? 0.0f : c * std::log(u);
-    const auto falling = static_cast<double>(a * std::exp(-rate * u + logTerm) + k);
-    const auto rising = static_cast<double>(a * std::exp(rate * u + logTerm) + k);
-    const auto off = [curve](double model) {
-      const double d = std::fabs(model - static_cast<double>(curve));
-      return std::isfinite(d) ? d : std::numeric_limits<double>::infinity();
-    };
-    offFalling = std::max(offFalling, off(falling));
-    offRising = std::max(offRising, off(rising));
-  }
-  return offRising < offFalling ? rate : -rate;
+// The parameters on a bound of the growth-curve domain, separated by ';'.
+std::string atBoundField(const ClassResult& r) {
+  std::string out;
+  for (const std::string& name : r.atBound) out += (out.empty() ? "" : ";") + name;
+  return out;
 }
 
 struct CurveText {
@@ -226,7 +204,7 @@ CurveColumns curveColumns(const ClassResult& r) {
     case 7:
     case 8:
       col.a = p[0];
-      col.b = signedRate(r);
+      col.b = -p[2];  // stored as the decline rate |b|; the domain keeps b <= 0
       col.c = p[1];
       col.s = p[5];
       col.k = p[4];
@@ -306,7 +284,7 @@ void appendSeriesCsv(std::string& out, const RunResults& results) {
 void appendClassesCsv(std::string& out, const RunResults& results) {
   out +=
       "class,name,series,min_total_age,max_total_age,threshold_kind,threshold,pass,option_asked,"
-      "option,curve,a,b,c,s,k,stiffness,span,alpha,window,rss,ages_with_data,min_depth";
+      "option,curve,a,b,c,s,k,stiffness,span,alpha,window,rss,ages_with_data,min_depth,at_bound";
   // The single-curve and signal-free forms add the checks of their classes.
   const bool diagnostics = results.singleCurve || results.signalFree;
   if (diagnostics) {
@@ -337,7 +315,8 @@ void appendClassesCsv(std::string& out, const RunResults& results) {
     out += ',' + field(col.a) + ',' + field(col.b) + ',' + field(col.c) + ',' + field(col.s) +
            ',' + field(col.k) + ',' + field(col.stiffness) + ',' + field(col.span) + ',' +
            field(col.alpha) + ',' + field(col.window) + ',' + field(curveRss(r)) + ',' +
-           (r.passed ? std::to_string(r.meanAges.size()) : "") + ',' + field(minCurveDepth(r));
+           (r.passed ? std::to_string(r.meanAges.size()) : "") + ',' + field(minCurveDepth(r)) +
+           ',' + atBoundField(r);
     if (diagnostics) {
       const ClassDiagnostics& d = r.diagnostics;
       const bool checked = d.meanRings.has_value();

@@ -81,7 +81,7 @@ std::optional<int32_t> minCurveDepth(const ClassResult& result);
 //            class_name,screened_out,screened_value
 //   classes: class,name,series,min_total_age,max_total_age,threshold_kind,
 //            threshold,pass,option_asked,option,curve,a,b,c,s,k,stiffness,
-//            span,alpha,window,rss,ages_with_data,min_depth
+//            span,alpha,window,rss,ages_with_data,min_depth,at_bound
 //   curves:  class,age,t,depth,mean,curve (ages 1..classMaxAge of each class)
 void appendSeriesCsv(std::string& out, const RunResults& results);
 void appendClassesCsv(std::string& out, const RunResults& results);

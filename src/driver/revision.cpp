@@ -90,7 +90,8 @@ void revisionPass(RunContext& ctx, int32_t classNumber) {
   CombinedIndexRewrite rewrite(ctx.outputPath(classIndex).string(),
                                ctx.outputPath(kCombinedIndexFileName).string());
   if (rewrite.result().notFound() > 0) {
-    ctx.log.echo(freeLine({"Warning:", rewrite.result().notFound(), "series of", classIndex,
+    ctx.log.echo(freeLine({classLabel(ctx, classNumber) + ": Warning:", rewrite.result().notFound(),
+                           "series of", classIndex,
                            "were not found in", kCombinedIndexFileName}));
   }
   {

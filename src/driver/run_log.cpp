@@ -29,14 +29,29 @@ void RunLog::put(std::string_view text, bool newline) {
   }
 }
 
-void RunLog::line(std::string_view text) { put(text, true); }
+void RunLog::line(std::string_view text) {
+  if (!warningPrefix_.empty() && isWarningLine(text)) {
+    put(prefixed(text), true);
+    return;
+  }
+  put(text, true);
+}
 
 void RunLog::echo(std::string_view text) {
-  if (!quiet_ || isWarningLine(text)) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+  const bool warning = isWarningLine(text);
+  if (!quiet_ || warning) {
+    const std::string shown = warning && !warningPrefix_.empty() ? prefixed(text) : std::string(text);
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
     std::fputc('\n', stdout);
   }
   line(text);
+}
+
+std::string RunLog::prefixed(std::string_view text) const {
+  // A line that starts with a blank keeps one blank after the colon.
+  const size_t first = text.find_first_not_of(' ');
+  const std::string_view rest = first == std::string_view::npos ? text : text.substr(first);
+  return warningPrefix_ + ": " + std::string(rest);
 }
 
 void RunLog::raw(std::string_view text) { put(text, false); }

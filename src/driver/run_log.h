@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <utility>
 #include <string_view>
 
 #include "util/outfile.h"
@@ -36,6 +38,10 @@ class RunLog {
   // Quiet: the screen shows only warnings; the log receives every line as before.
   void setQuiet(bool quiet) { quiet_ = quiet; }
   bool quiet() const { return quiet_; }
+  // Text put before every warning line (isWarningLine) on the screen and in
+  // the log, followed by ": " (e.g. "site.rwl: "), so that lines from runs over many files can be
+  // told apart; empty for none.
+  void setWarningPrefix(std::string prefix) { warningPrefix_ = std::move(prefix); }
   // Writes text to the log without a newline (for fixed layouts that hold
   // their own line breaks).
   void raw(std::string_view text);
@@ -47,9 +53,11 @@ class RunLog {
 
  private:
   void put(std::string_view text, bool newline);
+  std::string prefixed(std::string_view text) const;
 
   std::unique_ptr<OutputFile> file_;
   bool quiet_ = false;
+  std::string warningPrefix_;
 };
 
 // Whether a result line is a warning, which a quiet run still shows: it says

@@ -72,6 +72,7 @@ struct ClassResult {
   int32_t optionAsked = 0;   // method code passed to detrend2
   int32_t optionUsed = 0;    // method code detrend2 reports after its fallbacks
   CurveParams params{};      // curve parameters from detrend2, in its layout
+  std::vector<std::string> atBound;  // growth-curve parameters on a bound of their domain
   DetrendOptions settings;   // span, fitParam and startStiffness in force after the fit
 };
 

@@ -11,6 +11,7 @@
 #include "fit/amoeba.h"
 #include "fit/curve.h"
 #include "fit/detrend2_smoothing.h"
+#include "fit/growth_domain.h"
 #include "fit/startfits.h"
 #include "util/fatal.h"
 
@@ -67,17 +68,27 @@ void fillAbscissa(WorkArray& abscissa, int32_t n, int32_t nCurve) {
   for (int32_t t = 1; t <= count; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
 }
 
-// True when the simplex result can be used: a finite objective and curve.
-bool simplexUsable(const SimplexFit& fit, std::span<const float> fitted, int32_t nCurve,
-                   int32_t option) {
-  bool finite = std::isfinite(fit.bestValue);
-  for (int32_t t = 0; t < nCurve && finite; ++t)
-    finite = std::isfinite(fitted[static_cast<size_t>(t)]);
-  if (!finite) {
-    std::printf(">> sbr detrend2: method%3d gives no finite curve, straight line fitted\n", option);
-    std::fflush(stdout);
-  }
-  return finite;
+// The least-squares fit within the growth-curve domain; the simplex's result
+// is searched from when it lies in the domain, and dropped otherwise.
+DomainFit domainFit(const SimplexFit& simplex, const SimplexProblem& problem,
+                    std::span<const float> values) {
+  const ModelParams m = modelParams(simplex.best, problem.modelSelector);
+  const GrowthCurve start{m.a, m.b, m.c, m.s, m.k};
+  return fitGrowthDomain(problem.modelSelector, values, problem.n, &start);
+}
+
+// Curve and parameters of a Hugershoff or general exponential fit: a, c, the
+// decline rate -b, k and s (all but k zero for the flat curve).
+void reportGrowthCurve(const DomainFit& fit, std::span<float> fitted, int32_t nCurve,
+                       CurveParams& params, std::vector<std::string>* atBound) {
+  writeGrowthCurve(fit.curve, fitted, nCurve);
+  params.fill(0.0f);
+  params[0] = static_cast<float>(fit.curve.a);
+  params[1] = static_cast<float>(fit.curve.c);
+  params[2] = static_cast<float>(-fit.curve.b);
+  params[4] = static_cast<float>(fit.curve.k);
+  params[5] = static_cast<float>(fit.curve.s);
+  if (atBound != nullptr) *atBound = fit.atBound;
 }
 
 }  // namespace
@@ -98,8 +109,9 @@ float xmean2(std::span<const float> x, int32_t n) {
 
 void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
               CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span, float& fitParam,
-              int32_t startStiffness) {
+              int32_t startStiffness, std::vector<std::string>* atBound) {
   params.fill(0.0f);
+  if (atBound != nullptr) atBound->clear();
   if (option < 1 || option > 8) {
     detrendSmoothing(series, fitted, n, option, maxLen, span, fitParam, startStiffness);
     return;
@@ -128,17 +140,18 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       WorkArray abscissa;
       fillAbscissa(abscissa, n, nCurve);
       const SimplexProblem problem{kModelNegExp, kFitCapacity, n, abscissa, values};
-      const SimplexFit fit = gamoeba(SimplexPoint{}, problem, nCurve, fitted);
-      const ModelParams m = modelParams(fit.best, kModelNegExp);
-      params[0] = m.a;
-      params[1] = std::fabs(m.b);
-      params[2] = 0.0f;
-      params[4] = m.k;
-      params[5] = 0.0f;
-      // An unusable (not finite) result, or a rate >= 0 (no decline): straight line.
-      if (!simplexUsable(fit, fitted, nCurve, option) || m.b >= 0.0f) {
+      const DomainFit fit =
+          domainFit(gamoeba(SimplexPoint{}, problem, nCurve, fitted, false), problem, values);
+      // No decline (b = 0, or the flat curve a = 0): straight line.
+      if (fit.curve.b == 0.0) {
         fallBackToLine(values, fitted, nCurve, n, params, option);
+        return;
       }
+      writeGrowthCurve(fit.curve, fitted, nCurve);
+      params[0] = static_cast<float>(fit.curve.a);
+      params[1] = static_cast<float>(-fit.curve.b);
+      params[4] = static_cast<float>(fit.curve.k);
+      if (atBound != nullptr) *atBound = fit.atBound;
       return;
     }
     case 4:
@@ -159,17 +172,9 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       hughdi(abscissa, values, nCurve, n, fitted, params, kStartFitMissing);
       const SimplexPoint start{params[0], params[1], params[2], 0.0f, 0.0f};
       const SimplexProblem problem{kModelHugershoff, kFitCapacity, n, abscissa, values};
-      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted);
-      if (!simplexUsable(fit, fitted, nCurve, option)) {
-        fallBackToLine(values, fitted, nCurve, n, params, option);
-        return;
-      }
-      const ModelParams m = modelParams(fit.best, kModelHugershoff);
-      params[0] = m.a;
-      params[1] = m.c;
-      params[2] = std::fabs(m.b);
-      params[4] = m.k;
-      params[5] = m.s;
+      const DomainFit fit =
+          domainFit(gamoeba(start, problem, nCurve, fitted, false), problem, values);
+      reportGrowthCurve(fit, fitted, nCurve, params, atBound);
       params[6] = 7.0f;
       return;
     }
@@ -181,17 +186,10 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       gexp(values, nCurve, n, fitted, positions, logs, params, kStartFitMissing);
       const SimplexPoint start{params[0], params[1], 0.0f, 0.0f, 0.0f};
       const SimplexProblem problem{kModelGenExp, kFitCapacity, n, abscissa, values};
-      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted);
-      if (!simplexUsable(fit, fitted, nCurve, option)) {
-        fallBackToLine(values, fitted, nCurve, n, params, option);
-        return;
-      }
-      const ModelParams m = modelParams(fit.best, kModelGenExp);
-      params[0] = m.a;
+      const DomainFit fit =
+          domainFit(gamoeba(start, problem, nCurve, fitted, false), problem, values);
+      reportGrowthCurve(fit, fitted, nCurve, params, atBound);
       params[1] = 1.0f;
-      params[2] = std::fabs(m.b);
-      params[4] = m.k;
-      params[5] = m.s;
       params[6] = 8.0f;
       return;
     }

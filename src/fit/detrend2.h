@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace kavrel {
 
@@ -36,9 +38,12 @@ struct DetrendOptions {
 //   maxLen  capacity of the series arrays (running-median length check)
 //   span, fitParam  tuning values (methods -4 and -3 rewrite them)
 //   startStiffness  stiffness in years of the age-dependent spline's first ring
+//   atBound  when given: names of the growth-curve parameters (codes 3, 7, 8)
+//            that ended on a bound of their domain, empty otherwise
 void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
               CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span,
-              float& fitParam, int32_t startStiffness);
+              float& fitParam, int32_t startStiffness,
+              std::vector<std::string>* atBound = nullptr);
 
 // Arithmetic mean of x[0..n-1], summed in index order in single precision.
 // n <= 0 is fatal ("error in xmean2: n=0", after a pause for Return).

@@ -14,7 +14,7 @@ ClassCurveFit fitClassCurve(std::span<const float> values, int32_t option,
   auto n = static_cast<int32_t>(values.size());
   try {
     detrend2(work, fitted, n, n, fit.params, fit.optionUsed, kCurveCapacity, fit.settings.span,
-             fit.settings.fitParam, fit.settings.startStiffness);
+             fit.settings.fitParam, fit.settings.startStiffness, &fit.atBound);
   } catch (const Fatal& e) {
     fit.failure = e;
     return fit;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "fit/detrend2.h"
@@ -22,6 +23,7 @@ struct ClassCurveFit {
   int32_t optionUsed = 0;      // method code after the fit layer's fallbacks
   CurveParams params{};        // parameters in the fit layer's layout
   DetrendOptions settings;     // span, fitParam and startStiffness after the fit
+  std::vector<std::string> atBound;  // growth-curve parameters left on a bound of their domain
   std::optional<Fatal> failure;  // set when the fit layer gave up on these values
   bool failed() const { return failure.has_value(); }
 };

@@ -377,6 +377,41 @@ TEST_F(ClassPassFiles, ResidualPassAndMissingClassFile) {
   EXPECT_THROW(classPass(ctx, 6, false), Fatal);
 }
 
+// A pure exponential decline fitted by the general exponential: u*exp(b*u)
+// comes ever closer as the shift grows, so the fit ends on the shift limit,
+// which the results and one line of the log report.
+TEST_F(ClassPassFiles, GrowthCurveOnABoundIsReported) {
+  RunContext ctx(console_, log_);
+  SeriesStore& st = ctx.store;
+  st.seriesCount = 1;
+  st.ids = {"DEC1"};
+  st.firstYears = {1900};
+  st.lengths = {60};
+  st.pithOffsets = {0};
+  st.totalAges = {60};
+  st.values.assign(1, {});
+  for (int j = 1; j <= 60; ++j) st.values[0].push_back(2.5f * std::exp(-0.03f * static_cast<float>(j)) + 0.3f);
+  std::array<std::string, kClassCount> names;
+  for (size_t c = 0; c < names.size(); ++c) names[c] = kClassFileNames[c];
+  ASSERT_TRUE(writeClassRawFiles(st, std::vector<int32_t>{2}, names).empty());
+  st.classPithOffsets[1] = {0};
+  ctx.detrend.option = 8;
+  testing::internal::CaptureStdout();
+  classPass(ctx, 2, true);
+  const std::string screen = testing::internal::GetCapturedStdout();
+  const ClassResult& r = ctx.results.classes[1];
+  EXPECT_EQ(r.optionUsed, 8);
+  EXPECT_EQ(r.params[5], 600.0f);
+  ASSERT_EQ(std::count(r.atBound.begin(), r.atBound.end(), "s"), 1);
+  std::string list;
+  for (const std::string& name : r.atBound) list += (list.empty() ? "" : ", ") + name;
+  const std::string line =
+      " Class 2 (shortlow), General Exp.: " + list + " at the bound of the growth-curve domain\n";
+  EXPECT_NE(screen.find(line), std::string::npos) << screen;
+  log_.flush();
+  EXPECT_NE(test::readTextFile(kRunLogFileName).find(line), std::string::npos);
+}
+
 TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
   RunContext ctx(console_, log_);
   ctx.options.indexMode = 1;
@@ -416,13 +451,13 @@ TEST_F(ClassPassFiles, CurveBelowZeroGivesMissingRatiosWithWarnings) {
   log_.flush();
   const std::string logText = test::readTextFile(kRunLogFileName);
   size_t warnings = 0;
-  for (size_t pos = logText.find("Warning: class 2 series NEG1 age"); pos != std::string::npos;
-       pos = logText.find("Warning: class 2 series NEG1 age", pos + 1)) {
+  for (size_t pos = logText.find("Class 2 (shortlow): Warning: series NEG1 age"); pos != std::string::npos;
+       pos = logText.find("Class 2 (shortlow): Warning: series NEG1 age", pos + 1)) {
     ++warnings;
   }
   EXPECT_EQ(warnings, 13u);
   EXPECT_NE(logText.find("age 38 regional curve"), std::string::npos);
-  EXPECT_NE(logText.find("Class 2: 3 more index warnings are in the log"), std::string::npos);
+  EXPECT_NE(logText.find("Class 2 (shortlow): 3 more index warnings are in the log"), std::string::npos);
 
   // A difference-index curve is one value shorter: the last age has no curve
   // value, and the warning says so rather than calling it not positive.

@@ -106,13 +106,9 @@ TEST(Report, ParameterColumnsByMethod) {
       // Lines: slope in params(3), intercept (or mean) in params(5).
       {"line", simple(4, {0, 0, -0.0042f, 0, 1.85f, 0, 0}), {{}, -0.0042f, {}, {}, 1.85f}},
       {"mean line", simple(6, {0, 0, 0, 0, 1.234f, 0, 0}), {{}, 0.0f, {}, {}, 1.234f}},
-      // The rate's sign is the one that gives the fitted curve back.
+      // Growth curves keep b <= 0; detrend2 stores |b|.
       {"Hugershoff falling", growthCurveResult(7, 0.85, 0.6, -0.021, 3.5, 0.2, 80),
        {0.85f, -0.021f, 0.6f, 3.5f, 0.2f}},
-      {"Hugershoff rising", growthCurveResult(7, 0.05, -0.4, 0.012, 1.25, 0.7, 80),
-       {0.05f, 0.012f, -0.4f, 1.25f, 0.7f}},
-      {"general exponential rising", growthCurveResult(8, -0.0644, 1.0, 0.00245, 245.0, 10.24, 120),
-       {-0.0644f, 0.00245f, 1.0f, 245.0f, 10.24f}},
       {"general exponential falling", growthCurveResult(8, 0.31, 1.0, -0.04, 0.0, 0.5, 120),
        {0.31f, -0.04f, 1.0f, 0.0f, 0.5f}},
       // Smoothers: the settings in force after the fit.
@@ -447,6 +443,11 @@ TEST_F(ReportPass, LatestPassKeepsCurveDepthsAndIndexSeries) {
   EXPECT_NEAR(classes.number(2, "rss"), rss, 1e-6 * rss);
   EXPECT_EQ(classes.at(2, "ages_with_data"), "12");
   EXPECT_EQ(classes.at(2, "min_depth"), "1");
+  EXPECT_TRUE(classes.empty(2, "at_bound"));
+  ctx.results.classes[2].atBound = {"a", "s"};
+  text.clear();
+  appendClassesCsv(text, ctx.results);
+  EXPECT_EQ(parseCsv(text).at(2, "at_bound"), "a;s");
   // Classes without a pass: no series and nothing fitted.
   EXPECT_EQ(classes.at(0, "series"), "0");
   EXPECT_TRUE(classes.empty(0, "option"));

@@ -78,5 +78,30 @@ TEST(RunLog, QuietScreenKeepsOnlyWarnings) {
   std::filesystem::remove_all(dir);
 }
 
+// In a run without questions every warning line, on the screen and in the
+// log, starts with the input's name; other lines are left as they are.
+TEST(RunLog, WarningPrefixMarksWarningLinesOnly) {
+  const std::pair<const char*, const char*> lines[] = {
+      {" Class 2 (shortlow): Warning: series X age 4", "gp.rwl: Class 2 (shortlow): Warning: series X age 4"},
+      {">> sbr curve: over 34 iterations", "gp.rwl: >> sbr curve: over 34 iterations"},
+      {" Default Curve fit: Linear", " Default Curve fit: Linear"},
+  };
+  const auto dir = std::filesystem::temp_directory_path() / "kavrel_run_log_prefix";
+  std::filesystem::create_directories(dir);
+  RunLog log;
+  log.open(dir / "log.txt");
+  log.setWarningPrefix("gp.rwl");
+  std::string expected;
+  ::testing::internal::CaptureStdout();
+  for (const auto& [line, shown] : lines) {
+    log.echo(line);
+    expected += std::string(shown) + "\n";
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), expected);
+  log.close();
+  EXPECT_EQ(test::readTextFile(dir / "log.txt"), expected);
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace kavrel

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "driver/report.h"
 #include "e2e/run_helper.h"
 #include "rwfile/rwtest_helpers.h"
 #include "rwfile/trrw.h"
@@ -237,7 +238,7 @@ void checkRun(const RunCase& runCase) {
         }
         if (curve == -999.0 || (runCase.indexMode == 1 && curve <= 0.0)) {
           EXPECT_EQ(x, -999.0);
-          EXPECT_THAT(r.screen + log, HasSubstr("Warning: class " + std::to_string(c)));
+          EXPECT_THAT(r.screen + log, HasSubstr("Class " + std::to_string(c) + " (" + kClassNames[static_cast<size_t>(c - 1)] + "): Warning: series"));
           continue;
         }
         if (runCase.indexMode == 1) {

@@ -9,9 +9,11 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "driver/run_log.h"
 #include "e2e/run_helper.h"
 #include "support/testdata.h"
 
@@ -58,10 +60,33 @@ std::vector<std::string> names(const std::vector<RunInput>& inputs) {
   return n;
 }
 
+// The run log without the input's name that kavrel run puts before every
+// warning line (and without the blanks that start such a line).
+std::string withoutWarningPrefix(const std::string& log, const std::string& input) {
+  std::istringstream in(log);
+  std::string out;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(input + ": ", 0) == 0) {
+      line = line.substr(input.size() + 2);
+    } else if (isWarningLine(line)) {
+      line = line.substr(std::min(line.find_first_not_of(' '), line.size()));
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
 // Both maps hold the same file names with the same bytes, the manifests
-// aside (they name the inputs from their own folders).
+// aside (they name the inputs from their own folders); the run's log differs
+// only by the input's name before its warning lines.
 void expectSameFiles(const std::map<std::string, std::string>& dialogue,
-                     const std::map<std::string, std::string>& run) {
+                     std::map<std::string, std::string> run, const std::string& input) {
+  if (run.count(kRunLogFileName) != 0 && dialogue.count(kRunLogFileName) != 0) {
+    run[kRunLogFileName] = withoutWarningPrefix(run[kRunLogFileName], input);
+    EXPECT_EQ(run[kRunLogFileName], withoutWarningPrefix(dialogue.at(kRunLogFileName), input));
+    run[kRunLogFileName] = dialogue.at(kRunLogFileName);
+  }
   std::vector<std::string> a, b;
   for (const auto& [name, text] : dialogue) a.push_back(name);
   for (const auto& [name, text] : run) b.push_back(name);
@@ -199,7 +224,12 @@ TEST_F(RunMode, WritesTheDialoguesFilesByteForByte) {
       EXPECT_THAT(written[c.page], StartsWith(c.magic));
       written.erase(c.page);
     }
-    expectSameFiles(filesBelow(dialogue.folder, inputNames), written);
+    // Warning lines of the run start with the input's name.
+    if (written[kRunLogFileName].find("Warning") != std::string::npos) {
+      EXPECT_THAT(written[kRunLogFileName], HasSubstr("\n" + c.input + ": "));
+      EXPECT_THAT(run.screen, HasSubstr(c.input + ": "));
+    }
+    expectSameFiles(filesBelow(dialogue.folder, inputNames), written, c.input);
     EXPECT_GE(written.size(), 11u);  // the log and two files per class at least
     const std::string log = written["Kavrelv6_log.txt"];
     size_t revised = 0;
@@ -271,7 +301,7 @@ TEST_F(RunMode, RecordedSessionReplaysToTheSameFiles) {
   ASSERT_EQ(replayed.exitStatus, 0) << replayed.screen << replayed.errors;
   std::vector<std::string> skip = names(inputs_);
   skip.push_back("r.toml");
-  expectSameFiles(filesBelow(recorded.folder, skip), filesBelow(replayed.folder / "other"));
+  expectSameFiles(filesBelow(recorded.folder, skip), filesBelow(replayed.folder / "other"), "gp.rwl");
   // The saved recipe repeats the run, now with its out folder.
   const std::string saved = replayed.file("saved.toml");
   EXPECT_THAT(saved, HasSubstr("curve = [ '2:-2:75', '3:-4:-30', '3:4', '1:-5:7' ]"));

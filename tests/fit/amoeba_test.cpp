@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -279,6 +280,7 @@ struct GenExpFit {
   CurveParams params{};
   double rss = 0.0;
   std::string screen;
+  std::vector<std::string> atBound;
 };
 GenExpFit fitGeneralExponential(std::vector<float> y) {
   GenExpFit fit;
@@ -288,7 +290,7 @@ GenExpFit fitGeneralExponential(std::vector<float> y) {
   int32_t span = -67;
   float fitParam = 0.0f;
   testing::internal::CaptureStdout();
-  detrend2(y, curve, n, n, fit.params, option, 2000, span, fitParam, 20);
+  detrend2(y, curve, n, n, fit.params, option, 2000, span, fitParam, 20, &fit.atBound);
   fit.screen = testing::internal::GetCapturedStdout();
   EXPECT_EQ(option, 8);
   for (size_t i = 0; i < y.size(); ++i) {
@@ -321,7 +323,7 @@ TEST(AmoebaRefine, ShiftBounds) {
 
   // A plain exponential decline: the general exponential comes ever closer as
   // s grows (u*exp(b*u) tends to a pure exponential), so the fit has no
-  // finite optimum and stops at s = 10 n, saying so.
+  // finite optimum and stops at s = 10 n, on the bound of its domain.
   const int32_t n = 150;
   std::vector<float> decline(n);
   for (int32_t t = 1; t <= n; ++t) {
@@ -329,9 +331,8 @@ TEST(AmoebaRefine, ShiftBounds) {
         static_cast<float>(0.4 + 1.7 * std::exp(-0.013 * t) + 0.01 * std::sin(2.1 * t));
   }
   const GenExpFit drift = fitGeneralExponential(decline);
-  EXPECT_EQ(drift.screen,
-            ">> sbr gamoeba: shift reached its limit of    1500.0 (10 n), fit stopped there\n");
   EXPECT_EQ(drift.params[5], 1500.0f);
+  EXPECT_EQ(std::count(drift.atBound.begin(), drift.atBound.end(), "s"), 1);
   // The curve is close to the exponential the data were made from.
   EXPECT_LT(drift.rss, static_cast<double>(n) * 0.01 * 0.01);
 }
