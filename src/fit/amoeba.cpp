@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "fit/amoeba_refine.h"
+#include "fit/least_squares_refine.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
 

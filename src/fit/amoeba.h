@@ -119,7 +119,7 @@ struct SimplexFit {
 // fitted[t-1], t = 1..nCurve (t + s as the shifted abscissa, single precision).
 SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
                    std::span<float> fitted, bool refine = true);
-// The same with the refinement's settings (amoeba_refine.h). When the refined
+// The same with the refinement's settings (least_squares_refine.h). When the refined
 // result's shift is the shift limit, the console line ">> sbr gamoeba: shift
 // reached its limit of ..., fit stopped there" says so.
 struct RefineOptions;

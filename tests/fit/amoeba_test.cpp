@@ -1,7 +1,7 @@
 // Downhill simplex: fixed vertices, objective, ranking ties, trial points,
 // stopping rules, and the least-squares refinement.
 #include "fit/amoeba.h"
-#include "fit/amoeba_refine.h"
+#include "fit/least_squares_refine.h"
 
 #include <gtest/gtest.h>
 
