@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <iterator>
+#include <cstdio>
 
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
+#include "fit/curve.h"
+#include "fit/fit_result.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
 #include "util/outfile.h"
@@ -63,16 +65,20 @@ std::vector<ClassSeries> readClassFile(const std::string& rawName,
   return series;
 }
 
-// Fits one curve through detrend2 on a copy of values; the curve comes back
-// with as many points as detrend2 leaves in n, the parameters in `params`.
-std::vector<float> fitCurve(std::span<const float> values, int32_t& option, int32_t& span,
-                            float& fitParam, int32_t startStiffness, CurveParams& params) {
-  std::vector<float> work(values.begin(), values.end());
-  std::vector<float> fitted(values.size(), 0.0f);
-  auto n = static_cast<int32_t>(values.size());
-  detrend2(work, fitted, n, n, params, option, kMaxRings, span, fitParam, startStiffness);
-  fitted.resize(static_cast<size_t>(std::clamp(n, 0, static_cast<int32_t>(fitted.size()))));
-  return fitted;
+// Fits the class curve: shows the fit's lines on the screen, as the fitting
+// routines' own lines, and ends the run on a failed fit with its message.
+FitResult fitClassCurve(std::span<const float> values, const DetrendOptions& detrend) {
+  FitSettings settings;
+  settings.detrend = detrend;
+  settings.maxLen = kMaxRings;
+  FitResult fit = fitSeries(values, settings);
+  for (const std::string& line : fit.lines) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+  }
+  std::fflush(stdout);
+  if (fit.status == FitStatus::failed) throw Fatal(fit.failure, fit.failurePauses);
+  return fit;
 }
 
 void writeAgeAlignedFile(const std::filesystem::path& path, std::span<const ClassSeries> series,
@@ -189,12 +195,13 @@ std::vector<float> curveByAge(const AgeMean& mean, std::span<const float> fitted
 }
 
 bool defaultFitComputable(int32_t code, std::span<const float> present) {
+  if (code == 1) return static_cast<int32_t>(present.size()) >= kCurveMinValues;
   if (code != 8) return true;
   return std::any_of(present.begin(), present.end(), [](float v) { return v > 0.0f; });
 }
 
-std::array<float, 3> scoreDefaultFits(std::span<const float> values,
-                                      const DetrendOptions& settings) {
+std::array<float, 3> scoreSeriesFits(std::span<const float> values,
+                                     const DetrendOptions& settings) {
   std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
   // A missing ring is no width: fitting it would drag every candidate.
   std::vector<float> present;
@@ -202,20 +209,33 @@ std::array<float, 3> scoreDefaultFits(std::span<const float> values,
   for (float v : values) {
     if (v != kMissingValue) present.push_back(v);
   }
-  if (present.empty()) return scores;
+  // Only a series every candidate can be fitted to takes part.
+  for (int32_t code : kDefaultFitCodes) {
+    if (!defaultFitComputable(code, present)) return scores;
+  }
+  std::array<float, 3> deviations{};
   std::vector<float> residuals(present.size());
+  FitSettings fit;
+  fit.detrend = settings;
+  fit.wideSearch = false;  // only the deviations are compared
   for (size_t f = 0; f < scores.size(); ++f) {
-    if (!defaultFitComputable(kDefaultFitCodes[f], present)) continue;
-    int32_t option = kDefaultFitCodes[f];
-    int32_t span = settings.span;
-    float fitParam = settings.fitParam;
-    CurveParams params{};
-    const std::vector<float> curve =
-        fitCurve(present, option, span, fitParam, settings.startStiffness, params);
-    const size_t n = std::min(curve.size(), present.size());
-    for (size_t i = 0; i < n; ++i) residuals[i] = present[i] - curve[i];
-    const float deviation = moment(residuals, static_cast<int32_t>(n)).meanAbsDev;
-    if (deviation < scores[f]) scores[f] = deviation;
+    fit.detrend.option = kDefaultFitCodes[f];
+    const FitResult r = fitSeries(present, fit);
+    if (r.status != FitStatus::ok) return scores;
+    const size_t n = std::min(r.curve.size(), present.size());
+    for (size_t i = 0; i < n; ++i) residuals[i] = present[i] - r.curve[i];
+    deviations[f] = moment(residuals, static_cast<int32_t>(n)).meanAbsDev;
+  }
+  for (size_t f = 0; f < scores.size(); ++f) scores[f] = std::min(scores[f], deviations[f]);
+  return scores;
+}
+
+std::array<float, 3> scoreDefaultFits(std::span<const std::span<const float>> series,
+                                      const DetrendOptions& settings) {
+  std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
+  for (std::span<const float> values : series) {
+    const std::array<float, 3> own = scoreSeriesFits(values, settings);
+    for (size_t f = 0; f < scores.size(); ++f) scores[f] = std::min(scores[f], own[f]);
   }
   return scores;
 }
@@ -352,22 +372,14 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   for (const ClassSeries& s : series) {
     for (float v : s.values) ctx.maxRawValue = std::max(ctx.maxRawValue, v);
   }
-  // The scores restart at 999.0 for every series read, so the class's last
-  // series alone decides the default; the earlier series' scores would be
-  // overwritten unused, and fitting them would dominate the run time.
+  // Each candidate's class score is its lowest score over the series, so the
+  // default does not depend on the order of the series.
   std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
   if (!revision && !series.empty()) {
-    const ClassSeries& last = series.back();
-    scores = scoreDefaultFits(last.values, ctx.detrend);
-    std::vector<float> present;
-    std::copy_if(last.values.begin(), last.values.end(), std::back_inserter(present),
-                 [](float v) { return v != kMissingValue; });
-    for (size_t f = 0; f < kDefaultFitCodes.size(); ++f) {
-      if (defaultFitComputable(kDefaultFitCodes[f], present)) continue;
-      ctx.log.echo(freeLine({"Default fit candidate", kDefaultFitNames[f],
-                             "can't be fitted to series", trimmedId(last.id), "of class",
-                             classNumber, "(no positive ring width): its score stays 999.0"}));
-    }
+    std::vector<std::span<const float>> values;
+    values.reserve(series.size());
+    for (const ClassSeries& s : series) values.emplace_back(s.values);
+    scores = scoreDefaultFits(values, ctx.detrend);
   }
   const auto count = static_cast<int32_t>(series.size());
   ctx.seriesInClass[ci] = count;
@@ -391,8 +403,14 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
   std::vector<float> fitted;
   if (!mean.meanValues.empty()) {
     result.optionAsked = curveOption;
-    fitted = fitCurve(mean.meanValues, curveOption, ctx.detrend.span, ctx.detrend.fitParam,
-                      ctx.detrend.startStiffness, result.params);
+    DetrendOptions asked = ctx.detrend;
+    asked.option = curveOption;
+    FitResult fit = fitClassCurve(mean.meanValues, asked);
+    curveOption = fit.methodUsed;
+    ctx.detrend.span = fit.span;
+    ctx.detrend.fitParam = fit.fitParam;
+    result.params = fit.params;
+    fitted = std::move(fit.curve);
     result.fitted = true;
     result.optionUsed = curveOption;
     result.settings = ctx.detrend;

@@ -2,7 +2,7 @@
 // fallbacks; every other code goes to the smoothing methods.
 #include "fit/detrend2.h"
 
-#include <array>
+#include <vector>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -12,7 +12,7 @@
 #include "fit/curve.h"
 #include "fit/detrend2_smoothing.h"
 #include "fit/startfits.h"
-#include "util/fatal.h"
+#include "fit/least_squares_refine.h"
 
 namespace kavrel {
 
@@ -22,7 +22,7 @@ namespace {
 // none, so only zero widths are excluded from the logarithms.
 constexpr float kStartFitMissing = 0.0f;
 
-using WorkArray = std::array<float, kFitCapacity>;
+using WorkArray = std::vector<float>;
 
 void fillCurve(std::span<float> fitted, int32_t nCurve, float value) {
   for (int32_t t = 0; t < nCurve; ++t) fitted[static_cast<size_t>(t)] = value;
@@ -30,10 +30,10 @@ void fillCurve(std::span<float> fitted, int32_t nCurve, float value) {
 
 // Straight line into params[2] (slope) and params[4] (intercept).
 float fitLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve, int32_t n,
-              CurveParams& params) {
+              CurveParams& params, FitNotes* notes) {
   float slope = 0.0f;
   float intercept = 0.0f;
-  trend(nCurve, n, series, fitted, slope, intercept);
+  trend(nCurve, n, series, fitted, slope, intercept, notes);
   params[2] = slope;
   params[4] = intercept;
   return slope;
@@ -51,10 +51,10 @@ void fitMeanLine(std::span<const float> series, std::span<float> fitted, int32_t
 // The straight line a simplex method falls back to: cleared parameters,
 // option 4.
 void fallBackToLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve,
-                    int32_t n, CurveParams& params, int32_t& option) {
+                    int32_t n, CurveParams& params, int32_t& option, FitNotes* notes) {
   params.fill(0.0f);
   option = 4;
-  fitLine(series, fitted, nCurve, n, params);
+  fitLine(series, fitted, nCurve, n, params, notes);
 }
 
 // Abscissa 1..count for the simplex methods, within the work-array capacity.
@@ -64,18 +64,21 @@ void fillAbscissa(WorkArray& abscissa, int32_t n, int32_t nCurve) {
     throw std::out_of_range("detrend2: nCurve exceeds the work-array capacity");
   }
   const int32_t count = n > nCurve ? n : nCurve;
+  abscissa.assign(static_cast<size_t>(count > 0 ? count : 0), 0.0f);
   for (int32_t t = 1; t <= count; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
 }
 
 // True when the simplex result can be used: a finite objective and curve.
 bool simplexUsable(const SimplexFit& fit, std::span<const float> fitted, int32_t nCurve,
-                   int32_t option) {
+                   int32_t option, FitNotes* notes) {
   bool finite = std::isfinite(fit.bestValue);
   for (int32_t t = 0; t < nCurve && finite; ++t)
     finite = std::isfinite(fitted[static_cast<size_t>(t)]);
   if (!finite) {
-    std::printf(">> sbr detrend2: method%3d gives no finite curve, straight line fitted\n", option);
-    std::fflush(stdout);
+    char line[80];
+    std::snprintf(line, sizeof line,
+                  ">> sbr detrend2: method%3d gives no finite curve, straight line fitted", option);
+    note(notes, line);
   }
   return finite;
 }
@@ -84,9 +87,7 @@ bool simplexUsable(const SimplexFit& fit, std::span<const float> fitted, int32_t
 
 float xmean2(std::span<const float> x, int32_t n) {
   if (n <= 0) {
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
-    throw Fatal("error in xmean2: n=0", true);
+    throw FitFailure("error in xmean2: n=0", true, true);
   }
   if (n > static_cast<int32_t>(x.size())) {
     throw std::out_of_range("xmean2: n exceeds the array length");
@@ -98,12 +99,14 @@ float xmean2(std::span<const float> x, int32_t n) {
 
 void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
               CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span, float& fitParam,
-              int32_t startStiffness) {
+              int32_t startStiffness, FitNotes* notes, bool wideSearch) {
   params.fill(0.0f);
   if (option < 1 || option > 8) {
-    detrendSmoothing(series, fitted, n, option, maxLen, span, fitParam, startStiffness);
+    detrendSmoothing(series, fitted, n, option, maxLen, span, fitParam, startStiffness, notes);
     return;
   }
+  RefineOptions refine;
+  refine.gridStart = wideSearch;
   if (n > static_cast<int32_t>(series.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("detrend2: n or nCurve exceeds the array length");
   }
@@ -112,10 +115,10 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
   switch (option) {
     case 1:
     case 2: {
-      curve(nCurve, n, values, fitted, params);
+      curve(nCurve, n, values, fitted, params, notes);
       if (params[1] > 0.0f && params[4] >= 0.0f) return;
       params.fill(0.0f);
-      const float slope = fitLine(values, fitted, nCurve, n, params);
+      const float slope = fitLine(values, fitted, nCurve, n, params, notes);
       if (option == 1) {
         option = 4;
         return;
@@ -127,8 +130,8 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
     case 3: {
       WorkArray abscissa;
       fillAbscissa(abscissa, n, nCurve);
-      const SimplexProblem problem{kModelNegExp, kFitCapacity, n, abscissa, values};
-      const SimplexFit fit = gamoeba(SimplexPoint{}, problem, nCurve, fitted);
+      const SimplexProblem problem{kModelNegExp, kFitCapacity, n, abscissa, values, notes};
+      const SimplexFit fit = gamoeba(SimplexPoint{}, problem, nCurve, fitted, refine);
       const ModelParams m = modelParams(fit.best, kModelNegExp);
       params[0] = m.a;
       params[1] = std::fabs(m.b);
@@ -136,14 +139,14 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       params[4] = m.k;
       params[5] = 0.0f;
       // An unusable (not finite) result, or a rate >= 0 (no decline): straight line.
-      if (!simplexUsable(fit, fitted, nCurve, option) || m.b >= 0.0f) {
-        fallBackToLine(values, fitted, nCurve, n, params, option);
+      if (!simplexUsable(fit, fitted, nCurve, option, notes) || m.b >= 0.0f) {
+        fallBackToLine(values, fitted, nCurve, n, params, option, notes);
       }
       return;
     }
     case 4:
     case 5: {
-      const float slope = fitLine(values, fitted, nCurve, n, params);
+      const float slope = fitLine(values, fitted, nCurve, n, params, notes);
       if (option == 5 && slope > 0.0f) {
         option = 6;
         fitMeanLine(values, fitted, nCurve, n, params);
@@ -156,12 +159,12 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
     case 7: {
       WorkArray abscissa;
       fillAbscissa(abscissa, n, nCurve);
-      hughdi(abscissa, values, nCurve, n, fitted, params, kStartFitMissing);
+      hughdi(abscissa, values, nCurve, n, fitted, params, kStartFitMissing, notes);
       const SimplexPoint start{params[0], params[1], params[2], 0.0f, 0.0f};
-      const SimplexProblem problem{kModelHugershoff, kFitCapacity, n, abscissa, values};
-      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted);
-      if (!simplexUsable(fit, fitted, nCurve, option)) {
-        fallBackToLine(values, fitted, nCurve, n, params, option);
+      const SimplexProblem problem{kModelHugershoff, kFitCapacity, n, abscissa, values, notes};
+      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted, refine);
+      if (!simplexUsable(fit, fitted, nCurve, option, notes)) {
+        fallBackToLine(values, fitted, nCurve, n, params, option, notes);
         return;
       }
       const ModelParams m = modelParams(fit.best, kModelHugershoff);
@@ -175,15 +178,15 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
     }
     case 8: {
       WorkArray abscissa;
-      WorkArray positions;
-      WorkArray logs;
+      WorkArray positions(static_cast<size_t>(n > 0 ? n : 0));
+      WorkArray logs(positions.size());
       fillAbscissa(abscissa, n, nCurve);
-      gexp(values, nCurve, n, fitted, positions, logs, params, kStartFitMissing);
+      gexp(values, nCurve, n, fitted, positions, logs, params, kStartFitMissing, notes);
       const SimplexPoint start{params[0], params[1], 0.0f, 0.0f, 0.0f};
-      const SimplexProblem problem{kModelGenExp, kFitCapacity, n, abscissa, values};
-      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted);
-      if (!simplexUsable(fit, fitted, nCurve, option)) {
-        fallBackToLine(values, fitted, nCurve, n, params, option);
+      const SimplexProblem problem{kModelGenExp, kFitCapacity, n, abscissa, values, notes};
+      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted, refine);
+      if (!simplexUsable(fit, fitted, nCurve, option, notes)) {
+        fallBackToLine(values, fitted, nCurve, n, params, option, notes);
         return;
       }
       const ModelParams m = modelParams(fit.best, kModelGenExp);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <span>
 
+#include "fit/fit_notes.h"
+
 namespace kavrel {
 
 // Curve parameters; params[0] holds parameter 1, ..., params[6] parameter 7.
@@ -36,12 +38,16 @@ struct DetrendOptions {
 //   maxLen  capacity of the series arrays (running-median length check)
 //   span, fitParam  tuning values (methods -4 and -3 rewrite them)
 //   startStiffness  stiffness in years of the age-dependent spline's first ring
+//   notes   receives the lines the fit has to show (none when null)
+//   wideSearch  the simplex fits (codes 3, 7, 8) also run the wide least-squares search
+// A fit that cannot be made raises FitFailure.
 void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
               CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span,
-              float& fitParam, int32_t startStiffness);
+              float& fitParam, int32_t startStiffness, FitNotes* notes = nullptr,
+              bool wideSearch = true);
 
 // Arithmetic mean of x[0..n-1], summed in index order in single precision.
-// n <= 0 is fatal ("error in xmean2: n=0", after a pause for Return).
+// n <= 0 raises FitFailure ("error in xmean2: n=0", a pause for Return).
 float xmean2(std::span<const float> x, int32_t n);
 
 }  // namespace kavrel
