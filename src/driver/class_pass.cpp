@@ -9,6 +9,7 @@
 #include "rwfile/trrw.h"
 #include "fit/curve.h"
 #include "fit/fit_result.h"
+#include "util/console.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
 #include "util/outfile.h"
@@ -65,18 +66,21 @@ std::vector<ClassSeries> readClassFile(const std::string& rawName,
   return series;
 }
 
-// Fits the class curve: shows the fit's lines on the screen, as the fitting
-// routines' own lines, and ends the run on a failed fit with its message.
-FitResult fitClassCurve(std::span<const float> values, const DetrendOptions& detrend) {
+// Fits the class curve: shows the fit's lines on the screen (not in the log),
+// waits for Return where the fit asks, and ends the run on a failed fit with
+// its message.
+FitResult fitClassCurve(Console& console, std::span<const float> values,
+                        const DetrendOptions& detrend) {
   FitSettings settings;
   settings.detrend = detrend;
   settings.maxLen = kMaxRings;
   FitResult fit = fitSeries(values, settings);
-  for (const std::string& line : fit.lines) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+  size_t pause = 0;
+  for (size_t i = 0; i <= fit.lines.size(); ++i) {
+    for (; pause < fit.pauses.size() && fit.pauses[pause] == i; ++pause) console.pause();
+    if (i < fit.lines.size()) console.writeLine(fit.lines[i]);
   }
-  std::fflush(stdout);
+  console.flush();
   if (fit.status == FitStatus::failed) throw Fatal(fit.failure, fit.failurePauses);
   return fit;
 }
@@ -405,7 +409,7 @@ void classPass(RunContext& ctx, int32_t classNumber, bool revision) {
     result.optionAsked = curveOption;
     DetrendOptions asked = ctx.detrend;
     asked.option = curveOption;
-    FitResult fit = fitClassCurve(mean.meanValues, asked);
+    FitResult fit = fitClassCurve(ctx.console, mean.meanValues, asked);
     curveOption = fit.methodUsed;
     ctx.detrend.span = fit.span;
     ctx.detrend.fitParam = fit.fitParam;

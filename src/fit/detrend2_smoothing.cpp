@@ -159,7 +159,7 @@ void runningMedians(std::span<const float> series, std::span<float> fitted, int3
   std::copy(series.begin(), series.begin() + n, copyWork.begin());
   const MsmoorResult r = msmoor(std::span<float>(copyWork.data(), count), fitted,
                                 std::span<float>(weightWork.data(), weightWork.size()), n, span,
-                                maxLen);
+                                maxLen, notes);
   if (r.errorCode != 0 && r.errorCode != kMsmoorNoConvergence) {
     meanCurve(series, fitted, n, "running medians failed (error " + std::to_string(r.errorCode) + ")");
   }

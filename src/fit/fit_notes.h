@@ -4,6 +4,7 @@
 // failure into a failed FitResult.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,11 +14,19 @@ namespace kavrel {
 // Lines collected during one fit; each is shown as one line.
 struct FitNotes {
   std::vector<std::string> lines;
+  // Waits for Return the caller owes: each entry is the number of lines shown
+  // before the wait.
+  std::vector<size_t> pauses;
 };
 
 // Adds a line when the caller collects them (notes may be null).
 inline void note(FitNotes* notes, std::string line) {
   if (notes != nullptr) notes->lines.push_back(std::move(line));
+}
+
+// Asks the caller to wait for Return after the lines so far.
+inline void notePause(FitNotes* notes) {
+  if (notes != nullptr) notes->pauses.push_back(notes->lines.size());
 }
 
 // The lines as a screen shows them, each ending in a newline.

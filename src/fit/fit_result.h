@@ -29,6 +29,7 @@ struct FitResult {
   std::string failure;               // why, as the message to show
   bool failurePauses = false;        // the message asks for Return before the program ends
   std::vector<std::string> lines;    // lines to show, in order (also before a failure)
+  std::vector<size_t> pauses;        // waits for Return: after that many of `lines`
   std::vector<std::string> atBound;  // parameters that ended on a bound of the growth-curve domain
   int32_t span = 0;                  // tuning values after the fit (lowess and running
   float fitParam = 0.0f;             // medians rewrite them)

@@ -66,6 +66,7 @@ FitResult fitSeries(std::span<const float> values, const FitSettings& settings) 
     result.failurePauses = failure.pause();
   }
   result.lines = std::move(notes.lines);
+  result.pauses = std::move(notes.pauses);
   if (result.status == FitStatus::failed) {
     result.curve.clear();
     return result;
