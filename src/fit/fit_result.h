@@ -24,7 +24,8 @@ struct FitResult {
   std::vector<float> curve;          // the fitted curve, one value per value left after the fit
   int32_t methodUsed = 0;            // code of the method actually used, after fallbacks
   CurveParams params{};              // parameters 1..7 in elements 0..6
-  std::vector<NamedParam> named;     // the parameters by name
+  std::vector<NamedParam> named;     // the parameters by name: a, b (signed), c, s, k; slope,
+                                     // intercept; mean; alpha, span, window, stiffness
   FitStatus status = FitStatus::ok;  // failed: no curve could be fitted
   std::string failure;               // why, as the message to show
   bool failurePauses = false;        // the message asks for Return before the program ends

@@ -2,6 +2,8 @@
 // collects its lines, names the parameters of the method used, and turns a
 // failure into a failed result.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <utility>
 
 #include "fit/detrend2_smoothing.h"
@@ -11,32 +13,54 @@ namespace kavrel {
 
 namespace {
 
-// The parameters of method `code` by name, from the 7-element layout.
-std::vector<NamedParam> nameParams(int32_t code, const CurveParams& p, const FitResult& r,
-                                   const DetrendOptions& asked) {
+// The layout keeps |b| of the Hugershoff and general exponential curves. The
+// rate's sign is the one whose model, evaluated as the fit evaluates it,
+// reproduces the curve.
+float signedRate(const CurveParams& p, std::span<const float> curve) {
+  const float rate = p[2];
+  if (rate == 0.0f) return 0.0f;
+  double offFalling = 0.0;
+  double offRising = 0.0;
+  for (size_t i = 0; i < curve.size(); ++i) {
+    const float u = static_cast<float>(i + 1) + p[5];
+    const float logTerm = p[1] == 0.0f ? 0.0f : p[1] * std::log(u);
+    const auto off = [&](float b) {
+      const double d = std::fabs(static_cast<double>(p[0] * std::exp(b * u + logTerm) + p[4]) -
+                                 static_cast<double>(curve[i]));
+      return std::isfinite(d) ? d : std::numeric_limits<double>::infinity();
+    };
+    offFalling = std::max(offFalling, off(-rate));
+    offRising = std::max(offRising, off(rate));
+  }
+  return offRising < offFalling ? rate : -rate;
+}
+
+// The parameters of method `code` by name, from the 7-element layout; the
+// rate b carries its sign (negative for a declining curve).
+std::vector<NamedParam> nameParams(int32_t code, const FitResult& r, const DetrendOptions& asked) {
+  const CurveParams& p = r.params;
   switch (code) {
     case 1:
     case 2:
     case 3:
-      return {{"a", p[0]}, {"b", p[1]}, {"k", p[4]}};
+      return {{"a", p[0]}, {"b", -p[1]}, {"k", p[4]}};
     case 4:
     case 5:
       return {{"slope", p[2]}, {"intercept", p[4]}};
     case 6:
       return {{"mean", p[4]}};
     case 7:
-      return {{"a", p[0]}, {"c", p[1]}, {"b", p[2]}, {"s", p[5]}, {"k", p[4]}};
     case 8:
-      return {{"a", p[0]}, {"b", p[2]}, {"s", p[5]}, {"k", p[4]}};
+      return {{"a", p[0]}, {"b", signedRate(p, r.curve)}, {"c", code == 7 ? p[1] : 1.0f},
+              {"s", p[5]}, {"k", p[4]}};
     case -5:
-      return {{"bass", r.fitParam}};
+      return {{"alpha", r.fitParam}};
     case -4:
       return {{"span", r.fitParam}};
     case -3:
       return {{"window", static_cast<float>(r.span)}};
     case -2:
-      return {{"start stiffness",
-               static_cast<float>(ageDependentStartStiffness(asked.startStiffness))}};
+      return {{"stiffness", static_cast<float>(ageDependentStartStiffness(asked.startStiffness))}};
     case -1:
       return {{"stiffness", static_cast<float>(r.n / 3)}};
     default:
@@ -72,7 +96,7 @@ FitResult fitSeries(std::span<const float> values, const FitSettings& settings) 
     return result;
   }
   result.curve.resize(static_cast<size_t>(std::clamp(result.n, 0, static_cast<int32_t>(values.size()))));
-  result.named = nameParams(result.methodUsed, result.params, result, settings.detrend);
+  result.named = nameParams(result.methodUsed, result, settings.detrend);
   return result;
 }
 
