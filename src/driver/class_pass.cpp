@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <cstdio>
 
 #include "driver/run_context.h"
 #include "rwfile/trrw.h"
