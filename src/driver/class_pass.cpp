@@ -220,7 +220,7 @@ std::array<float, 3> scoreSeriesFits(std::span<const float> values,
   std::vector<float> residuals(present.size());
   FitSettings fit;
   fit.detrend = settings;
-  fit.wideSearch = false;  // only the deviations are compared
+  fit.search = FitSearch::coarse;  // only the deviations are compared
   for (size_t f = 0; f < scores.size(); ++f) {
     fit.detrend.option = kDefaultFitCodes[f];
     const FitResult r = fitSeries(present, fit);

@@ -97,8 +97,8 @@ bool defaultFitComputable(int32_t code, std::span<const float> present);
 // of the residuals (value minus curve) about their mean. Missing values are
 // left out of the fit. A series to which not every candidate can be fitted
 // (defaultFitComputable) scores 999.0 for all three, so it never decides. The
-// general exponential is fitted without the wide least-squares search: only
-// the deviations are compared.
+// general exponential is fitted with the coarse search (FitSearch::coarse):
+// only the deviations are compared. The fits' lines are not shown.
 std::array<float, 3> scoreSeriesFits(std::span<const float> values, const DetrendOptions& settings);
 
 // Scores of the three candidates on a class: each candidate's lowest series

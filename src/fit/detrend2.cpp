@@ -83,6 +83,59 @@ bool simplexUsable(const SimplexFit& fit, std::span<const float> fitted, int32_t
   return finite;
 }
 
+// Fractional spread at which the coarse simplex of a cheap fit stops.
+constexpr float kCoarseSimplexTolerance = 1.0e-3f;
+
+// Model curve at a point in single precision into fitted[0..nCurve-1];
+// false when a value is not finite.
+bool writeModelCurve(const SimplexPoint& point, int32_t modelSelector, int32_t nCurve,
+                     std::span<float> fitted) {
+  const ModelParams m = modelParams(point, modelSelector);
+  bool finite = true;
+  for (int32_t t = 1; t <= nCurve; ++t) {
+    const float u = static_cast<float>(t) + m.s;
+    const float logTerm = (m.c == 0.0f) ? 0.0f : m.c * std::log(u);
+    const float value = m.a * std::exp(m.b * u + logTerm) + m.k;
+    fitted[static_cast<size_t>(t - 1)] = value;
+    finite = finite && std::isfinite(value);
+  }
+  return finite;
+}
+
+// The growth-curve fit from `start` as far as `search` goes.
+SimplexFit searchGrowthCurve(const SimplexPoint& start, const SimplexProblem& problem,
+                             int32_t nCurve, std::span<float> fitted, FitSearch search) {
+  RefineOptions refine;
+  refine.gridStart = search == FitSearch::full;
+  if (search != FitSearch::coarse) return gamoeba(start, problem, nCurve, fitted, refine);
+  // The simplex as gamoeba sets it up, stopped early.
+  // A coarse simplex, then the refinement from its point.
+  const int32_t p = simplexParamCount(problem.modelSelector);
+  Simplex simplex;
+  simplex.vertices[0] = start;
+  for (int32_t j = p; j < kSimplexMaxParams; ++j) simplex.vertices[0][static_cast<size_t>(j)] = 0.0f;
+  simplex.values[0] = gamoff(simplex.vertices[0], problem);
+  for (int32_t i = 1; i <= p; ++i) {
+    const auto v = static_cast<size_t>(i);
+    simplex.vertices[v] = fixedVertex(problem.modelSelector, i);
+    simplex.values[v] = gamoff(simplex.vertices[v], problem);
+  }
+  SimplexFit fit;
+  amoeba(simplex, p, fit.evaluations, kCoarseSimplexTolerance, problem);
+  fit.best = simplex.vertices[0];
+  fit.bestValue = simplex.values[0];
+  const RefineResult better = refineLeastSquares(fit.best, fit.bestValue, problem, refine);
+  fit.refineEvaluations = better.evaluations;
+  if (better.accepted && writeModelCurve(better.point, problem.modelSelector, nCurve, fitted)) {
+    fit.best = better.point;
+    fit.bestValue = better.value;
+    fit.refined = true;
+    return fit;
+  }
+  writeModelCurve(fit.best, problem.modelSelector, nCurve, fitted);
+  return fit;
+}
+
 }  // namespace
 
 float xmean2(std::span<const float> x, int32_t n) {
@@ -99,14 +152,15 @@ float xmean2(std::span<const float> x, int32_t n) {
 
 void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
               CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span, float& fitParam,
-              int32_t startStiffness, FitNotes* notes, bool wideSearch) {
+              int32_t startStiffness, FitNotes* notes, FitSearch search) {
   params.fill(0.0f);
   if (option < 1 || option > 8) {
     detrendSmoothing(series, fitted, n, option, maxLen, span, fitParam, startStiffness, notes);
     return;
   }
-  RefineOptions refine;
-  refine.gridStart = wideSearch;
+  const auto growthFit = [&](const SimplexPoint& start, const SimplexProblem& problem) {
+    return searchGrowthCurve(start, problem, nCurve, fitted, search);
+  };
   if (n > static_cast<int32_t>(series.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("detrend2: n or nCurve exceeds the array length");
   }
@@ -131,7 +185,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       WorkArray abscissa;
       fillAbscissa(abscissa, n, nCurve);
       const SimplexProblem problem{kModelNegExp, kFitCapacity, n, abscissa, values, notes};
-      const SimplexFit fit = gamoeba(SimplexPoint{}, problem, nCurve, fitted, refine);
+      const SimplexFit fit = growthFit(SimplexPoint{}, problem);
       const ModelParams m = modelParams(fit.best, kModelNegExp);
       params[0] = m.a;
       params[1] = std::fabs(m.b);
@@ -162,7 +216,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       hughdi(abscissa, values, nCurve, n, fitted, params, kStartFitMissing, notes);
       const SimplexPoint start{params[0], params[1], params[2], 0.0f, 0.0f};
       const SimplexProblem problem{kModelHugershoff, kFitCapacity, n, abscissa, values, notes};
-      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted, refine);
+      const SimplexFit fit = growthFit(start, problem);
       if (!simplexUsable(fit, fitted, nCurve, option, notes)) {
         fallBackToLine(values, fitted, nCurve, n, params, option, notes);
         return;
@@ -184,7 +238,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
       gexp(values, nCurve, n, fitted, positions, logs, params, kStartFitMissing, notes);
       const SimplexPoint start{params[0], params[1], 0.0f, 0.0f, 0.0f};
       const SimplexProblem problem{kModelGenExp, kFitCapacity, n, abscissa, values, notes};
-      const SimplexFit fit = gamoeba(start, problem, nCurve, fitted, refine);
+      const SimplexFit fit = growthFit(start, problem);
       if (!simplexUsable(fit, fitted, nCurve, option, notes)) {
         fallBackToLine(values, fitted, nCurve, n, params, option, notes);
         return;

@@ -42,7 +42,7 @@ struct FitResult {
 struct FitSettings {
   DetrendOptions detrend;          // method code and tuning values
   int32_t maxLen = kFitCapacity;   // capacity the running medians check against
-  bool wideSearch = true;          // the simplex fits also run the wide least-squares search
+  FitSearch search = FitSearch::full;  // how far the growth-curve fits search
 };
 
 // Fits one curve to `values` (no missing values) with the method

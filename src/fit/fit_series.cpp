@@ -82,7 +82,7 @@ FitResult fitSeries(std::span<const float> values, const FitSettings& settings) 
   try {
     detrend2(result.series, result.curve, result.n, result.n, result.params, result.methodUsed,
              settings.maxLen, result.span, result.fitParam, settings.detrend.startStiffness,
-             &notes, settings.wideSearch);
+             &notes, settings.search);
   } catch (const FitFailure& failure) {
     if (failure.blankLineFirst()) notes.lines.emplace_back();
     result.status = FitStatus::failed;
