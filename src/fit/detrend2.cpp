@@ -83,8 +83,9 @@ bool simplexUsable(const SimplexFit& fit, std::span<const float> fitted, int32_t
   return finite;
 }
 
-// Fractional spread at which the coarse simplex of a cheap fit stops.
-constexpr float kCoarseSimplexTolerance = 1.0e-3f;
+// Fractional spread at which the short simplex of a coarse fit stops; the
+// refinement from its point does the rest.
+constexpr float kCoarseSimplexTolerance = 1.0e-1f;
 
 // Model curve at a point in single precision into fitted[0..nCurve-1];
 // false when a value is not finite.

@@ -18,9 +18,10 @@ using CurveParams = std::array<float, 7>;
 
 // How far the growth-curve fits (codes 3, 7, 8) search: the simplex, the
 // least-squares refinement from its point and the wide search from a grid's
-// valleys (full); the same without the wide search; or a coarse simplex
-// (stopping at a spread of 1e-3) and the refinement from its point, without
-// the wide search: a cheap fit for where only the fit's deviation counts.
+// valleys (full); the same without the wide search; or a short simplex
+// (stopping once its vertices' values are within 10 % of each other) that
+// finds the valley, and the refinement from its point, without the wide
+// search: a cheap fit for where only the fit's deviation counts.
 enum class FitSearch { full, noWideSearch, coarse };
 
 // Capacity of the fitting work arrays (values per series).
