@@ -26,7 +26,7 @@
 #include "driver/run_log.h"
 #include "driver/run_options.h"
 #include "fit/amoeba.h"
-#include "fit/amoeba_refine.h"
+#include "fit/least_squares_refine.h"
 #include "rwfile/trrw.h"
 #include "../simplex_start.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fit/amoeba.h"
-#include "fit/amoeba_refine.h"
+#include "fit/least_squares_refine.h"
 #include "fit/detrend2.h"
 #include "fit/startfits.h"
 #include "../simplex_start.h"

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <iterator>
 
 #include "driver/rcdrvr.h"
 #include "driver/report.h"
@@ -11,6 +10,7 @@
 #include "rcs/class_curve.h"
 #include "rcs/diagnostics.h"
 #include "rwfile/trrw.h"
+#include "util/console.h"
 #include "util/fatal.h"
 #include "util/fixedformat.h"
 #include "util/outfile.h"
@@ -65,6 +65,19 @@ std::vector<ClassSeries> readClassFile(const std::string& rawName,
                 " series, but " + std::to_string(pithOffsets.size()) + " were classed into it");
   }
   return series;
+}
+
+// Shows the lines of a class fit on the screen (not in the log), waits for
+// Return where the fit asks, and ends the run on a failed fit with its
+// message.
+void showClassFit(Console& console, const ClassCurveFit& fit) {
+  size_t pause = 0;
+  for (size_t i = 0; i <= fit.lines.size(); ++i) {
+    for (; pause < fit.pauses.size() && fit.pauses[pause] == i; ++pause) console.pause();
+    if (i < fit.lines.size()) console.writeLine(fit.lines[i]);
+  }
+  console.flush();
+  if (fit.failed()) throw *fit.failure;
 }
 
 void writeAgeAlignedFile(const std::filesystem::path& path, std::span<const ClassSeries> series,
@@ -210,22 +223,14 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) 
   for (const ClassSeries& s : series) {
     for (float v : s.values) ctx.maxRawValue = std::max(ctx.maxRawValue, v);
   }
-  // The scores restart at 999.0 for every series read, so the class's last
-  // series alone decides the default; the earlier series' scores would be
-  // overwritten unused, and fitting them would dominate the run time.
+  // Each candidate's class score is its lowest score over the series, so the
+  // default does not depend on the order of the series.
   std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
   if (!revision && !series.empty()) {
-    const ClassSeries& last = series.back();
-    scores = scoreDefaultFits(last.values, ctx.detrend);
-    std::vector<float> present;
-    std::copy_if(last.values.begin(), last.values.end(), std::back_inserter(present),
-                 [](float v) { return v != kMissingValue; });
-    for (size_t f = 0; f < kDefaultFitCodes.size(); ++f) {
-      if (defaultFitComputable(kDefaultFitCodes[f], present)) continue;
-      ctx.log.echo(freeLine({"Default fit candidate", kDefaultFitNames[f],
-                             "can't be fitted to series", trimmedId(last.id), "of class",
-                             classNumber, "(no positive ring width): its score stays 999.0"}));
-    }
+    std::vector<std::span<const float>> values;
+    values.reserve(series.size());
+    for (const ClassSeries& s : series) values.emplace_back(s.values);
+    scores = scoreDefaultFits(values, ctx.detrend);
   }
   const auto count = static_cast<int32_t>(series.size());
   ctx.seriesInClass[ci] = count;
@@ -252,7 +257,7 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) 
   if (!mean.meanValues.empty()) {
     result.optionAsked = curveOption;
     ClassCurveFit fit = fitClassCurve(mean.meanValues, curveOption, ctx.detrend);
-    if (fit.failed()) throw *fit.failure;
+    showClassFit(ctx.console, fit);
     curveOption = fit.optionUsed;
     ctx.detrend.span = fit.settings.span;
     ctx.detrend.fitParam = fit.settings.fitParam;

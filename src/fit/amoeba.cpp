@@ -8,8 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "fit/amoeba_refine.h"
-#include "util/fatal.h"
+#include "fit/least_squares_refine.h"
 #include "util/fixedformat.h"
 
 namespace kavrel {
@@ -111,9 +110,8 @@ SimplexPoint fixedVertex(int32_t modelSelector, int32_t vertex) {
 
 void checkObjectiveCapacity(int32_t n, int32_t capacity) {
   if (n > capacity) {
-    std::printf("\n");
-    std::fflush(stdout);
-    throw Fatal(formatLayout("('in gamoff ne > nemax: ',2i10)", {n, capacity}) + "\nbye.", true);
+    throw FitFailure(formatLayout("('in gamoff ne > nemax: ',2i10)", {n, capacity}) + "\nbye.",
+                     true, true);
   }
 }
 
@@ -134,11 +132,9 @@ float gamoff(const SimplexPoint& point, const SimplexProblem& problem) {
     const double t = static_cast<double>(problem.abscissa[static_cast<size_t>(i)]);
     const double u = t + s;
     if (u < 0.0) {
-      std::printf("\n");
-      std::fflush(stdout);
-      throw Fatal("in gamoff tmd \xE2\x89\xA4 0 at xd." + formatD17_10(u) + formatD17_10(t) +
-                      "\nthis is a fatal condition.",
-                  true);
+      throw FitFailure("in gamoff tmd \xE2\x89\xA4 0 at xd." + formatD17_10(u) +
+                           formatD17_10(t) + "\nthis is a fatal condition.",
+                       true, true);
     }
     // c*ln(u) is exactly 0 for c = 0 and exactly ln(u) for c = 1; skipping the
     // logarithm when c = 0 also gives u = 0 the model's limit a*exp(0) + k.
@@ -222,8 +218,7 @@ void amoeba(Simplex& simplex, int32_t paramCount, int32_t& evaluations, float to
       return;
     }
     if (evaluations >= kSimplexMaxEvaluations) {
-      std::fputs("\n ** Warning: itmax exceeded in amoeba **\n", stdout);
-      std::fflush(stdout);
+      note(problem.notes, "\n ** Warning: itmax exceeded in amoeba **");
       return;
     }
     evaluations += 2;
@@ -307,9 +302,11 @@ SimplexFit runFit(const SimplexPoint& start, const SimplexProblem& problem, int3
       // The objective still falls towards ever larger shifts: the fit has no
       // finite optimum and stops at the limit.
       if (better.shiftAtLimit) {
-        std::printf(">> sbr gamoeba: shift reached its limit of%10.1f (%g n), fit stopped there\n",
-                    static_cast<double>(better.shiftLimit), refine->shiftLimit);
-        std::fflush(stdout);
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      ">> sbr gamoeba: shift reached its limit of%10.1f (%g n), fit stopped there",
+                      static_cast<double>(better.shiftLimit), refine->shiftLimit);
+        note(problem.notes, line);
       }
       return fit;
     }

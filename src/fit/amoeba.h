@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <span>
 
+#include "fit/fit_notes.h"
+
 namespace kavrel {
 
 inline constexpr int32_t kSimplexMaxParams = 5;                        // columns
@@ -51,6 +53,7 @@ struct SimplexProblem {
   int32_t n = 0;                          // number of values
   std::span<const float> abscissa;        // t values (the dispatcher passes 1..n)
   std::span<const float> series;          // values to fit
+  FitNotes* notes = nullptr;              // receives the search's lines (none when null)
 };
 
 // Model parameters a, b, c, s, k of a point under a model selector.
@@ -67,16 +70,16 @@ ModelParams modelParams(const SimplexPoint& point, int32_t modelSelector);
 // vertex 0 is the caller's starting point.
 SimplexPoint fixedVertex(int32_t modelSelector, int32_t vertex);
 
-// Ends the program (kavrel::Fatal, pause "bye.") when n exceeds capacity, with
-// the line "in gamoff ne > nemax: " followed by n and capacity (2i10).
+// Raises FitFailure (pause, "bye.", an empty line first) when n exceeds
+// capacity, with the line "in gamoff ne > nemax: " followed by n and capacity (2i10).
 void checkObjectiveCapacity(int32_t n, int32_t capacity);
 
 // Objective: residual sum of squares of the model at `point`, summed in double
 // precision over the problem's n values and returned in single precision. A sum
 // that is not finite in single precision is returned as +infinity, so that such
-// a point always ranks worst. A shifted abscissa u = t + s < 0 is fatal
-// ("in gamoff tmd <= 0 at xd." with u and t, pause "this is a fatal
-// condition."), as is n > capacity.
+// a point always ranks worst. A shifted abscissa u = t + s < 0 raises
+// FitFailure ("in gamoff tmd <= 0 at xd." with u and t, pause "this is a fatal
+// condition."), as does n > capacity.
 float gamoff(const SimplexPoint& point, const SimplexProblem& problem);
 
 // Ranking of the vertices: lowest (ties go to the later vertex), highest and
@@ -97,8 +100,8 @@ float ametry(Simplex& simplex, int32_t paramCount, int32_t worst, float factor,
 
 // Nelder-Mead search on a simplex whose P+1 vertex values are set. Ends when the
 // fractional spread 2|yh - yl|/(|yl| + |yh|) is below `tolerance` (the lowest
-// vertex is then moved to row 0), or when `evaluations` reaches 3000 (a console
-// warning "** Warning: itmax exceeded in amoeba **"; the simplex is left as it
+// vertex is then moved to row 0), or when `evaluations` reaches 3000 (the
+// note "** Warning: itmax exceeded in amoeba **"; the simplex is left as it
 // stands).
 void amoeba(Simplex& simplex, int32_t paramCount, int32_t& evaluations, float tolerance,
             const SimplexProblem& problem);
@@ -119,8 +122,8 @@ struct SimplexFit {
 // fitted[t-1], t = 1..nCurve (t + s as the shifted abscissa, single precision).
 SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,
                    std::span<float> fitted, bool refine = true);
-// The same with the refinement's settings (amoeba_refine.h). When the refined
-// result's shift is the shift limit, the console line ">> sbr gamoeba: shift
+// The same with the refinement's settings (least_squares_refine.h). When the refined
+// result's shift is the shift limit, the note ">> sbr gamoeba: shift
 // reached its limit of ..., fit stopped there" says so.
 struct RefineOptions;
 SimplexFit gamoeba(const SimplexPoint& start, const SimplexProblem& problem, int32_t nCurve,

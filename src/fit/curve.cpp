@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <stdexcept>
 
 namespace kavrel {
@@ -63,9 +64,11 @@ void markFailed(std::span<float> fitted, CurveParams& params) {
   if (!fitted.empty()) fitted[0] = kCurveFailedRate;
 }
 
-void say(const char* line) {
-  std::fputs(line, stdout);
-  std::fflush(stdout);
+// ">> sbr <name>: only<n, i8> ..." lines.
+std::string countLine(const char* head, int32_t n, const char* tail) {
+  char count[16];
+  std::snprintf(count, sizeof count, "%8d", n);
+  return std::string(head) + count + tail;
 }
 
 // Mean of `count` values starting at `first`, in double precision.
@@ -80,13 +83,12 @@ double blockMean(std::span<const float> series, int32_t first, int32_t count) {
 }  // namespace
 
 void curve(int32_t nCurve, int32_t n, std::span<const float> series, std::span<float> fitted,
-           CurveParams& params) {
+           CurveParams& params, FitNotes* notes) {
   if (n > static_cast<int32_t>(series.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("curve: n or nCurve exceeds the array length");
   }
   if (n < kCurveMinValues) {
-    std::printf(">> sbr curve: only%8d values, no exponential curve fit\n", n);
-    std::fflush(stdout);
+    note(notes, countLine(">> sbr curve: only", n, " values, no exponential curve fit"));
     markFailed(fitted, params);
     return;
   }
@@ -96,7 +98,7 @@ void curve(int32_t nCurve, int32_t n, std::span<const float> series, std::span<f
   const double yFirst = blockMean(series, 0, kCurveEndValues);
   const double yLast = blockMean(series, n - kCurveEndValues, kCurveEndValues);
   if (!(yFirst > 0.0) || !(yLast > 0.0)) {
-    say(">> sbr curve: mean of first or last ten values <= 0, no exponential curve fit\n");
+    note(notes, ">> sbr curve: mean of first or last ten values <= 0, no exponential curve fit");
     markFailed(fitted, params);
     return;
   }
@@ -159,7 +161,7 @@ void curve(int32_t nCurve, int32_t n, std::span<const float> series, std::span<f
     }
   }
   if (endPass == 0) {
-    say(">> sbr curve: over 34 iterations\n");
+    note(notes, ">> sbr curve: over 34 iterations");
     markFailed(fitted, params);
     return;
   }
@@ -167,7 +169,7 @@ void curve(int32_t nCurve, int32_t n, std::span<const float> series, std::span<f
   double a = last.a;
   double k = last.k;
   if (!std::isfinite(a) || !std::isfinite(k)) {
-    say(">> sbr curve: no finite least-squares solution, no exponential curve fit\n");
+    note(notes, ">> sbr curve: no finite least-squares solution, no exponential curve fit");
     markFailed(fitted, params);
     return;
   }
@@ -187,7 +189,7 @@ void curve(int32_t nCurve, int32_t n, std::span<const float> series, std::span<f
 }
 
 void trend(int32_t nCurve, int32_t n, std::span<const float> series, std::span<float> fitted,
-           float& slope, float& intercept) {
+           float& slope, float& intercept, FitNotes* notes) {
   if (n > static_cast<int32_t>(series.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("trend: n or nCurve exceeds the array length");
   }
@@ -210,8 +212,7 @@ void trend(int32_t nCurve, int32_t n, std::span<const float> series, std::span<f
     intercept = static_cast<float>(sy / nd - b * sx / nd);
   } else {
     // One value (or none) has no slope; the line is horizontal at the value.
-    std::printf(">> sbr trend: only%8d values, no slope; horizontal line\n", n);
-    std::fflush(stdout);
+    note(notes, countLine(">> sbr trend: only", n, " values, no slope; horizontal line"));
     slope = 0.0f;
     intercept = n == 1 ? series[0] : 0.0f;
   }

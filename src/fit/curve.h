@@ -10,6 +10,7 @@
 #include <span>
 
 #include "fit/detrend2.h"
+#include "fit/fit_notes.h"
 
 namespace kavrel {
 
@@ -35,17 +36,16 @@ inline constexpr float kCurveFailedRate = -999.0f;    // params[1] and fitted[0]
 // On failure (fewer than 20 values, a non-positive mean of the first or last ten
 // values, an exponent or sum out of range, no finite solution, or 34 passes
 // without convergence): params[1] = -999 and fitted[0] = -999, nothing else
-// written. Console lines ">> sbr curve: ..." report the failures that have one.
+// written. Notes ">> sbr curve: ..." report the failures that have one.
 // Elements 3, 4 of params (index 2, 3) are left as the caller set them.
 void curve(int32_t nCurve, int32_t n, std::span<const float> series, std::span<float> fitted,
-           CurveParams& params);
+           CurveParams& params, FitNotes* notes = nullptr);
 
 // Fits y = slope*t + intercept to series[0..n-1] (t = 1..n) by least squares,
 // returns slope and intercept, and writes fitted[t-1] = slope*t + intercept for
 // t = 1..nCurve (nothing when nCurve <= 0). With fewer than two values no slope
-// exists: slope = 0, intercept = the mean (0 when n <= 0), and a console line
-// says so.
+// exists: slope = 0, intercept = the mean (0 when n <= 0), and a note says so.
 void trend(int32_t nCurve, int32_t n, std::span<const float> series, std::span<float> fitted,
-           float& slope, float& intercept);
+           float& slope, float& intercept, FitNotes* notes = nullptr);
 
 }  // namespace kavrel

@@ -2,7 +2,7 @@
 // fallbacks; every other code goes to the smoothing methods.
 #include "fit/detrend2.h"
 
-#include <array>
+#include <vector>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -13,7 +13,6 @@
 #include "fit/detrend2_smoothing.h"
 #include "fit/growth_domain.h"
 #include "fit/startfits.h"
-#include "util/fatal.h"
 
 namespace kavrel {
 
@@ -23,7 +22,7 @@ namespace {
 // none, so only zero widths are excluded from the logarithms.
 constexpr float kStartFitMissing = 0.0f;
 
-using WorkArray = std::array<float, kFitCapacity>;
+using WorkArray = std::vector<float>;
 
 void fillCurve(std::span<float> fitted, int32_t nCurve, float value) {
   for (int32_t t = 0; t < nCurve; ++t) fitted[static_cast<size_t>(t)] = value;
@@ -31,10 +30,10 @@ void fillCurve(std::span<float> fitted, int32_t nCurve, float value) {
 
 // Straight line into params[2] (slope) and params[4] (intercept).
 float fitLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve, int32_t n,
-              CurveParams& params) {
+              CurveParams& params, FitNotes* notes) {
   float slope = 0.0f;
   float intercept = 0.0f;
-  trend(nCurve, n, series, fitted, slope, intercept);
+  trend(nCurve, n, series, fitted, slope, intercept, notes);
   params[2] = slope;
   params[4] = intercept;
   return slope;
@@ -52,10 +51,10 @@ void fitMeanLine(std::span<const float> series, std::span<float> fitted, int32_t
 // The straight line a simplex method falls back to: cleared parameters,
 // option 4.
 void fallBackToLine(std::span<const float> series, std::span<float> fitted, int32_t nCurve,
-                    int32_t n, CurveParams& params, int32_t& option) {
+                    int32_t n, CurveParams& params, int32_t& option, FitNotes* notes) {
   params.fill(0.0f);
   option = 4;
-  fitLine(series, fitted, nCurve, n, params);
+  fitLine(series, fitted, nCurve, n, params, notes);
 }
 
 // Abscissa 1..count for the simplex methods, within the work-array capacity.
@@ -65,7 +64,34 @@ void fillAbscissa(WorkArray& abscissa, int32_t n, int32_t nCurve) {
     throw std::out_of_range("detrend2: nCurve exceeds the work-array capacity");
   }
   const int32_t count = n > nCurve ? n : nCurve;
+  abscissa.assign(static_cast<size_t>(count > 0 ? count : 0), 0.0f);
   for (int32_t t = 1; t <= count; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
+}
+
+// Fractional spread at which the short simplex of a coarse fit stops; the
+// domain search from its point does the rest.
+constexpr float kCoarseSimplexTolerance = 1.0e-1f;
+
+// The simplex as gamoeba sets it up from `start`, without a refinement;
+// stopped early (at a spread of kCoarseSimplexTolerance) for a coarse search.
+SimplexFit growthSimplex(const SimplexPoint& start, const SimplexProblem& problem,
+                         int32_t nCurve, std::span<float> fitted, FitSearch search) {
+  if (search != FitSearch::coarse) return gamoeba(start, problem, nCurve, fitted, false);
+  const int32_t p = simplexParamCount(problem.modelSelector);
+  Simplex simplex;
+  simplex.vertices[0] = start;
+  for (int32_t j = p; j < kSimplexMaxParams; ++j) simplex.vertices[0][static_cast<size_t>(j)] = 0.0f;
+  simplex.values[0] = gamoff(simplex.vertices[0], problem);
+  for (int32_t i = 1; i <= p; ++i) {
+    const auto v = static_cast<size_t>(i);
+    simplex.vertices[v] = fixedVertex(problem.modelSelector, i);
+    simplex.values[v] = gamoff(simplex.vertices[v], problem);
+  }
+  SimplexFit fit;
+  amoeba(simplex, p, fit.evaluations, kCoarseSimplexTolerance, problem);
+  fit.best = simplex.vertices[0];
+  fit.bestValue = simplex.values[0];
+  return fit;
 }
 
 // The least-squares fit within the growth-curve domain; the simplex's result
@@ -95,9 +121,7 @@ void reportGrowthCurve(const DomainFit& fit, std::span<float> fitted, int32_t nC
 
 float xmean2(std::span<const float> x, int32_t n) {
   if (n <= 0) {
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
-    throw Fatal("error in xmean2: n=0", true);
+    throw FitFailure("error in xmean2: n=0", true, true);
   }
   if (n > static_cast<int32_t>(x.size())) {
     throw std::out_of_range("xmean2: n exceeds the array length");
@@ -109,13 +133,18 @@ float xmean2(std::span<const float> x, int32_t n) {
 
 void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
               CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span, float& fitParam,
-              int32_t startStiffness, std::vector<std::string>* atBound) {
+              int32_t startStiffness, FitNotes* notes, FitSearch search,
+              std::vector<std::string>* atBound) {
   params.fill(0.0f);
   if (atBound != nullptr) atBound->clear();
   if (option < 1 || option > 8) {
-    detrendSmoothing(series, fitted, n, option, maxLen, span, fitParam, startStiffness);
+    detrendSmoothing(series, fitted, n, option, maxLen, span, fitParam, startStiffness, notes);
     return;
   }
+  const auto growthFit = [&](const SimplexPoint& start, const SimplexProblem& problem,
+                             std::span<const float> values) {
+    return domainFit(growthSimplex(start, problem, nCurve, fitted, search), problem, values);
+  };
   if (n > static_cast<int32_t>(series.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("detrend2: n or nCurve exceeds the array length");
   }
@@ -124,10 +153,10 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
   switch (option) {
     case 1:
     case 2: {
-      curve(nCurve, n, values, fitted, params);
+      curve(nCurve, n, values, fitted, params, notes);
       if (params[1] > 0.0f && params[4] >= 0.0f) return;
       params.fill(0.0f);
-      const float slope = fitLine(values, fitted, nCurve, n, params);
+      const float slope = fitLine(values, fitted, nCurve, n, params, notes);
       if (option == 1) {
         option = 4;
         return;
@@ -139,12 +168,11 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
     case 3: {
       WorkArray abscissa;
       fillAbscissa(abscissa, n, nCurve);
-      const SimplexProblem problem{kModelNegExp, kFitCapacity, n, abscissa, values};
-      const DomainFit fit =
-          domainFit(gamoeba(SimplexPoint{}, problem, nCurve, fitted, false), problem, values);
+      const SimplexProblem problem{kModelNegExp, kFitCapacity, n, abscissa, values, notes};
+      const DomainFit fit = growthFit(SimplexPoint{}, problem, values);
       // No decline (b = 0, or the flat curve a = 0): straight line.
       if (fit.curve.b == 0.0) {
-        fallBackToLine(values, fitted, nCurve, n, params, option);
+        fallBackToLine(values, fitted, nCurve, n, params, option, notes);
         return;
       }
       writeGrowthCurve(fit.curve, fitted, nCurve);
@@ -156,7 +184,7 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
     }
     case 4:
     case 5: {
-      const float slope = fitLine(values, fitted, nCurve, n, params);
+      const float slope = fitLine(values, fitted, nCurve, n, params, notes);
       if (option == 5 && slope > 0.0f) {
         option = 6;
         fitMeanLine(values, fitted, nCurve, n, params);
@@ -169,26 +197,22 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
     case 7: {
       WorkArray abscissa;
       fillAbscissa(abscissa, n, nCurve);
-      hughdi(abscissa, values, nCurve, n, fitted, params, kStartFitMissing);
+      hughdi(abscissa, values, nCurve, n, fitted, params, kStartFitMissing, notes);
       const SimplexPoint start{params[0], params[1], params[2], 0.0f, 0.0f};
-      const SimplexProblem problem{kModelHugershoff, kFitCapacity, n, abscissa, values};
-      const DomainFit fit =
-          domainFit(gamoeba(start, problem, nCurve, fitted, false), problem, values);
-      reportGrowthCurve(fit, fitted, nCurve, params, atBound);
+      const SimplexProblem problem{kModelHugershoff, kFitCapacity, n, abscissa, values, notes};
+      reportGrowthCurve(growthFit(start, problem, values), fitted, nCurve, params, atBound);
       params[6] = 7.0f;
       return;
     }
     case 8: {
       WorkArray abscissa;
-      WorkArray positions;
-      WorkArray logs;
+      WorkArray positions(static_cast<size_t>(n > 0 ? n : 0));
+      WorkArray logs(positions.size());
       fillAbscissa(abscissa, n, nCurve);
-      gexp(values, nCurve, n, fitted, positions, logs, params, kStartFitMissing);
+      gexp(values, nCurve, n, fitted, positions, logs, params, kStartFitMissing, notes);
       const SimplexPoint start{params[0], params[1], 0.0f, 0.0f, 0.0f};
-      const SimplexProblem problem{kModelGenExp, kFitCapacity, n, abscissa, values};
-      const DomainFit fit =
-          domainFit(gamoeba(start, problem, nCurve, fitted, false), problem, values);
-      reportGrowthCurve(fit, fitted, nCurve, params, atBound);
+      const SimplexProblem problem{kModelGenExp, kFitCapacity, n, abscissa, values, notes};
+      reportGrowthCurve(growthFit(start, problem, values), fitted, nCurve, params, atBound);
       params[1] = 1.0f;
       params[6] = 8.0f;
       return;

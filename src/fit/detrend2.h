@@ -11,10 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "fit/fit_notes.h"
+
 namespace kavrel {
 
 // Curve parameters; params[0] holds parameter 1, ..., params[6] parameter 7.
 using CurveParams = std::array<float, 7>;
+
+// How far the growth-curve fits (codes 3, 7, 8) search: the simplex, the
+// least-squares refinement from its point and the wide search from a grid's
+// valleys (full); the same without the wide search; or a short simplex
+// (stopping once its vertices' values are within 10 % of each other) that
+// finds the valley, and the refinement from its point, without the wide
+// search: a cheap fit for where only the fit's deviation counts.
+enum class FitSearch { full, noWideSearch, coarse };
 
 // Capacity of the fitting work arrays (values per series).
 inline constexpr int32_t kFitCapacity = 5000;
@@ -38,15 +48,18 @@ struct DetrendOptions {
 //   maxLen  capacity of the series arrays (running-median length check)
 //   span, fitParam  tuning values (methods -4 and -3 rewrite them)
 //   startStiffness  stiffness in years of the age-dependent spline's first ring
+//   notes   receives the lines the fit has to show (none when null)
+//   search  how far the growth-curve fits (codes 3, 7, 8) search
 //   atBound  when given: names of the growth-curve parameters (codes 3, 7, 8)
 //            that ended on a bound of their domain, empty otherwise
+// A fit that cannot be made raises FitFailure.
 void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, int32_t& n,
               CurveParams& params, int32_t& option, int32_t maxLen, int32_t& span,
-              float& fitParam, int32_t startStiffness,
-              std::vector<std::string>* atBound = nullptr);
+              float& fitParam, int32_t startStiffness, FitNotes* notes = nullptr,
+              FitSearch search = FitSearch::full, std::vector<std::string>* atBound = nullptr);
 
 // Arithmetic mean of x[0..n-1], summed in index order in single precision.
-// n <= 0 is fatal ("error in xmean2: n=0", after a pause for Return).
+// n <= 0 raises FitFailure ("error in xmean2: n=0", a pause for Return).
 float xmean2(std::span<const float> x, int32_t n);
 
 }  // namespace kavrel

@@ -1,15 +1,14 @@
 // The smoothing branches of the detrending dispatcher. Every branch leaves a
 // finite curve in fitted[0..n-1]: where a method cannot fit the series (too
 // few values, a rejected spline system, an input error of the running
-// medians) the curve is the horizontal line at the mean and a console line
+// medians) the curve is the horizontal line at the mean and a note
 // says so, so that no marker value or stale curve reaches the indices.
 #include "fit/detrend2_smoothing.h"
 
 #include <algorithm>
-#include <array>
+#include <vector>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -18,7 +17,6 @@
 #include "fit/msmoor.h"
 #include "fit/spline.h"
 #include "fit/supsmu.h"
-#include "util/fatal.h"
 #include "util/missing.h"
 #include "util/stats.h"
 
@@ -37,26 +35,43 @@ constexpr int32_t kDefaultStiffnessPercent = 67;
 // 1 year (the value the curve-fit menu suggests).
 constexpr int32_t kDefaultStartStiffness = 75;
 
-// Work arrays of the smoothing branches, sized once to the fitting capacity.
-struct SmoothingWork {
-  std::array<float, kFitCapacity> copy;       // series copy / flattened curve / ratios
-  std::array<float, kFitCapacity> second;     // abscissa, differences
-  std::array<float, kFitCapacity> weights;    // super smoother weights; median window
-  std::array<int32_t, kFitCapacity> stiffness;  // per-ring stiffness
-  std::array<float, kSupsmuWorkColumns * kFitCapacity> supsmu;  // super smoother scratch
-};
-
-SmoothingWork& work() {
-  static SmoothingWork w;
-  return w;
-}
-
-void say(const std::string& line) {
-  std::fputs((">> sbr detrend2: " + line + "\n").c_str(), stdout);
-  std::fflush(stdout);
-}
-
 bool isSplineCode(int32_t option) { return option >= -2 || option <= -6; }
+
+// Stiffness in years of the fixed-stiffness spline codes: the code itself
+// from 10 up, a percentage of the length (truncated) from -10 down, and none
+// for the other codes.
+int32_t codeStiffness(int32_t option, int32_t n) {
+  if (option >= 10) return option;
+  if (option <= -10) {
+    const int64_t years = std::abs(static_cast<int64_t>(option)) * n / 100;
+    return static_cast<int32_t>(std::min<int64_t>(years, INT32_MAX));
+  }
+  return 0;
+}
+
+// One smoothing fit: its work arrays, sized to the series, and where its
+// lines go.
+struct Smoother {
+  explicit Smoother(int32_t n, FitNotes* fitNotes)
+      : notes(fitNotes),
+        size(static_cast<size_t>(std::max(n, 1))),
+        copyWork(size),
+        secondWork(size),
+        weightWork(size),
+        stiffnessWork(size),
+        splineWork(static_cast<int32_t>(size)) {
+    splineWork.notes = notes;
+  }
+
+  FitNotes* notes;
+  size_t size;
+  std::vector<float> copyWork;        // series copy / flattened curve / ratios
+  std::vector<float> secondWork;      // abscissa, differences
+  std::vector<float> weightWork;      // super smoother weights; median window
+  std::vector<int32_t> stiffnessWork; // per-ring stiffness
+  SplineWorkspace splineWork;
+
+  void say(const std::string& line) { note(notes, ">> sbr detrend2: " + line); }
 
 // The horizontal line at the mean of series[0..n-1].
 void meanCurve(std::span<const float> series, std::span<float> fitted, int32_t n,
@@ -79,18 +94,6 @@ void splineOrMean(std::span<const float> series, std::span<float> fitted, int32_
   if (fit() != SplineStatus::ok) meanCurve(series, fitted, n, "smoothing spline failed");
 }
 
-// Stiffness in years of the fixed-stiffness spline codes: the code itself
-// from 10 up, a percentage of the length (truncated) from -10 down, and none
-// for the other codes.
-int32_t codeStiffness(int32_t option, int32_t n) {
-  if (option >= 10) return option;
-  if (option <= -10) {
-    const int64_t years = std::abs(static_cast<int64_t>(option)) * n / 100;
-    return static_cast<int32_t>(std::min<int64_t>(years, INT32_MAX));
-  }
-  return 0;
-}
-
 void fixedSpline(std::span<const float> series, std::span<float> fitted, int32_t n,
                  int32_t option) {
   const int32_t stiffness = splineCodeStiffness(option, n);
@@ -101,26 +104,25 @@ void fixedSpline(std::span<const float> series, std::span<float> fitted, int32_t
   }
   float smoothingParam = 0.0f;
   splineOrMean(series.first(n), fitted, n, [&] {
-    return spline(series.first(n), fitted, smoothingParam, stiffness);
+    return spline(series.first(n), fitted, smoothingParam, stiffness, splineWork);
   });
 }
 
 void superSmoother(std::span<const float> series, std::span<float> fitted, int32_t n,
                    float alpha) {
-  SmoothingWork& w = work();
   if (n < kSupsmuMinValues) {
     say(std::to_string(n) + " values are too few for the super smoother (" +
         std::to_string(kSupsmuMinValues) + " needed); least-squares line through all values used");
   }
   const auto count = static_cast<size_t>(n);
   for (int32_t i = 0; i < n; ++i) {
-    w.second[i] = static_cast<float>(i + 1);
-    w.weights[i] = 1.0f;
+    secondWork[i] = static_cast<float>(i + 1);
+    weightWork[i] = 1.0f;
   }
   const float span = n < kSupsmuAutoSpanMin ? kSupsmuShortSpan : 0.0f;
-  supsmu(std::span<const float>(w.second.data(), count), series.first(count),
-         std::span<const float>(w.weights.data(), count), span, alpha, fitted,
-         std::span<float>(w.supsmu.data(), kSupsmuWorkColumns * count));
+  std::vector<float> scratch(kSupsmuWorkColumns * count);
+  supsmu(std::span<const float>(secondWork.data(), count), series.first(count),
+         std::span<const float>(weightWork.data(), count), span, alpha, fitted, scratch);
 }
 
 void robustLowess(std::span<const float> series, std::span<float> fitted, int32_t n,
@@ -128,7 +130,8 @@ void robustLowess(std::span<const float> series, std::span<float> fitted, int32_
   // The span is a percentage of the series length; a negative span (the
   // menu's form for a percentage) counts by its size.
   fitParam = static_cast<float>(std::abs(static_cast<int64_t>(span))) / 100.0f;
-  lowess(series.first(static_cast<size_t>(n)), fitted, fitParam);
+  LowessWorkspace lowessWork(n);
+  lowess(series.first(static_cast<size_t>(n)), fitted, fitParam, lowessWork);
 }
 
 // Window of the running medians: the whole-number part of fitParam, or, when
@@ -145,7 +148,6 @@ int32_t medianWindow(float fitParam, int32_t n) {
 
 void runningMedians(std::span<const float> series, std::span<float> fitted, int32_t n,
                     int32_t maxLen, int32_t& span, float fitParam) {
-  SmoothingWork& w = work();
   span = medianWindow(fitParam, n);
   if (span > n) {
     const int32_t longest = n % 2 == 1 ? n : n - 1;
@@ -154,10 +156,10 @@ void runningMedians(std::span<const float> series, std::span<float> fitted, int3
     span = longest;
   }
   const auto count = static_cast<size_t>(n);
-  std::copy(series.begin(), series.begin() + n, w.copy.begin());
-  const MsmoorResult r = msmoor(std::span<float>(w.copy.data(), count), fitted,
-                                std::span<float>(w.weights.data(), w.weights.size()), n, span,
-                                maxLen);
+  std::copy(series.begin(), series.begin() + n, copyWork.begin());
+  const MsmoorResult r = msmoor(std::span<float>(copyWork.data(), count), fitted,
+                                std::span<float>(weightWork.data(), weightWork.size()), n, span,
+                                maxLen, notes);
   if (r.errorCode != 0 && r.errorCode != kMsmoorNoConvergence) {
     meanCurve(series, fitted, n, "running medians failed (error " + std::to_string(r.errorCode) + ")");
   }
@@ -165,7 +167,6 @@ void runningMedians(std::span<const float> series, std::span<float> fitted, int3
 
 void ageDependentSpline(std::span<const float> series, std::span<float> fitted, int32_t n,
                         int32_t startStiffness) {
-  SmoothingWork& w = work();
   if (n < kSplineMinValues) {
     splineOrMean(series, fitted, n, [] { return SplineStatus::tooShort; });
     return;
@@ -176,9 +177,9 @@ void ageDependentSpline(std::span<const float> series, std::span<float> fitted, 
     startStiffness = ageDependentStartStiffness(startStiffness);
   }
   const auto count = static_cast<size_t>(n);
-  const std::span<int32_t> stiffness(w.stiffness.data(), count);
+  const std::span<int32_t> stiffness(stiffnessWork.data(), count);
   lsmake(n, startStiffness, stiffness);
-  const SplineStatus first = spline2(series.first(count), fitted, stiffness);
+  const SplineStatus first = spline2(series.first(count), fitted, stiffness, splineWork);
   if (first != SplineStatus::ok) {
     meanCurve(series, fitted, n, "smoothing spline failed");
     return;
@@ -190,21 +191,20 @@ void ageDependentSpline(std::span<const float> series, std::span<float> fitted, 
   int32_t p = n - 1;
   while (p > 0 && fitted[p] > fitted[p - 1]) --p;
   if (p == n - 1) return;
-  const std::span<float> flattened(w.copy.data(), count);
+  const std::span<float> flattened(copyWork.data(), count);
   std::copy(fitted.begin(), fitted.begin() + n, flattened.begin());
   std::fill(flattened.begin() + p + 1, flattened.end(), flattened[p]);
   lsmake(n, startStiffness, stiffness);
-  if (spline2(flattened, fitted, stiffness) != SplineStatus::ok) {
+  if (spline2(flattened, fitted, stiffness, splineWork) != SplineStatus::ok) {
     meanCurve(series, fitted, n, "smoothing spline failed");
   }
 }
 
 void differenceIndex(std::span<float> series, std::span<float> fitted, int32_t& n) {
-  SmoothingWork& w = work();
   const int32_t m = n - 1;
   const auto count = static_cast<size_t>(m);
-  const std::span<float> diffs(w.second.data(), count);
-  const std::span<float> kept(w.copy.data(), count);
+  const std::span<float> diffs(secondWork.data(), count);
+  const std::span<float> kept(copyWork.data(), count);
   for (int32_t i = 0; i < m; ++i) {
     diffs[i] = series[i + 1] - series[i];
     kept[i] = series[i + 1];
@@ -215,7 +215,7 @@ void differenceIndex(std::span<float> series, std::span<float> fitted, int32_t& 
   if (m == 0) return;
 
   float smoothingParam = 0.0f;
-  splineOrMean(kept, fitted, m, [&] { return spline(kept, fitted, smoothingParam, m / 3); });
+  splineOrMean(kept, fitted, m, [&] { return spline(kept, fitted, smoothingParam, m / 3, splineWork); });
 
   // Ratios to the spline where it is positive; elsewhere the ratio is not
   // defined and stays out of the statistics.
@@ -235,6 +235,8 @@ void differenceIndex(std::span<float> series, std::span<float> fitted, int32_t& 
   }
 }
 
+};
+
 }  // namespace
 
 int32_t splineCodeStiffness(int32_t option, int32_t n) {
@@ -249,38 +251,40 @@ int32_t ageDependentStartStiffness(int32_t startStiffness) {
 
 void detrendSmoothing(std::span<float> series, std::span<float> fitted, int32_t& n,
                       int32_t option, int32_t maxLen, int32_t& span, float& fitParam,
-                      int32_t startStiffness) {
+                      int32_t startStiffness, FitNotes* notes) {
   if (n > static_cast<int32_t>(series.size()) || n > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("detrend2: n exceeds the array length");
   }
   if (n <= 0) {
-    say("no values to smooth");
+    note(notes, ">> sbr detrend2: no values to smooth");
     return;
   }
   if (n > kFitCapacity) {
-    if (isSplineCode(option)) throw Fatal(kSplineTooLongMessage);
-    throw Fatal("\n*** series too long for detrend2: " + std::to_string(n) +
-                " values, at most " + std::to_string(kFitCapacity) + " ***\n");
+    if (isSplineCode(option)) throw FitFailure(kSplineTooLongMessage, false);
+    throw FitFailure("\n*** series too long for detrend2: " + std::to_string(n) +
+                         " values, at most " + std::to_string(kFitCapacity) + " ***\n",
+                     false);
   }
   const std::span<const float> values(series.data(), static_cast<size_t>(n));
+  Smoother smoother(n, notes);
   switch (option) {
     case -5:
-      superSmoother(values, fitted, n, fitParam);
+      smoother.superSmoother(values, fitted, n, fitParam);
       break;
     case -4:
-      robustLowess(values, fitted, n, span, fitParam);
+      smoother.robustLowess(values, fitted, n, span, fitParam);
       break;
     case -3:
-      runningMedians(values, fitted, n, maxLen, span, fitParam);
+      smoother.runningMedians(values, fitted, n, maxLen, span, fitParam);
       break;
     case -2:
-      ageDependentSpline(values, fitted, n, startStiffness);
+      smoother.ageDependentSpline(values, fitted, n, startStiffness);
       break;
     case -1:
-      differenceIndex(series, fitted, n);
+      smoother.differenceIndex(series, fitted, n);
       break;
     default:
-      fixedSpline(values, fitted, n, option);
+      smoother.fixedSpline(values, fitted, n, option);
       break;
   }
 }

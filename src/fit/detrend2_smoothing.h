@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "fit/fit_notes.h"
+
 namespace kavrel {
 
 // Called by detrend2 for every code outside 1..8, after the parameters have
@@ -13,15 +15,15 @@ namespace kavrel {
 // Every branch leaves a finite curve in fitted[0..n-1]. Where a method cannot
 // fit the series (fewer than 4 values for a spline, a rejected spline system,
 // an input error of the running medians) the curve is the horizontal line at
-// the mean, with a console line saying so. Spline codes that give a stiffness
+// the mean, with a note saying so. Spline codes that give a stiffness
 // below 1 year use 67 % of the series length; an age-dependent starting
 // stiffness below 1 year is replaced by 75 years. A negative lowess span or
 // median window is a percentage of the series length; a median window longer
 // than the series is shortened to the longest odd window that fits. More than
-// 5000 values stops the program (Fatal).
+// 5000 values raises FitFailure.
 void detrendSmoothing(std::span<float> series, std::span<float> fitted, int32_t& n,
                       int32_t option, int32_t maxLen, int32_t& span, float& fitParam,
-                      int32_t startStiffness);
+                      int32_t startStiffness, FitNotes* notes = nullptr);
 
 // Stiffness in years that a cubic smoothing spline code (0, 9, -6..-9, 10 and
 // above, -10 and below) uses on n values: the code from 10 up, that

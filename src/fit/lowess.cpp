@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "util/fatal.h"
+#include "fit/fit_notes.h"
 #include "util/stats.h"
 
 namespace kavrel {
@@ -179,8 +179,9 @@ void lowess(std::span<const float> series, std::span<float> curve, float fractio
   assert(curve.size() >= series.size());
   if (n <= 0) return;
   if (n > work.capacity()) {
-    throw Fatal("\n*** series too long for lowess subroutine: " + std::to_string(n) +
-                " values, at most " + std::to_string(work.capacity()) + " ***\n");
+    throw FitFailure("\n*** series too long for lowess subroutine: " + std::to_string(n) +
+                         " values, at most " + std::to_string(work.capacity()) + " ***\n",
+                     false);
   }
   if (n == 1) {
     curve[0] = series[0];
@@ -191,7 +192,7 @@ void lowess(std::span<const float> series, std::span<float> curve, float fractio
 }
 
 void lowess(std::span<const float> series, std::span<float> curve, float fraction) {
-  static LowessWorkspace work;
+  LowessWorkspace work(static_cast<int32_t>(std::min<size_t>(series.size(), kFitCapacity)));
   lowess(series, curve, fraction, work);
 }
 

@@ -41,8 +41,8 @@ int32_t lowessWindowSize(int32_t n, float fraction);
 // robustness weights (six median absolute residuals as the bisquare scale).
 // A residual within a millionth of its value (or of the median absolute
 // value) counts as zero, so that an exact fit keeps weights of 1. n = 1
-// copies the value. More values than the workspace holds (5000 for the
-// internal one) stops the program (Fatal).
+// copies the value. More values than the workspace holds (5000 without a
+// workspace, which then is allocated for the call) raises FitFailure.
 void lowess(std::span<const float> series, std::span<float> curve, float fraction);
 void lowess(std::span<const float> series, std::span<float> curve, float fraction,
             LowessWorkspace& work);

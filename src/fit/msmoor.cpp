@@ -4,7 +4,6 @@
 #include <cmath>
 #include <string>
 
-#include "util/console.h"
 #include "util/stats.h"
 
 namespace kavrel {
@@ -16,11 +15,10 @@ constexpr float kConvergence = 1.0e-6f;
 
 bool isOdd(int32_t window) { return window % 2 == 1; }  // % keeps the sign of window
 
-// Shows "input error N in <routine>." after a blank line and waits for Return.
-void reportInputError(Console* console, int32_t code, const char* routine) {
-  Console& c = console != nullptr ? *console : stdConsole();
-  c.writeLine("\n input error " + std::to_string(code) + " in " + routine + ".");
-  c.pause();
+// Notes "input error N in <routine>." after a blank line, and a wait for Return.
+void reportInputError(FitNotes* notes, int32_t code, const char* routine) {
+  note(notes, "\n input error " + std::to_string(code) + " in " + routine + ".");
+  notePause(notes);
 }
 
 // Input checks shared by both routines, in order, each overwriting the code.
@@ -34,11 +32,11 @@ int32_t checkSizes(int32_t n, int32_t window, int32_t capacity, size_t workSize)
 }  // namespace
 
 int32_t msmoo(std::span<const float> series, std::span<float> curve, std::span<float> work,
-              int32_t n, int32_t window, int32_t capacity, Console* console) {
+              int32_t n, int32_t window, int32_t capacity, FitNotes* notes) {
   int32_t code = checkSizes(n, window, capacity, work.size());
   if (!isOdd(window)) code = 3;
   if (code != 0) {
-    reportInputError(console, code, "msmoo");
+    reportInputError(notes, code, "msmoo");
     return code;
   }
   assert(series.size() >= static_cast<size_t>(n) && curve.size() >= static_cast<size_t>(n));
@@ -59,7 +57,7 @@ int32_t msmoo(std::span<const float> series, std::span<float> curve, std::span<f
 }
 
 MsmoorResult msmoor(std::span<float> series, std::span<float> curve, std::span<float> work,
-                    int32_t n, int32_t& window, int32_t capacity, Console* console) {
+                    int32_t n, int32_t& window, int32_t capacity, FitNotes* notes) {
   MsmoorResult result;
   result.errorCode = checkSizes(n, window, capacity, work.size());
   if (!isOdd(window)) {
@@ -68,19 +66,18 @@ MsmoorResult msmoor(std::span<float> series, std::span<float> curve, std::span<f
     if (!isOdd(window)) result.errorCode = 3;
   }
   if (result.errorCode != 0) {
-    reportInputError(console, result.errorCode, "msmoor");
+    reportInputError(notes, result.errorCode, "msmoor");
     return result;
   }
 
   while (true) {
     ++result.passes;
     if (result.passes > kMsmoorMaxPasses) {
-      Console& c = console != nullptr ? *console : stdConsole();
-      c.writeLine("\n *** maximum iterations reached in msmoor ***");
+      note(notes, "\n *** maximum iterations reached in msmoor ***");
       result.errorCode = kMsmoorNoConvergence;
       return result;
     }
-    const int32_t code = msmoo(series, curve, work, n, window, capacity, console);
+    const int32_t code = msmoo(series, curve, work, n, window, capacity, notes);
     if (code != 0) {
       result.errorCode = code + 10;
       return result;

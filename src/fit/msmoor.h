@@ -9,9 +9,10 @@
 #include <cstdint>
 #include <span>
 
+#include "fit/fit_notes.h"
+
 namespace kavrel {
 
-class Console;
 
 // Largest number of passes msmoor makes before giving up.
 inline constexpr int32_t kMsmoorMaxPasses = 10;
@@ -32,20 +33,20 @@ struct MsmoorResult {
 // pass's input, so on return it holds the input of the last pass. An even
 // window is lowered by one, and the lowered value is written back. work holds
 // at least `window` values (a larger window counts as error 2). On an input
-// error the message "input error N in msmoor." is shown, the program waits for
-// Return on `console` (the standard console when null) and curve is left alone.
-// After 10 passes without convergence "*** maximum iterations reached in
-// msmoor ***" is shown and curve holds the tenth pass.
+// error the note "input error N in msmoor." asks for a wait for Return (a
+// pause in `notes`) and curve is left alone. After 10 passes without
+// convergence the note "*** maximum iterations reached in msmoor ***" says so
+// and curve holds the tenth pass.
 [[nodiscard]] MsmoorResult msmoor(std::span<float> series, std::span<float> curve,
                                   std::span<float> work, int32_t n, int32_t& window,
-                                  int32_t capacity, Console* console = nullptr);
+                                  int32_t capacity, FitNotes* notes = nullptr);
 
 // One pass of running medians of odd window length: curve[i] is the median of
 // series[i-k..i+k], k = (window - 1) / 2; the first and last k positions take
 // the nearest full-window median. Returns 0 or an input error code (1, 2, 3)
-// after showing "input error N in msmoo." and waiting for Return.
+// after the note "input error N in msmoo." and its wait for Return.
 [[nodiscard]] int32_t msmoo(std::span<const float> series, std::span<float> curve,
                             std::span<float> work, int32_t n, int32_t window, int32_t capacity,
-                            Console* console = nullptr);
+                            FitNotes* notes = nullptr);
 
 }  // namespace kavrel

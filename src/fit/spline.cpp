@@ -4,10 +4,9 @@
 #include <cassert>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <string>
 #include <vector>
 
-#include "util/fatal.h"
 
 namespace kavrel {
 
@@ -21,17 +20,21 @@ constexpr int kFarLeft = 0;
 constexpr int kLeft = 1;
 constexpr int kDiag = 2;
 
-void reportNotPositiveDefinite() {
-  std::fputs(">> sbr spline: matrix not positive definite\n", stdout);
-  std::fflush(stdout);
+void reportNotPositiveDefinite(FitNotes* notes) {
+  note(notes, ">> sbr spline: matrix not positive definite");
 }
 
-void reportBadStiffness(int32_t stiffness) {
-  std::printf(">> sbr spline: stiffness %d is below 1 year; no spline fitted\n", stiffness);
-  std::fflush(stdout);
+void reportBadStiffness(int32_t stiffness, FitNotes* notes) {
+  note(notes, ">> sbr spline: stiffness " + std::to_string(stiffness) +
+                  " is below 1 year; no spline fitted");
 }
 
-void stopTooLong() { throw Fatal(kSplineTooLongMessage); }
+void stopTooLong() { throw FitFailure(kSplineTooLongMessage, false); }
+
+// A workspace for one call, no larger than the series needs.
+SplineWorkspace workspaceFor(size_t n) {
+  return SplineWorkspace(static_cast<int32_t>(std::min<size_t>(n, kFitCapacity)));
+}
 
 }  // namespace
 
@@ -139,7 +142,7 @@ struct SplineSolver {
     buildRhs(y, m);
     if (!factor(m)) {
       curve[0] = kSplineFailed;
-      reportNotPositiveDefinite();
+      reportNotPositiveDefinite(ws.notes);
       return SplineStatus::notPositiveDefinite;
     }
     solve(m);
@@ -165,7 +168,7 @@ SplineStatus spline(std::span<const float> series, std::span<float> curve, float
   if (n > work.capacity()) stopTooLong();
   if (stiffness < 1) {
     curve[0] = kSplineFailed;
-    reportBadStiffness(stiffness);
+    reportBadStiffness(stiffness, work.notes);
     return SplineStatus::badStiffness;
   }
   const double p = splineResponseParameter(stiffness);
@@ -177,7 +180,7 @@ SplineStatus spline(std::span<const float> series, std::span<float> curve, float
 
 SplineStatus spline(std::span<const float> series, std::span<float> curve, float& smoothingParam,
                     int32_t stiffness) {
-  static SplineWorkspace work;
+  SplineWorkspace work = workspaceFor(series.size());
   return spline(series, curve, smoothingParam, stiffness, work);
 }
 
@@ -195,7 +198,7 @@ SplineStatus spline2(std::span<const float> series, std::span<float> curve,
   for (int32_t i = 0; i < m; ++i) {
     if (stiffnessByRing[i] < 1) {
       curve[0] = kSplineFailed;
-      reportBadStiffness(stiffnessByRing[i]);
+      reportBadStiffness(stiffnessByRing[i], work.notes);
       return SplineStatus::badStiffness;
     }
   }
@@ -206,7 +209,7 @@ SplineStatus spline2(std::span<const float> series, std::span<float> curve,
 
 SplineStatus spline2(std::span<const float> series, std::span<float> curve,
                      std::span<const int32_t> stiffnessByRing) {
-  static SplineWorkspace work;
+  SplineWorkspace work = workspaceFor(series.size());
   return spline2(series, curve, stiffnessByRing, work);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fit/detrend2.h"
+#include "fit/fit_notes.h"
 
 namespace kavrel {
 
@@ -22,7 +23,7 @@ inline constexpr float kSplineTooShort = -9998.0f;
 // Written into curve[0] when the system is rejected (a pivot that is not
 // positive) or the stiffness is below 1 year.
 inline constexpr float kSplineFailed = -9999.0f;
-// Message of the Fatal raised for a series longer than the spline's capacity.
+// Message of the FitFailure raised for a series longer than the spline's capacity.
 inline constexpr const char* kSplineTooLongMessage =
     "\n*** series too long for spline subroutine ***\n"
     "*** enlarge mxy parameter in subroutine ***\n";
@@ -33,16 +34,17 @@ inline constexpr int32_t kSplineMinValues = 4;
 enum class SplineStatus {
   ok,                   // curve written
   tooShort,             // fewer than 4 values: curve[0] = kSplineTooShort, nothing else written
-  notPositiveDefinite,  // pivot rejected: curve[0] = kSplineFailed, console line written
-  badStiffness,         // a stiffness below 1 year: curve[0] = kSplineFailed, console line written
+  notPositiveDefinite,  // pivot rejected: curve[0] = kSplineFailed, a note written
+  badStiffness,         // a stiffness below 1 year: curve[0] = kSplineFailed, a note written
 };
 
 // Band matrix, right-hand side and smoothing parameters of one fit, sized
-// once for up to `capacity` values and reused by every call.
+// once for up to `capacity` values and reused by every call of one thread.
 class SplineWorkspace {
  public:
   explicit SplineWorkspace(int32_t capacity = kFitCapacity);
   int32_t capacity() const { return capacity_; }
+  FitNotes* notes = nullptr;  // receives the spline's lines (none when null)
 
  private:
   friend struct SplineSolver;
@@ -61,8 +63,9 @@ double splineResponseParameter(int32_t stiffness);
 // Smoothing spline of series[0..n-1] (n = series.size()) with one stiffness in
 // years (at least 1) into curve[0..n-1]; smoothingParam receives p rounded to
 // single precision (left alone when n < 4 or the stiffness is below 1).
-// More than the workspace capacity (5000 values for the internal workspace)
-// stops the program (Fatal with the two-line "series too long" message).
+// More than the workspace capacity (5000 values without a workspace) raises
+// FitFailure with the two-line "series too long" message. Without a
+// workspace, each call allocates its own and notes are dropped.
 [[nodiscard]] SplineStatus spline(std::span<const float> series, std::span<float> curve,
                                   float& smoothingParam, int32_t stiffness);
 [[nodiscard]] SplineStatus spline(std::span<const float> series, std::span<float> curve,

@@ -4,17 +4,13 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 
-#include "util/fatal.h"
 
 namespace kavrel {
 
 namespace {
 
-void say(const char* line) {
-  std::fputs(line, stdout);
-  std::fflush(stdout);
-}
 
 // Determinant of the 3x3 matrix with rows (r0, r1, r2), expanded along row 0.
 double det3(const double r0[3], const double r1[3], const double r2[3]) {
@@ -30,7 +26,8 @@ void zeroStart(std::span<float> fitted, int32_t nCurve, CurveParams& params, int
 }  // namespace
 
 void hughdi(std::span<const float> abscissa, std::span<const float> series, int32_t nCurve,
-            int32_t n, std::span<float> fitted, CurveParams& params, float missing) {
+            int32_t n, std::span<float> fitted, CurveParams& params, float missing,
+            FitNotes* notes) {
   if (n > static_cast<int32_t>(series.size()) || n > static_cast<int32_t>(abscissa.size()) ||
       nCurve > static_cast<int32_t>(fitted.size()) ||
       nCurve > static_cast<int32_t>(abscissa.size())) {
@@ -63,9 +60,10 @@ void hughdi(std::span<const float> abscissa, std::span<const float> series, int3
     sty += t * y;
   }
   if (m < 3.0) {
-    std::printf(">> sbr hughdi: only%8d usable values, starting values left at 0\n",
-                static_cast<int32_t>(m));
-    std::fflush(stdout);
+    char count[16];
+    std::snprintf(count, sizeof count, "%8d", static_cast<int32_t>(m));
+    note(notes, std::string(">> sbr hughdi: only") + count +
+                    " usable values, starting values left at 0");
     zeroStart(fitted, nCurve, params, 3);
     return;
   }
@@ -91,7 +89,7 @@ void hughdi(std::span<const float> abscissa, std::span<const float> series, int3
   const float cf = static_cast<float>(c);
   const float bf = static_cast<float>(b);
   if (det == 0.0 || !std::isfinite(a) || !std::isfinite(cf) || !std::isfinite(bf)) {
-    say(">> sbr hughdi: singular log-linear fit, starting values left at 0\n");
+    note(notes, ">> sbr hughdi: singular log-linear fit, starting values left at 0");
     zeroStart(fitted, nCurve, params, 3);
     return;
   }
@@ -113,7 +111,7 @@ void hughdi(std::span<const float> abscissa, std::span<const float> series, int3
     }
   }
   if (!finite) {
-    say(">> sbr hughdi: starting curve out of range, starting values left at 0\n");
+    note(notes, ">> sbr hughdi: starting curve out of range, starting values left at 0");
     zeroStart(fitted, nCurve, params, 3);
     return;
   }
@@ -128,10 +126,9 @@ void hughdi(std::span<const float> abscissa, std::span<const float> series, int3
 
 void gexp(std::span<const float> series, int32_t nCurve, int32_t n, std::span<float> fitted,
           std::span<float> abscissaWork, std::span<float> logWork, CurveParams& params,
-          float missing) {
+          float missing, FitNotes* notes) {
   if (n < 1) {
-    say("\n");
-    throw Fatal("*** n .le. 0 in sbr gexp ***\n", true);
+    throw FitFailure("*** n .le. 0 in sbr gexp ***\n", true, true);
   }
   if (n > static_cast<int32_t>(series.size()) || n > static_cast<int32_t>(abscissaWork.size()) ||
       n > static_cast<int32_t>(logWork.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
@@ -147,11 +144,10 @@ void gexp(std::span<const float> series, int32_t nCurve, int32_t n, std::span<fl
     ++m;
   }
   if (m == 0) {
-    say("\n");
-    throw Fatal("*** n1 .le. 0 in sbr gexp ***\n", true);
+    throw FitFailure("*** n1 .le. 0 in sbr gexp ***\n", true, true);
   }
   if (m == 1) {
-    say(">> sbr gexp: only one usable value, starting values left at 0\n");
+    note(notes, ">> sbr gexp: only one usable value, starting values left at 0");
     zeroStart(fitted, nCurve, params, 2);
     return;
   }
@@ -187,7 +183,7 @@ void gexp(std::span<const float> series, int32_t nCurve, int32_t n, std::span<fl
   const float af = static_cast<float>(std::exp(meanZ - b * meanX));
   const float bf = static_cast<float>(b);
   if (!std::isfinite(af)) {
-    say(">> sbr gexp: amplitude out of range, starting values left at 0\n");
+    note(notes, ">> sbr gexp: amplitude out of range, starting values left at 0");
     zeroStart(fitted, nCurve, params, 2);
     return;
   }
@@ -199,7 +195,7 @@ void gexp(std::span<const float> series, int32_t nCurve, int32_t n, std::span<fl
     fitted[static_cast<size_t>(t - 1)] = f;
   }
   if (!finite) {
-    say(">> sbr gexp: starting curve out of range, starting values left at 0\n");
+    note(notes, ">> sbr gexp: starting curve out of range, starting values left at 0");
     zeroStart(fitted, nCurve, params, 2);
     return;
   }

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "fit/detrend2.h"
+#include "fit/fit_notes.h"
 
 namespace kavrel {
 
@@ -19,22 +20,23 @@ namespace kavrel {
 // curve are then scaled so that curve and data have equal sums over the
 // positions whose value is not `missing`.
 // With fewer than three usable values, a singular system or a non-finite
-// solution, params[0..2] stay 0, fitted[0..nCurve-1] is 0, and a console line
+// solution, params[0..2] stay 0, fitted[0..nCurve-1] is 0, and a note
 // ">> sbr hughdi: ..." says why.
 void hughdi(std::span<const float> abscissa, std::span<const float> series, int32_t nCurve,
-            int32_t n, std::span<float> fitted, CurveParams& params, float missing);
+            int32_t n, std::span<float> fitted, CurveParams& params, float missing,
+            FitNotes* notes = nullptr);
 
 // General exponential starting fit over the values series[i] > 0 and != missing
 // (i < n), at their own positions t = i + 1. Uses abscissaWork and logWork (at
 // least n elements) as work space. Returns params[0] = a, params[1] = -b
 // (positive for a declining curve) and fitted[t-1] = t*a*exp(b*t), t = 1..nCurve.
 // With exactly one usable value no slope exists: params[0..1] stay 0, fitted is
-// 0 and a console line says so.
-// n < 1 and no usable value are fatal (kavrel::Fatal with a pause):
+// 0 and a note says so.
+// n < 1 and no usable value raise FitFailure (a pause, an empty line first):
 // "*** n .le. 0 in sbr gexp ***" and "*** n1 .le. 0 in sbr gexp ***", each
 // followed by an empty line.
 void gexp(std::span<const float> series, int32_t nCurve, int32_t n, std::span<float> fitted,
           std::span<float> abscissaWork, std::span<float> logWork, CurveParams& params,
-          float missing);
+          float missing, FitNotes* notes = nullptr);
 
 }  // namespace kavrel

@@ -1,26 +1,31 @@
 #include "rcs/class_curve.h"
 
-#include <algorithm>
+#include <utility>
 
 namespace kavrel {
 
 ClassCurveFit fitClassCurve(std::span<const float> values, int32_t option,
-                            const DetrendOptions& settings) {
+                            const DetrendOptions& settings, FitSearch search) {
+  FitSettings fitSettings;
+  fitSettings.detrend = settings;
+  fitSettings.detrend.option = option;
+  fitSettings.maxLen = kCurveCapacity;
+  fitSettings.search = search;
+  FitResult result = fitSeries(values, fitSettings);
   ClassCurveFit fit;
   fit.settings = settings;
-  fit.optionUsed = option;
-  std::vector<float> work(values.begin(), values.end());
-  std::vector<float> fitted(values.size(), 0.0f);
-  auto n = static_cast<int32_t>(values.size());
-  try {
-    detrend2(work, fitted, n, n, fit.params, fit.optionUsed, kCurveCapacity, fit.settings.span,
-             fit.settings.fitParam, fit.settings.startStiffness, &fit.atBound);
-  } catch (const Fatal& e) {
-    fit.failure = e;
+  fit.settings.span = result.span;
+  fit.settings.fitParam = result.fitParam;
+  fit.optionUsed = result.methodUsed;
+  fit.params = result.params;
+  fit.atBound = std::move(result.atBound);
+  fit.lines = std::move(result.lines);
+  fit.pauses = std::move(result.pauses);
+  if (result.status == FitStatus::failed) {
+    fit.failure = Fatal(result.failure, result.failurePauses);
     return fit;
   }
-  fitted.resize(static_cast<size_t>(std::clamp(n, 0, static_cast<int32_t>(fitted.size()))));
-  fit.curve = std::move(fitted);
+  fit.curve = std::move(result.curve);
   return fit;
 }
 

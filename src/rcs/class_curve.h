@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fit/detrend2.h"
+#include "fit/fit_result.h"
 #include "util/fatal.h"
 
 namespace kavrel {
@@ -24,13 +25,16 @@ struct ClassCurveFit {
   CurveParams params{};        // parameters in the fit layer's layout
   DetrendOptions settings;     // span, fitParam and startStiffness after the fit
   std::vector<std::string> atBound;  // growth-curve parameters left on a bound of their domain
+  std::vector<std::string> lines;    // lines the fit has to show, in order
+  std::vector<size_t> pauses;        // waits for Return: after that many of `lines`
   std::optional<Fatal> failure;  // set when the fit layer gave up on these values
   bool failed() const { return failure.has_value(); }
 };
 
 // Fits method `option` to `values` with `settings` (settings.option is not
-// read). A failure of the fit layer comes back in `failure`, not thrown.
+// read), searching the growth curves as far as `search` says. A failure of
+// the fit layer comes back in `failure`, not thrown.
 ClassCurveFit fitClassCurve(std::span<const float> values, int32_t option,
-                            const DetrendOptions& settings);
+                            const DetrendOptions& settings, FitSearch search = FitSearch::full);
 
 }  // namespace kavrel

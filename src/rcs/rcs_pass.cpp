@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "fit/curve.h"
 #include "rcs/class_curve.h"
 #include "util/stats.h"
 
@@ -51,12 +52,13 @@ std::vector<float> curveByAge(const AgeMean& mean, std::span<const float> fitted
 }
 
 bool defaultFitComputable(int32_t code, std::span<const float> present) {
+  if (code == 1) return static_cast<int32_t>(present.size()) >= kCurveMinValues;
   if (code != 8) return true;
   return std::any_of(present.begin(), present.end(), [](float v) { return v > 0.0f; });
 }
 
-std::array<float, 3> scoreDefaultFits(std::span<const float> values,
-                                      const DetrendOptions& settings) {
+std::array<float, 3> scoreSeriesFits(std::span<const float> values,
+                                     const DetrendOptions& settings) {
   std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
   // A missing ring is no width: fitting it would drag every candidate.
   std::vector<float> present;
@@ -64,17 +66,30 @@ std::array<float, 3> scoreDefaultFits(std::span<const float> values,
   for (float v : values) {
     if (v != kMissingValue) present.push_back(v);
   }
-  if (present.empty()) return scores;
+  // Only a series every candidate can be fitted to takes part.
+  for (int32_t code : kDefaultFitCodes) {
+    if (!defaultFitComputable(code, present)) return scores;
+  }
+  std::array<float, 3> deviations{};
   std::vector<float> residuals(present.size());
   for (size_t f = 0; f < scores.size(); ++f) {
-    if (!defaultFitComputable(kDefaultFitCodes[f], present)) continue;
-    const ClassCurveFit fit = fitClassCurve(present, kDefaultFitCodes[f], settings);
-    if (fit.failed()) throw *fit.failure;
-    const std::vector<float>& curve = fit.curve;
-    const size_t n = std::min(curve.size(), present.size());
-    for (size_t i = 0; i < n; ++i) residuals[i] = present[i] - curve[i];
-    const float deviation = moment(residuals, static_cast<int32_t>(n)).meanAbsDev;
-    if (deviation < scores[f]) scores[f] = deviation;
+    // Only the deviations are compared, so the growth curves take the coarse search.
+    const ClassCurveFit fit =
+        fitClassCurve(present, kDefaultFitCodes[f], settings, FitSearch::coarse);
+    if (fit.failed()) return scores;
+    const size_t n = std::min(fit.curve.size(), present.size());
+    for (size_t i = 0; i < n; ++i) residuals[i] = present[i] - fit.curve[i];
+    deviations[f] = moment(residuals, static_cast<int32_t>(n)).meanAbsDev;
+  }
+  return deviations;
+}
+
+std::array<float, 3> scoreDefaultFits(std::span<const std::span<const float>> series,
+                                      const DetrendOptions& settings) {
+  std::array<float, 3> scores = {kScoreStart, kScoreStart, kScoreStart};
+  for (std::span<const float> values : series) {
+    const std::array<float, 3> own = scoreSeriesFits(values, settings);
+    for (size_t f = 0; f < scores.size(); ++f) scores[f] = std::min(scores[f], own[f]);
   }
   return scores;
 }

@@ -64,17 +64,23 @@ inline constexpr std::array<const char*, 3> kDefaultFitNames = {"Linear", "Negat
 inline constexpr float kScoreStart = 999.0f;
 
 // Whether candidate `code` can be fitted to these values (missing rings
-// already left out): the general exponential fits the logarithm of the values
-// and needs at least one positive value; the other candidates always can.
+// already left out): the negative exponential needs at least 20 values, the
+// general exponential fits the logarithm of the values and needs at least one
+// positive value; the linear fit always can.
 bool defaultFitComputable(int32_t code, std::span<const float> present);
 
 // Scores of the three candidates on one series: the mean absolute deviation
-// of the residuals (value minus curve) about their mean, where below 999.0.
-// Missing values are left out of the fit. A series of one value scores
-// -99.0 (moment's "no value"), which wins every comparison. A candidate that
-// can't be fitted to the series (defaultFitComputable) keeps 999.0, so it is
-// never chosen.
-std::array<float, 3> scoreDefaultFits(std::span<const float> values, const DetrendOptions& settings);
+// of the residuals (value minus curve) about their mean. Missing values are
+// left out of the fit. A series to which not every candidate can be fitted
+// (defaultFitComputable) scores 999.0 for all three, so it never decides. The
+// growth curves are fitted with the coarse search (FitSearch::coarse): only
+// the deviations are compared. The fits' lines are not shown.
+std::array<float, 3> scoreSeriesFits(std::span<const float> values, const DetrendOptions& settings);
+
+// Scores of the three candidates on a class: each candidate's lowest series
+// score, starting from 999.0; the same for any order of the series.
+std::array<float, 3> scoreDefaultFits(std::span<const std::span<const float>> series,
+                                      const DetrendOptions& settings);
 
 // 1-based number of the candidate with the smallest score; ties keep the
 // earlier candidate.

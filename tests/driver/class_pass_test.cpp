@@ -100,7 +100,7 @@ TEST(ClassPass, DefaultFitChoice) {
   std::vector<float> line;
   for (int t = 1; t <= 60; ++t) line.push_back(2.385f - 0.0125f * static_cast<float>(t));
   DetrendOptions settings;
-  std::array<float, 3> scores = scoreDefaultFits(line, settings);
+  std::array<float, 3> scores = scoreSeriesFits(line, settings);
   EXPECT_LT(scores[0], 1e-4f);
   EXPECT_LE(scores[0], scores[1]);
   EXPECT_LE(scores[0], scores[2]);
@@ -110,16 +110,26 @@ TEST(ClassPass, DefaultFitChoice) {
   for (int t = 1; t <= 120; ++t) {
     decay.push_back(3.2f * std::exp(-0.045f * static_cast<float>(t)) + 0.41f);
   }
-  scores = scoreDefaultFits(decay, settings);
-  EXPECT_LT(scores[1], scores[0]);
-  EXPECT_LT(scores[1], 0.01f);
+  const std::array<float, 3> decayScores = scoreSeriesFits(decay, settings);
+  EXPECT_LT(decayScores[1], decayScores[0]);
+  EXPECT_LT(decayScores[1], 0.01f);
+
+  // A class scores each candidate by its lowest series score, in any order;
+  // a series too short for the negative exponential never decides.
+  const std::vector<float> shortDecay(decay.begin(), decay.begin() + 19);
+  EXPECT_EQ(scoreSeriesFits(shortDecay, settings)[0], 999.0f);
+  for (const auto& order : {std::vector<std::span<const float>>{line, decay, shortDecay},
+                            std::vector<std::span<const float>>{shortDecay, decay, line}}) {
+    const std::array<float, 3> cls = scoreDefaultFits(order, settings);
+    for (size_t f = 0; f < 3; ++f) EXPECT_EQ(cls[f], std::min(scores[f], decayScores[f]));
+  }
 
   // Missing rings are not fitted: the same line with a hole scores the same.
   std::vector<float> holed = line;
   holed.insert(holed.begin() + 20, kMissingValue);
-  EXPECT_LT(scoreDefaultFits(holed, settings)[0], 1e-4f);
+  EXPECT_LT(scoreSeriesFits(holed, settings)[0], 1e-4f);
   // Nothing to fit: the scores stay at their start value.
-  EXPECT_EQ(scoreDefaultFits(std::vector<float>{kMissingValue}, settings)[0], 999.0f);
+  EXPECT_EQ(scoreSeriesFits(std::vector<float>{kMissingValue}, settings)[0], 999.0f);
 }
 
 TEST(ClassPass, RatioAndResidualIndices) {

@@ -248,7 +248,8 @@ TEST_F(GrowthDomain, FitsStayInTheDomainAndReachItsOptimum) {
       float fitParam = 0.0f;
       std::vector<std::string> atBound{"stale"};
       testing::internal::CaptureStdout();
-      detrend2(work, curve, n, count, p, option, kMaxRings, span, fitParam, 20, &atBound);
+      detrend2(work, curve, n, count, p, option, kMaxRings, span, fitParam, 20, nullptr,
+               FitSearch::full, &atBound);
       testing::internal::GetCapturedStdout();
       double rss = 0.0;
       for (size_t i = 0; i < y.size(); ++i) {

@@ -44,9 +44,9 @@ TEST(Curve, LengthLimitAndFailureValues) {
   const std::vector<float> y19 = negExp(19, 1.3, 0.05, 0.2);
   std::vector<float> fitted(19, 4.25f);
   CurveParams p{};
-  testing::internal::CaptureStdout();
-  curve(19, 19, y19, fitted, p);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  FitNotes notes;
+  curve(19, 19, y19, fitted, p, &notes);
+  EXPECT_EQ(notesText(notes),
             ">> sbr curve: only      19 values, no exponential curve fit\n");
   EXPECT_EQ(p[1], -999.0f);
   EXPECT_EQ(fitted[0], -999.0f);
@@ -65,9 +65,9 @@ TEST(Curve, LengthLimitAndFailureValues) {
   for (int i = 30; i < 40; ++i) lastZero[static_cast<size_t>(i)] = 0.0f;
   std::vector<float> fz(40, 1.0f);
   CurveParams r{};
-  testing::internal::CaptureStdout();
-  curve(40, 40, lastZero, fz, r);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find(">> sbr curve:"), std::string::npos);
+  FitNotes zeroNotes;
+  curve(40, 40, lastZero, fz, r, &zeroNotes);
+  EXPECT_NE(notesText(zeroNotes).find(">> sbr curve:"), std::string::npos);
   EXPECT_EQ(r[1], -999.0f);
   EXPECT_EQ(fz[0], -999.0f);
 }
@@ -78,9 +78,9 @@ TEST(Curve, SteepDeclineHitsTheExponentLimitSilently) {
   const std::vector<float> y = negExp(20, 5.0, 3.0, 1.0);
   std::vector<float> fitted(20, 2.5f);
   CurveParams p{};
-  testing::internal::CaptureStdout();
-  curve(20, 20, y, fitted, p);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  FitNotes notes;
+  curve(20, 20, y, fitted, p, &notes);
+  EXPECT_EQ(notesText(notes), "");
   EXPECT_EQ(p[1], -999.0f);
   EXPECT_EQ(fitted[0], -999.0f);
   EXPECT_EQ(fitted[1], 2.5f);
@@ -94,9 +94,7 @@ TEST(Curve, RisingSeriesIsRejected) {
     y[static_cast<size_t>(t - 1)] = static_cast<float>(0.6 + 0.012 * t + 0.1 * std::sin(0.7 * t));
   std::vector<float> fitted(80);
   CurveParams p{};
-  testing::internal::CaptureStdout();
   curve(80, 80, y, fitted, p);
-  testing::internal::GetCapturedStdout();
   EXPECT_LE(p[1], 0.0f);
   if (p[1] == 0.0f) {
     for (float v : fitted) EXPECT_EQ(v, fitted[0]);  // flat
@@ -135,9 +133,9 @@ TEST(Trend, LeastSquaresLine) {
   // One value has no slope: a horizontal line through it, with a console line.
   const std::vector<float> one{1.75f};
   std::vector<float> f1(4, 0.0f);
-  testing::internal::CaptureStdout();
-  trend(4, 1, one, f1, slope, intercept);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find(">> sbr trend:"), std::string::npos);
+  FitNotes notes;
+  trend(4, 1, one, f1, slope, intercept, &notes);
+  EXPECT_NE(notesText(notes).find(">> sbr trend:"), std::string::npos);
   EXPECT_EQ(slope, 0.0f);
   EXPECT_EQ(intercept, 1.75f);
   for (float v : f1) EXPECT_EQ(v, 1.75f);

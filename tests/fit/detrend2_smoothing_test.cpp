@@ -44,9 +44,10 @@ Smoothed smoothWith(const std::vector<float>& y, int32_t option, int32_t span = 
                float fitParam = 0.0f, int32_t startStiffness = 20, int32_t maxLen = 2000) {
   Smoothed r{y, std::vector<float>(y.size() + 3, 77.0f), static_cast<int32_t>(y.size()), span,
         fitParam, {}};
-  testing::internal::CaptureStdout();
-  detrendSmoothing(r.series, r.fitted, r.n, option, maxLen, r.span, r.fitParam, startStiffness);
-  r.screen = testing::internal::GetCapturedStdout();
+  FitNotes notes;
+  detrendSmoothing(r.series, r.fitted, r.n, option, maxLen, r.span, r.fitParam, startStiffness,
+                   &notes);
+  r.screen = notesText(notes);
   return r;
 }
 
@@ -117,10 +118,10 @@ TEST(DetrendSmoothing, TooShortForASpline) {
   try {
     detrendSmoothing(big, fitted, n, 30, 6000, span, fp, 20);
     ADD_FAILURE();
-  } catch (const Fatal& e) {
+  } catch (const FitFailure& e) {
     EXPECT_EQ(std::string(e.what()), kSplineTooLongMessage);
   }
-  EXPECT_THROW(detrendSmoothing(big, fitted, n, -5, 6000, span, fp, 20), Fatal);
+  EXPECT_THROW(detrendSmoothing(big, fitted, n, -5, 6000, span, fp, 20), FitFailure);
 }
 
 TEST(DetrendSmoothing, SuperSmootherSpans) {
@@ -308,9 +309,7 @@ TEST(DetrendSmoothing, EveryCodeGivesAFiniteCurveThroughDetrend2) {
       params.fill(5.0f);
       int32_t nn = n, option = code, span = -67, startStiffness = 20;
       float fitParam = code == -3 ? 5.0f : 7.0f;
-      testing::internal::CaptureStdout();
       detrend2(series, fitted, n, nn, params, option, 2000, span, fitParam, startStiffness);
-      testing::internal::GetCapturedStdout();
       EXPECT_EQ(option, code);
       EXPECT_EQ(params, CurveParams{});
       for (int i = 0; i < nn; ++i) {

@@ -172,7 +172,7 @@ TEST(Lowess, LinesWildValuesAndDegenerateInput) {
 
   LowessWorkspace small(10);
   std::vector<float> eleven(11, 1.0f), c11(11);
-  EXPECT_THROW(lowess(eleven, c11, 0.5f, small), Fatal);
+  EXPECT_THROW(lowess(eleven, c11, 0.5f, small), FitFailure);
 }
 
 }  // namespace

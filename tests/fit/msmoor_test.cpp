@@ -11,41 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "util/console.h"
 
 namespace kavrel {
 namespace {
 
-// A console reading the given input and writing to a scratch file.
-class ScriptedConsole {
- public:
-  explicit ScriptedConsole(const std::string& input) : in_(std::tmpfile()), out_(std::tmpfile()) {
-    std::fputs(input.c_str(), in_);
-    std::rewind(in_);
-    console_ = std::make_unique<Console>(in_, out_);
-  }
-  ~ScriptedConsole() {
-    std::fclose(in_);
-    std::fclose(out_);
-  }
-  Console* get() { return console_.get(); }
-  std::string screen() {
-    std::fflush(out_);
-    std::rewind(out_);
-    std::string s;
-    for (int c; (c = std::fgetc(out_)) != EOF;) s += static_cast<char>(c);
-    return s;
-  }
-  bool inputLeft() {
-    const int c = std::fgetc(in_);
-    return c != EOF;
-  }
-
- private:
-  std::FILE* in_;
-  std::FILE* out_;
-  std::unique_ptr<Console> console_;
-};
 
 TEST(Msmoor, FixedPointsAndWindows) {
   std::vector<float> work(101);
@@ -107,22 +76,22 @@ TEST(Msmoor, InputErrorsAndPassLimit) {
   for (const Case c : {Case{3, 5, 2000, 1, 5}, Case{9, 5, 8, 1, 5}, Case{9, 11, 10, 2, 11},
                        Case{9, 0, 2000, 3, -1}, Case{9, -4, 2000, 3, -5},
                        Case{3, 4, 2000, 1, 3}}) {
-    ScriptedConsole sc("\n");
+    FitNotes notes;
     std::vector<float> s(9, 1.5f), curve(9, -5.0f);
     int32_t window = c.window;
-    const MsmoorResult r = msmoor(s, curve, work, c.n, window, c.capacity, sc.get());
+    const MsmoorResult r = msmoor(s, curve, work, c.n, window, c.capacity, &notes);
     EXPECT_EQ(r.errorCode, c.code) << c.n << " " << c.window;
     EXPECT_EQ(window, c.windowAfter);
     EXPECT_EQ(curve, std::vector<float>(9, -5.0f));
-    EXPECT_EQ(sc.screen(), "\n input error " + std::to_string(c.code) +
-                               " in msmoor.\n" + kHitReturn + "\n");
-    EXPECT_FALSE(sc.inputLeft());  // the Return was read
+    EXPECT_EQ(notesText(notes), "\n input error " + std::to_string(c.code) + " in msmoor.\n");
+    EXPECT_EQ(notes.pauses, std::vector<size_t>{1});  // a wait for Return after the line
   }
   {
-    ScriptedConsole sc("\n");
+    FitNotes notes;
     std::vector<float> s(9, 1.5f), curve(9, -5.0f);
-    EXPECT_EQ(msmoo(s, curve, work, 9, 4, 2000, sc.get()), 3);
-    EXPECT_EQ(sc.screen(), std::string("\n input error 3 in msmoo.\n") + kHitReturn + "\n");
+    EXPECT_EQ(msmoo(s, curve, work, 9, 4, 2000, &notes), 3);
+    EXPECT_EQ(notesText(notes), "\n input error 3 in msmoo.\n");
+    EXPECT_EQ(notes.pauses, std::vector<size_t>{1});
     EXPECT_EQ(curve, std::vector<float>(9, -5.0f));
   }
 
@@ -136,14 +105,15 @@ TEST(Msmoor, InputErrorsAndPassLimit) {
     ASSERT_EQ(msmoo(expected, tmp, work, n, 3, 2000), 0);
     expected = tmp;
   }
-  ScriptedConsole sc("");
+  FitNotes notes;
   int32_t window = 3;
-  const MsmoorResult r = msmoor(alt, curve, work, n, window, 2000, sc.get());
+  const MsmoorResult r = msmoor(alt, curve, work, n, window, 2000, &notes);
   EXPECT_EQ(r.errorCode, kMsmoorNoConvergence);
   EXPECT_EQ(r.passes, 11);
   EXPECT_EQ(curve, expected);
   EXPECT_EQ(alt, expected);
-  EXPECT_EQ(sc.screen(), "\n *** maximum iterations reached in msmoor ***\n");
+  EXPECT_EQ(notesText(notes), "\n *** maximum iterations reached in msmoor ***\n");
+  EXPECT_TRUE(notes.pauses.empty());
 }
 
 }  // namespace

@@ -69,9 +69,9 @@ TEST(Hughdi, TooFewUsableValuesLeaveZeroStart) {
   std::vector<float> fitted(5, 3.0f);
   CurveParams p;
   p.fill(6.0f);
-  testing::internal::CaptureStdout();
-  hughdi(t, y, 5, 5, fitted, p, 0.0f);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find(">> sbr hughdi:"), std::string::npos);
+  FitNotes notes;
+  hughdi(t, y, 5, 5, fitted, p, 0.0f, &notes);
+  EXPECT_NE(notesText(notes).find(">> sbr hughdi:"), std::string::npos);
   EXPECT_EQ(p[0], 0.0f);
   EXPECT_EQ(p[1], 0.0f);
   EXPECT_EQ(p[2], 0.0f);
@@ -123,31 +123,29 @@ TEST(Gexp, DegenerateInput) {
   CurveParams p{};
   // One usable value: no slope, zero start with a console line.
   const std::vector<float> one{0.0f, -1.0f, 2.5f, 0.0f};
-  testing::internal::CaptureStdout();
-  gexp(one, 4, 4, fitted, xw, zw, p, 0.0f);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find(">> sbr gexp:"), std::string::npos);
+  FitNotes oneNotes;
+  gexp(one, 4, 4, fitted, xw, zw, p, 0.0f, &oneNotes);
+  EXPECT_NE(notesText(oneNotes).find(">> sbr gexp:"), std::string::npos);
   EXPECT_EQ(p[0], 0.0f);
   EXPECT_EQ(p[1], 0.0f);
   for (float v : fitted) EXPECT_EQ(v, 0.0f);
 
   // No usable value and n < 1 are fatal, with a pause.
   const std::vector<float> none{0.0f, -1.0f, 0.0f, -3.0f};
-  testing::internal::CaptureStdout();
   try {
     gexp(none, 4, 4, fitted, xw, zw, p, 0.0f);
     ADD_FAILURE() << "no usable value must be fatal";
-  } catch (const Fatal& e) {
+  } catch (const FitFailure& e) {
     EXPECT_STREQ(e.what(), "*** n1 .le. 0 in sbr gexp ***\n");  // empty line after it
-    EXPECT_TRUE(e.pauseForReturn());
+    EXPECT_TRUE(e.pause());
   }
   try {
     gexp(none, 0, 0, fitted, xw, zw, p, 0.0f);
     ADD_FAILURE() << "n = 0 must be fatal";
-  } catch (const Fatal& e) {
+  } catch (const FitFailure& e) {
     EXPECT_STREQ(e.what(), "*** n .le. 0 in sbr gexp ***\n");
-    EXPECT_TRUE(e.pauseForReturn());
+    EXPECT_TRUE(e.pause());
   }
-  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace

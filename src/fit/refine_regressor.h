@@ -1,5 +1,5 @@
 // The points of one growth-curve fit in double precision for the least-squares
-// refinement (amoeba_refine.cpp), either the data themselves or a cheaper
+// refinement (least_squares_refine.cpp), either the data themselves or a cheaper
 // stand-in made of run means, and the weighted linear least squares that
 // gives a and k of a*g + k for a regressor g.
 #pragma once

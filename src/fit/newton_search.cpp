@@ -1,7 +1,7 @@
 // Damped Newton search of the growth-curve refinement: steps within the
 // shift bounds and the regressor's range (the model and its derivatives are
-// in amoeba_model.cpp).
-#include "fit/amoeba_newton.h"
+// in refine_model.cpp).
+#include "fit/newton_search.h"
 
 #include <algorithm>
 #include <cmath>

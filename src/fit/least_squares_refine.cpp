@@ -1,8 +1,8 @@
-// Least-squares refinement of a simplex result: damped Newton (amoeba_newton.h)
+// Least-squares refinement of a simplex result: damped Newton (newton_search.h)
 // from the simplex's point on the data; then a wide search, a grid and Newton
 // from its valleys on run means of the data, whose valleys below the
 // simplex's are finished on the data.
-#include "fit/amoeba_refine.h"
+#include "fit/least_squares_refine.h"
 
 #include <algorithm>
 #include <array>
@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "fit/amoeba_newton.h"
-#include "fit/amoeba_regressor.h"
+#include "fit/newton_search.h"
+#include "fit/refine_regressor.h"
 
 namespace kavrel {
 

@@ -1,7 +1,7 @@
 // Newton search of the growth-curve refinement: the run-mean stand-in, the
 // exact derivatives of the variable-projection objective against finite
 // differences, and the constrained step.
-#include "fit/amoeba_newton.h"
+#include "fit/newton_search.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "fit/amoeba_regressor.h"
+#include "fit/refine_regressor.h"
 
 namespace kavrel::refine {
 namespace {

@@ -5,7 +5,7 @@
 #include <array>
 #include <cmath>
 
-#include "fit/amoeba_newton.h"
+#include "fit/newton_search.h"
 
 namespace kavrel::refine {
 

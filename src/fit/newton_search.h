@@ -1,5 +1,5 @@
 // Damped Newton search for the least-squares refinement of the growth-curve
-// family a*u^c*exp(b*u) + k, u = t + s (amoeba_refine.cpp): the objective as
+// family a*u^c*exp(b*u) + k, u = t + s (least_squares_refine.cpp): the objective as
 // a function of the nonlinear parameters alone, with a and k solved by linear
 // least squares at every point (variable projection; Golub, G.H. & Pereyra,
 // V. 1973, SIAM J. Numer. Anal. 10: 413-432), its exact gradient and Hessian,
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fit/amoeba.h"
-#include "fit/amoeba_regressor.h"
+#include "fit/refine_regressor.h"
 
 namespace kavrel::refine {
 
