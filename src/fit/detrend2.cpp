@@ -68,32 +68,6 @@ void fillAbscissa(WorkArray& abscissa, int32_t n, int32_t nCurve) {
   for (int32_t t = 1; t <= count; ++t) abscissa[static_cast<size_t>(t - 1)] = static_cast<float>(t);
 }
 
-// Fractional spread at which the short simplex of a coarse fit stops; the
-// domain search from its point does the rest.
-constexpr float kCoarseSimplexTolerance = 1.0e-1f;
-
-// The simplex as gamoeba sets it up from `start`, without a refinement;
-// stopped early (at a spread of kCoarseSimplexTolerance) for a coarse search.
-SimplexFit growthSimplex(const SimplexPoint& start, const SimplexProblem& problem,
-                         int32_t nCurve, std::span<float> fitted, FitSearch search) {
-  if (search != FitSearch::coarse) return gamoeba(start, problem, nCurve, fitted, false);
-  const int32_t p = simplexParamCount(problem.modelSelector);
-  Simplex simplex;
-  simplex.vertices[0] = start;
-  for (int32_t j = p; j < kSimplexMaxParams; ++j) simplex.vertices[0][static_cast<size_t>(j)] = 0.0f;
-  simplex.values[0] = gamoff(simplex.vertices[0], problem);
-  for (int32_t i = 1; i <= p; ++i) {
-    const auto v = static_cast<size_t>(i);
-    simplex.vertices[v] = fixedVertex(problem.modelSelector, i);
-    simplex.values[v] = gamoff(simplex.vertices[v], problem);
-  }
-  SimplexFit fit;
-  amoeba(simplex, p, fit.evaluations, kCoarseSimplexTolerance, problem);
-  fit.best = simplex.vertices[0];
-  fit.bestValue = simplex.values[0];
-  return fit;
-}
-
 // The least-squares fit within the growth-curve domain; the simplex's result
 // is searched from when it lies in the domain, and dropped otherwise.
 DomainFit domainFit(const SimplexFit& simplex, const SimplexProblem& problem,
@@ -143,7 +117,10 @@ void detrend2(std::span<float> series, std::span<float> fitted, int32_t nCurve, 
   }
   const auto growthFit = [&](const SimplexPoint& start, const SimplexProblem& problem,
                              std::span<const float> values) {
-    return domainFit(growthSimplex(start, problem, nCurve, fitted, search), problem, values);
+    // The coarse search leaves out the simplex and stops at the grid's best valley.
+    if (search == FitSearch::coarse)
+      return fitGrowthDomain(problem.modelSelector, values, problem.n, nullptr, true);
+    return domainFit(gamoeba(start, problem, nCurve, fitted, false), problem, values);
   };
   if (n > static_cast<int32_t>(series.size()) || nCurve > static_cast<int32_t>(fitted.size())) {
     throw std::out_of_range("detrend2: n or nCurve exceeds the array length");

@@ -393,7 +393,7 @@ void writeGrowthCurve(const GrowthCurve& m, std::span<float> fitted, int32_t cou
 }
 
 DomainFit fitGrowthDomain(int32_t modelSelector, std::span<const float> series, int32_t n,
-                          const GrowthCurve* start) {
+                          const GrowthCurve* start, bool coarseOnly) {
   if (n < 1 || n > static_cast<int32_t>(series.size()))
     throw std::out_of_range("fitGrowthDomain: n must be 1..series length");
   (void)simplexParamCount(modelSelector);  // rejects an unknown selector
@@ -423,7 +423,18 @@ DomainFit fitGrowthDomain(int32_t modelSelector, std::span<const float> series, 
   std::stable_sort(ends.begin(), ends.end(),
                    [](const auto& x, const auto& y) { return x.first < y.first; });
   if (&coarse != &data && ends.size() > kFinishedOnData) ends.resize(kFinishedOnData);
+  if (coarseOnly) {
+    // The lowest end as it stands (on run means), or one coarse search on
+    // the data of a short series.
+    if (!ends.empty()) ends.resize(1);
+    for (auto& [value, z] : ends) {
+      best = &coarse != &data ? profile.evaluate(data, z)
+                              : patternSearch(profile, data, d, z, profile.evaluate(data, z), step,
+                                              1.0, kCoarseStep);
+    }
+  }
   for (auto& [value, z] : ends) {
+    if (coarseOnly) break;
     const Eval e = patternSearch(profile, data, d, z, profile.evaluate(data, z), step,
                                  &coarse != &data ? 4.0 * kCoarseStep : 1.0, kSmallestStep);
     if (e.rss < best.rss) best = e;

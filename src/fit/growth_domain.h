@@ -44,7 +44,10 @@ void writeGrowthCurve(const GrowthCurve& m, std::span<float> fitted, int32_t cou
 
 // The least-squares fit over the domain for the first n values of `series`
 // (n >= 1). `start`, when in the domain, is searched from as well as the grid.
+// With coarseOnly the search stops at the grid's best valley searched
+// coarsely (on run means for long series): a cheap fit for comparing
+// deviations, not for a class curve.
 DomainFit fitGrowthDomain(int32_t modelSelector, std::span<const float> series, int32_t n,
-                          const GrowthCurve* start = nullptr);
+                          const GrowthCurve* start = nullptr, bool coarseOnly = false);
 
 }  // namespace kavrel

@@ -314,7 +314,10 @@ TEST_F(ClassPassFiles, RatioPassWritesTableAndIndices) {
   for (int r = 1; r <= 40; ++r) {
     const double raw = t.rows[static_cast<size_t>(3 + r - 1)][2];
     const double c = t.rows[static_cast<size_t>(3 + r - 1)][1];
-    EXPECT_NEAR(idx[static_cast<size_t>(r - 1)] * c, raw, 0.0006 * c + 1e-5) << "ring " << r;
+    // A ratio just below 1 is written as 0.998.
+    const bool atRule = std::fabs(idx[static_cast<size_t>(r - 1)] - 0.998) < 1e-6 && raw / c < 1.0;
+    const double expected = atRule ? c * 0.998 : raw;
+    EXPECT_NEAR(idx[static_cast<size_t>(r - 1)] * c, expected, 0.0006 * c + 1e-5) << "ring " << r;
   }
   ASSERT_EQ(trrwRead(in, id, year, idx, counter), 30);
   EXPECT_EQ(year, 1835);
