@@ -38,11 +38,11 @@ struct PassOutcome {
 };
 
 // The class means by age are summed in single precision in series order, so
-// they may differ in the last digit; a class fit can carry that to a few
-// units in 1e-4 of the curve (the simplex stops elsewhere in a flat valley).
-// Order-dependent defaults moved the chronology by 0.05 and more.
+// they may differ in the last digit; the class fits carry that no further than
+// 1e-6 of the curve. Order-dependent defaults moved the chronology by 0.05
+// and more.
 bool near(double a, double b) {
-  return std::fabs(a - b) <= 1.0e-3 * std::max({std::fabs(a), std::fabs(b), 1.0e-3});
+  return std::fabs(a - b) <= 1.0e-6 * std::max({std::fabs(a), std::fabs(b), 1.0e-3});
 }
 
 void expectNear(const std::vector<float>& a, const std::vector<float>& b, const std::string& what) {
