@@ -10,8 +10,9 @@ using K = SettingKind;
 using M = SettingMode;
 using S = GivenSettings;
 
-const std::array<SettingSpec, 21> kSpecs = {{
+const std::array<SettingSpec, 22> kSpecs = {{
     {"input", K::text, M::runOnly, true, &S::input},
+    {"format", K::text, M::runOnly, true, &S::format},
     {"pith", K::text, M::runOnly, true, &S::pith},
     {"pith-format", K::text, M::runOnly, true, &S::pithFormat},
     {"power", K::flag, M::runOnly, true, &S::power},

@@ -35,7 +35,7 @@ struct Given {
 // Every setting of a run; nothing where a setting was not given.
 struct GivenSettings {
   std::optional<Given> input, pith, pithFormat, power, outliers, ageBand, firstYears, threshold,
-      index, out, page, report, chronology, chronologyPage, pageSize, site, quiet;
+      index, out, page, report, chronology, chronologyPage, pageSize, site, quiet, format;
   std::vector<Given> curves;                        // --curve, in the order given
   std::optional<Given> recipe, saveRecipe, record;  // command line only
 };

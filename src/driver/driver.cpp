@@ -163,9 +163,11 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
   } else {
     ctx.options = request.options;
     ctx.inputPath = request.inputPath;
+    ctx.inputFormat = request.inputFormat;
     applyRunOptions(ctx, request.pithPath);
   }
   loadAndPrepare(ctx);
+  request.inputFormat = ctx.inputFormat;  // as read, for the recipe
   firstPass(ctx);
   if (ctx.interactive) {
     revisionLoop(ctx, request.revisions);

@@ -16,6 +16,7 @@
 #include "driver/run_results.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
+#include "rwfile/trrw.h"
 #include "util/folder_lock.h"
 #include "util/outfile.h"
 
@@ -61,6 +62,7 @@ struct RunContext {
   // The ring-width file to open; empty: options.inputFileName. The option
   // keeps the name as given, for the log.
   std::filesystem::path inputPath;
+  InputFormat inputFormat = InputFormat::automatic;  // decade, Heidelberg or CSV; by content
   SeriesStore store;       // the accepted series
   DetrendOptions detrend;  // fitting settings, changed only by the curve-fit menu
 

@@ -13,6 +13,7 @@
 
 #include "driver/run_options.h"
 #include "plot/picture.h"
+#include "rwfile/trrw.h"
 
 namespace kavrel {
 
@@ -42,6 +43,7 @@ struct RunRequest {
   RunOptions options;
   std::filesystem::path inputPath;  // ring-width file to open (absolute)
   std::filesystem::path pithPath;   // pith-offset file to open (absolute); empty without one
+  InputFormat inputFormat = InputFormat::automatic;  // --format; automatic: told by content
 
   std::vector<Revision> revisions;  // applied in order after the first pass
 
