@@ -33,7 +33,7 @@ struct Block {
   std::string dataKindText;          // the same as written
   std::map<std::string, Entry> keys;  // lower-case key -> value
   std::optional<int32_t> length;      // Length, when given
-  std::vector<double> values;         // as written, in the file's unit
+  std::vector<float> values;          // as written, in the file's unit
   bool extraLines = false;            // values on lines after the one that completes Length
   int32_t lengthLine = 0;             // line holding the Length-th value
 };
@@ -112,13 +112,13 @@ void HeidelbergReader::headerLine(Block& b, std::string_view line, int32_t lineN
 }
 
 void HeidelbergReader::addValue(Block& b, std::string_view token, int32_t lineNo, int32_t column) {
-  double v = 0.0;
+  float v = 0.0f;
   const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
   if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(v)) {
     fail(lineNo, column, shown(token) + " is not a number");
   }
   if (b.length && static_cast<int32_t>(b.values.size()) >= *b.length) {
-    if (lineNo != b.lengthLine && v != 0.0) b.extraLines = true;
+    if (lineNo != b.lengthLine && v != 0.0f) b.extraLines = true;
     return;
   }
   if (b.values.size() >= static_cast<std::size_t>(kMaxSeriesValues)) {
@@ -186,7 +186,7 @@ void HeidelbergReader::finish(Block& b) {
   if (!b.length) {
     // Without Length the series ends at its last non-zero value; the zeros
     // after it are the padding of the last line.
-    while (!b.values.empty() && b.values.back() == 0.0) b.values.pop_back();
+    while (!b.values.empty() && b.values.back() == 0.0f) b.values.pop_back();
   }
   if (b.extraLines) {
     table_.warnings.push_back(
@@ -259,19 +259,19 @@ void HeidelbergReader::date() {
     }
     const std::string& unit = b.keys["unit"].value;
     s.values.reserve(b.values.size());
-    for (double v : b.values) {
+    for (float v : b.values) {
       float x = kMissingValue;
-      if (v >= 0.0) {
+      if (v >= 0.0f) {
         // The scaling of the decade reader, so that the same integers give
         // the same widths: hundredths times 0.01, thousandths then times 0.1.
         if (unit.empty() || unit == "1/100mm") {
-          x = static_cast<float>(v) * 0.01f;
+          x = v * 0.01f;
         } else if (unit == "1/1000mm") {
-          x = static_cast<float>(v) * 0.01f * 0.1f;
+          x = v * 0.01f * 0.1f;
         } else if (unit == "1/10mm") {
-          x = static_cast<float>(v) * 0.1f;
+          x = v * 0.1f;
         } else {
-          x = static_cast<float>(v);
+          x = v;
         }
       }
       s.values.push_back(x);
