@@ -155,6 +155,8 @@ void CsvReader::rowEnd() {
   if (failed_) return;
   if (header_) {
     header_ = false;
+    if (columns_.empty())
+      error(1, "the header row names no series (no comma or tab after its first cell)");
   } else if (cell_ < static_cast<int32_t>(columns_.size()) + 1) {
     error(cell_ + 1, "the row ends before the last series' column");
   }
@@ -199,8 +201,8 @@ SeriesTable CsvReader::read() {
                                  "series " + c.name + " holds no values: left out"}});
       continue;
     }
-    table.series.push_back(TableSeries{std::move(c.name), {}, c.firstYear, nameLines_[i],
-                                       std::move(c.values)});
+    table.series.push_back(
+        TableSeries{std::move(c.name), {}, c.firstYear, nameLines_[i], std::move(c.values)});
   }
   assignDecadeIds(table);
   return table;

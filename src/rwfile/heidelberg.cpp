@@ -29,8 +29,8 @@ struct Entry {
 struct Block {
   int32_t headerLine = 0;
   int32_t dataLine = 0;
-  std::string dataKind;              // after "DATA:", lower case without blanks
-  std::string dataKindText;          // the same as written
+  std::string dataKind;               // after "DATA:", lower case without blanks
+  std::string dataKindText;           // the same as written
   std::map<std::string, Entry> keys;  // lower-case key -> value
   std::optional<int32_t> length;      // Length, when given
   std::vector<float> values;          // as written, in the file's unit
@@ -41,7 +41,8 @@ struct Block {
 std::string squeezedLower(std::string_view s) {
   std::string out;
   for (char c : s) {
-    if (c != ' ' && c != '\t') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c != ' ' && c != '\t')
+      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   return out;
 }
@@ -189,11 +190,10 @@ void HeidelbergReader::finish(Block& b) {
     while (!b.values.empty() && b.values.back() == 0.0f) b.values.pop_back();
   }
   if (b.extraLines) {
-    table_.warnings.push_back(
-        TableWarning{ringWidths_.size(),
-                     RwWarning{Kind::ExtraValues, b.lengthLine, name,
-                               "values on the lines after the Length=" +
-                                   std::to_string(*b.length) + " values: left out"}});
+    table_.warnings.push_back(TableWarning{
+        ringWidths_.size(), RwWarning{Kind::ExtraValues, b.lengthLine, name,
+                                      "values on the lines after the Length=" +
+                                          std::to_string(*b.length) + " values: left out"}});
   }
   if (b.values.empty()) {
     leaveOut("holds no values: left out");
@@ -248,11 +248,12 @@ void HeidelbergReader::date() {
     if (last) {
       s.firstYear = astronomical(*last) - n + 1;
       if (begin && astronomical(*begin) != s.firstYear) {
-        table_.warnings.push_back(TableWarning{i, RwWarning{
-            Kind::DatesDisagree, b.headerLine, std::string(),
-            "series " + name + ": DateBegin=" + std::to_string(*begin) + " and " +
-                std::to_string(n) + " values disagree with DateEnd=" + std::to_string(*last) +
-                ": dated by DateEnd, first year " + std::to_string(s.firstYear)}});
+        table_.warnings.push_back(TableWarning{
+            i, RwWarning{Kind::DatesDisagree, b.headerLine, std::string(),
+                         "series " + name + ": DateBegin=" + std::to_string(*begin) + " and " +
+                             std::to_string(n) +
+                             " values disagree with DateEnd=" + std::to_string(*last) +
+                             ": dated by DateEnd, first year " + std::to_string(s.firstYear)}});
       }
     } else {
       s.firstYear = astronomical(*begin);
@@ -331,10 +332,9 @@ SeriesTable HeidelbergReader::read() {
   }
   if (where == Where::data) finish(block);
   if (where == Where::header) {
-    table_.warnings.push_back(
-        TableWarning{ringWidths_.size(),
-                     RwWarning{Kind::SeriesLeftOut, block.headerLine, std::string(),
-                               "a header without a DATA: line: nothing read"}});
+    table_.warnings.push_back(TableWarning{
+        ringWidths_.size(), RwWarning{Kind::SeriesLeftOut, block.headerLine, std::string(),
+                                      "a header without a DATA: line: nothing read"}});
   }
   date();
   assignDecadeIds(table_);

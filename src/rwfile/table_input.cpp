@@ -123,10 +123,10 @@ void assignDecadeIds(SeriesTable& table) {
     }
     taken.insert(id);
     s.decadeId = id;
-    table.warnings.push_back(
-        TableWarning{i, RwWarning{RwWarning::Kind::NameShortened, s.line, std::string(),
-                                  "series name \"" + clean + "\" is written as \"" + id +
-                                      "\" in the decade files"}});
+    table.warnings.push_back(TableWarning{
+        i, RwWarning{
+               RwWarning::Kind::NameShortened, s.line, std::string(),
+               "series name \"" + clean + "\" is written as \"" + id + "\" in the decade files"}});
   }
   std::stable_sort(
       table.warnings.begin(), table.warnings.end(),

@@ -69,14 +69,20 @@ TEST(HeidelbergReader, RealFilesGiveTheSeriesReadByHand) {
   struct Case {
     std::string file;
     int32_t count;
-    int32_t warnings;  // series left out and names shortened
+    int32_t warnings;            // series left out and names shortened
     std::vector<Expect> checks;  // the first and the last series read
   };
   const std::vector<Case> cases = {
       // DateEnd=-66, Length=103: -168..-66; the last line's zeros are padding.
-      {"SET01.FH", 16, 0,
-       {{"271017", "271017", -168, 103, 1.25f, 0.70f}, {"861017", "861017", -122, 103, 0.95f, 1.25f}}},
-      {"SYNTH.FH", 21, 0, {{"10", "10", 911, 100, 0.10f, 0.10f}, {"200", "200", 1101, 100, 2.0f, 2.0f}}},
+      {"SET01.FH",
+       16,
+       0,
+       {{"271017", "271017", -168, 103, 1.25f, 0.70f},
+        {"861017", "861017", -122, 103, 0.95f, 1.25f}}},
+      {"SYNTH.FH",
+       21,
+       0,
+       {{"10", "10", 911, 100, 0.10f, 0.10f}, {"200", "200", 1101, 100, 2.0f, 2.0f}}},
       // "Keycode" in another case, DateBegin and DateEnd agreeing with Length.
       {"minimal-dated.fh", 1, 0, {{"AMK00011", "AMK00011", 10, 10, 4.52f, 2.22f}}},
       // One value a line, no line end after the last.
@@ -109,29 +115,43 @@ TEST(HeidelbergReader, DatesUnitsAndLayoutVariants) {
   const std::string h = "HEADER:\nKeyCode=A\n";
   const std::vector<Case> cases = {
       {"DateEnd wins over DateBegin and Length",
-       h + "DateBegin=1900\nDateEnd=1905\nLength=3\nDATA:Tree\n100 200 300 0 0\n", {1903},
-       {1.0f, 2.0f, 3.0f}, "dated by DateEnd, first year 1903"},
+       h + "DateBegin=1900\nDateEnd=1905\nLength=3\nDATA:Tree\n100 200 300 0 0\n",
+       {1903},
+       {1.0f, 2.0f, 3.0f},
+       "dated by DateEnd, first year 1903"},
       {"without Length the series ends at its last non-zero value",
-       h + "DateBegin=1900\nDATA:Tree\n100 200 0 300 0 0 0 0 0 0\n", {1900},
-       {1.0f, 2.0f, 0.0f, 3.0f}, ""},
+       h + "DateBegin=1900\nDATA:Tree\n100 200 0 300 0 0 0 0 0 0\n",
+       {1900},
+       {1.0f, 2.0f, 0.0f, 3.0f},
+       ""},
       {"thousandths, scaled as the decade reader scales them",
-       h + "DateEnd=1901\nUnit=1/1000 mm\nLength=2\nDATA:Tree\n1234 567\n", {1900},
-       {1234 * 0.01f * 0.1f, 567 * 0.01f * 0.1f}, ""},
+       h + "DateEnd=1901\nUnit=1/1000 mm\nLength=2\nDATA:Tree\n1234 567\n",
+       {1900},
+       {1234 * 0.01f * 0.1f, 567 * 0.01f * 0.1f},
+       ""},
       {"millimetres, negative values missing",
-       h + "DateEnd=2\nunit = MM\nDATA:Single\n1.5\n-1\n2.25;x;y\n", {0},
-       {1.5f, kMissingValue, 2.25f}, ""},
+       h + "DateEnd=2\nunit = MM\nDATA:Single\n1.5\n-1\n2.25;x;y\n",
+       {0},
+       {1.5f, kMissingValue, 2.25f},
+       ""},
       {"a file counting without year 0 shows it in a series crossing 0",
        h + "DateBegin=-3\nDateEnd=2\nLength=5\nDATA:Tree\n1 2 3 4 5\n"
            "HEADER:\nKeyCode=B\nDateEnd=-1\nLength=2\nDATA:Tree\n6 7\n",
-       {-2, -1}, {1 * 0.01f, 2 * 0.01f, 3 * 0.01f, 4 * 0.01f, 5 * 0.01f}, ""},
+       {-2, -1},
+       {1 * 0.01f, 2 * 0.01f, 3 * 0.01f, 4 * 0.01f, 5 * 0.01f},
+       ""},
       {"a file with a year 0 keeps its dates",
        h + "DateBegin=-3\nDateEnd=2\nLength=6\nDATA:Tree\n1 2 3 4 5 6\n"
            "HEADER:\nKeyCode=B\nDateEnd=-1\nLength=2\nDATA:Tree\n6 7\n",
-       {-3, -2}, {1 * 0.01f, 2 * 0.01f, 3 * 0.01f, 4 * 0.01f, 5 * 0.01f, 6 * 0.01f}, ""},
+       {-3, -2},
+       {1 * 0.01f, 2 * 0.01f, 3 * 0.01f, 4 * 0.01f, 5 * 0.01f, 6 * 0.01f},
+       ""},
       {"an undated series and a ring-width DataType in other words",
        h + "Length=2\nDATA:Tree\n1 2\nHEADER:\nKeyCode=B\nDataType=Ring Width\nDateEnd=5\n"
            "DATA:Tree\n7 8\n",
-       {4}, {7 * 0.01f, 8 * 0.01f}, "series A is undated"},
+       {4},
+       {7 * 0.01f, 8 * 0.01f},
+       "series A is undated"},
   };
   for (const Case& c : cases) {
     const Outcome o = readText(c.text, InputFormat::heidelberg);
@@ -160,12 +180,19 @@ TEST(CsvReader, TablesAsRAndPandasWriteThem) {
   const std::vector<Case> cases = {
       {"quoted, NA, an empty corner, CRLF",
        "\"\",\"A1\",\"B 2\"\r\n\"1900\",0.5,NA\r\n\"1901\",1.25,2\r\n\"1902\",NA,3.5\r\n",
-       {"A1", "B 2"}, {1900, 1901}, {{0.5f, 1.25f}, {2.0f, 3.5f}}},
+       {"A1", "B 2"},
+       {1900, 1901},
+       {{0.5f, 1.25f}, {2.0f, 3.5f}}},
       {"tabs, empty cells, a gap inside a series and a missing year row",
-       "year\tA\tB\n-2\t1\t\n-1\t\t4\n0\t3\t\n2\t5\t\n", {"A", "B"}, {-2, -1},
+       "year\tA\tB\n-2\t1\t\n-1\t\t4\n0\t3\t\n2\t5\t\n",
+       {"A", "B"},
+       {-2, -1},
        {{1.0f, m, 3.0f, m, 5.0f}, {4.0f}}},
       {"a column without values is left out; negative widths are missing",
-       "y,A,B\n1,,-0.5\n2,,0.25\n", {"B"}, {1}, {{m, 0.25f}}},
+       "y,A,B\n1,,-0.5\n2,,0.25\n",
+       {"B"},
+       {1},
+       {{m, 0.25f}}},
   };
   for (const Case& c : cases) {
     const Outcome o = readText(c.text, InputFormat::automatic);
@@ -190,8 +217,9 @@ TEST(TableReaders, BadContentNamesTheFileLineAndColumn) {
       {InputFormat::heidelberg, h + "Unit=inch\nDATA:Tree\n1\n", "line 4, column 6"},
       {InputFormat::heidelberg, h + "Length=3\nDATA:Tree\n1 2\n", "line 5, column 1"},
       {InputFormat::heidelberg, "ABC     1900   100\n", "line 1, column 1"},
-      {InputFormat::csv, "year,A,B,A\n1900,1,2,3\n", "line 1, column 4: the series name \"A\" is "
-                                                     "given twice (also in column 2)"},
+      {InputFormat::csv, "year,A,B,A\n1900,1,2,3\n",
+       "line 1, column 4: the series name \"A\" is "
+       "given twice (also in column 2)"},
       {InputFormat::csv, "year,A\n1900,1\n1901,abc\n", "line 3, column 2: \"abc\" is not a number"},
       {InputFormat::csv, "year,A\n1900.5,1\n", "line 2, column 1"},
       {InputFormat::csv, "year,A\n1900,1\n1900,2\n", "line 3, column 1: the year 1900 does not"},
@@ -204,8 +232,7 @@ TEST(TableReaders, BadContentNamesTheFileLineAndColumn) {
       (void)readText(c.text, c.format);
       ADD_FAILURE() << "no error for " << c.text;
     } catch (const Fatal& e) {
-      EXPECT_NE(std::string(e.what()).find("in.txt, " + c.where), std::string::npos)
-          << e.what();
+      EXPECT_NE(std::string(e.what()).find("in.txt, " + c.where), std::string::npos) << e.what();
     }
   }
 }
@@ -220,7 +247,8 @@ TEST(DecadeIds, LongNamesGetUniqueEightCharacterForms) {
                "LONGNAM6", "LONGNAM7", "LONGNAM8", "LONGNAM9", "LONGNA10"};
   const std::vector<Case> cases = {
       {{"Zofingen_A", "Zofingen_B", "Zofinge1"}, {"Zofingen", "Zofinge2", "Zofinge1"}},
-      {{"ABCDEFGHIJ", "ABCDEFGH", "SHORT", "ABC     XYZ"}, {"ABCDEFG1", "ABCDEFGH", "SHORT", "ABC"}},
+      {{"ABCDEFGHIJ", "ABCDEFGH", "SHORT", "ABC     XYZ"},
+       {"ABCDEFG1", "ABCDEFGH", "SHORT", "ABC"}},
       {{"tab\there", "tab_here"}, {"tab_her1", "tab_here"}},
       {eleven, elevenIds},
   };
@@ -248,9 +276,9 @@ TEST(InputFormats, ToldApartByContent) {
   };
   for (const auto& [text, format] : texts) EXPECT_EQ(detectInputFormat(text), format) << text;
   // Every decade file of the shared data reads as one.
-  for (const char* file : {"itrdb/ca533.rwl", "itrdb/ca667.rwl", "itrdb/nm580.rwl",
-                           "itrdb/morc018.rwl", "itrdb/wa082.rwl", "itrdb/cana326_error.rwl",
-                           "dplr/gp.rwl", "dplr/zof.rwl"}) {
+  for (const char* file :
+       {"itrdb/ca533.rwl", "itrdb/ca667.rwl", "itrdb/nm580.rwl", "itrdb/morc018.rwl",
+        "itrdb/wa082.rwl", "itrdb/cana326_error.rwl", "dplr/gp.rwl", "dplr/zof.rwl"}) {
     REQUIRE_SHARED_DATA(path, file);
     std::optional<RwInput> in = RwInput::openFile(path, InputFormat::automatic);
     ASSERT_TRUE(in);
