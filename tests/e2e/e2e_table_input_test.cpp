@@ -172,5 +172,15 @@ TEST(TableInput, LongNamesKeepTheirFullFormInTheReport) {
   EXPECT_THAT(raw, ::testing::Not(HasSubstr("Zofingen_")));
 }
 
+TEST(TableInput, FormatIsCheckedAndTheFormatReadIsRecorded) {
+  const std::string csv = writeTempFile("rec.csv", "year,A\n1900,1\n1901,2\n");
+  const RunResult bad = runOn(csv, {"--format", "xml"});
+  EXPECT_EQ(bad.exitStatus, 2);
+  EXPECT_THAT(bad.errors, HasSubstr("--format: 'xml' is not decade, heidelberg or csv"));
+  const RunResult run = runOn(csv, {"--save-recipe", "r.toml"});
+  ASSERT_EQ(run.exitStatus, 0) << run.screen << run.errors;
+  EXPECT_THAT(run.file("r.toml"), HasSubstr("format = 'csv'"));
+}
+
 }  // namespace
 }  // namespace kavrel::test
