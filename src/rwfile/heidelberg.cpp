@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "rwfile/real_text.h"
 #include "rwfile/series_table.h"
 #include "util/fatal.h"
 #include "util/missing.h"
@@ -48,10 +49,9 @@ std::string squeezedLower(std::string_view s) {
 }
 
 std::string_view trimmed(std::string_view s) {
-  const std::size_t a = s.find_first_not_of(" \t");
-  if (a == std::string_view::npos) return {};
-  const std::size_t b = s.find_last_not_of(" \t");
-  return s.substr(a, b - a + 1);
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
 }
 
 std::string shown(std::string_view s) {
@@ -114,10 +114,7 @@ void HeidelbergReader::headerLine(Block& b, std::string_view line, int32_t lineN
 
 void HeidelbergReader::addValue(Block& b, std::string_view token, int32_t lineNo, int32_t column) {
   float v = 0.0f;
-  const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
-  if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(v)) {
-    fail(lineNo, column, shown(token) + " is not a number");
-  }
+  if (!rw::parseReal(token, v)) fail(lineNo, column, shown(token) + " is not a number");
   if (b.length && static_cast<int32_t>(b.values.size()) >= *b.length) {
     if (lineNo != b.lengthLine && v != 0.0f) b.extraLines = true;
     return;
@@ -139,12 +136,13 @@ void HeidelbergReader::dataLine(Block& b, std::string_view line, int32_t lineNo)
     addValue(b, trimmed(head), lineNo, static_cast<int32_t>(a + 1));
     return;
   }
+  const std::size_t n = line.size();
   std::size_t pos = 0;
   while (true) {
-    pos = line.find_first_not_of(" \t", pos);
-    if (pos == std::string_view::npos) break;
-    std::size_t end = line.find_first_of(" \t", pos);
-    if (end == std::string_view::npos) end = line.size();
+    while (pos < n && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+    if (pos == n) break;
+    std::size_t end = pos;
+    while (end < n && line[end] != ' ' && line[end] != '\t') ++end;
     addValue(b, line.substr(pos, end - pos), lineNo, static_cast<int32_t>(pos + 1));
     pos = end;
   }
@@ -259,24 +257,23 @@ void HeidelbergReader::date() {
       s.firstYear = astronomical(*begin);
     }
     const std::string& unit = b.keys["unit"].value;
-    s.values.reserve(b.values.size());
-    for (float v : b.values) {
-      float x = kMissingValue;
-      if (v >= 0.0f) {
-        // The scaling of the decade reader, so that the same integers give
-        // the same widths: hundredths times 0.01, thousandths then times 0.1.
-        if (unit.empty() || unit == "1/100mm") {
-          x = v * 0.01f;
-        } else if (unit == "1/1000mm") {
-          x = v * 0.01f * 0.1f;
-        } else if (unit == "1/10mm") {
-          x = v * 0.1f;
-        } else {
-          x = v;
-        }
+    const bool hundredths = unit.empty() || unit == "1/100mm";
+    const bool thousandths = unit == "1/1000mm";
+    const bool tenths = unit == "1/10mm";
+    for (float& v : b.values) {
+      // The scaling of the decade reader, so that the same integers give the
+      // same widths: hundredths times 0.01, thousandths then times 0.1.
+      if (v < 0.0f) {
+        v = kMissingValue;
+      } else if (hundredths) {
+        v = v * 0.01f;
+      } else if (thousandths) {
+        v = v * 0.01f * 0.1f;
+      } else if (tenths) {
+        v = v * 0.1f;
       }
-      s.values.push_back(x);
     }
+    s.values = std::move(b.values);
     table_.series.push_back(std::move(s));
   }
 }
@@ -289,8 +286,8 @@ SeriesTable HeidelbergReader::read() {
   int32_t lineNo = 0;
   if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
   while (pos < text_.size()) {
-    std::size_t end = text_.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = text_.size();
+    std::size_t end = pos;
+    while (end < text_.size() && text_[end] != '\n' && text_[end] != '\r') ++end;
     const std::string_view line = text_.substr(pos, end - pos);
     pos = end;
     if (pos < text_.size() && text_[pos] == '\r') ++pos;
@@ -298,7 +295,11 @@ SeriesTable HeidelbergReader::read() {
     ++lineNo;
     const std::string_view t = trimmed(line);
     if (t.empty()) continue;
-    const std::string lower = squeezedLower(t.substr(0, std::min<std::size_t>(t.size(), 7)));
+    // Only a line beginning with H or D can be a HEADER: or DATA: line.
+    const char c0 = static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
+    const std::string lower = c0 == 'H' || c0 == 'D'
+                                  ? squeezedLower(t.substr(0, std::min<std::size_t>(t.size(), 7)))
+                                  : std::string();
     if (lower == "header:") {
       if (where == Where::data) finish(block);
       block = Block{};

@@ -1,5 +1,7 @@
 // The input side shared by the decade-line and the header-block reader: the
 // chunked line source, the state kept between read calls and RwInput itself.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -157,9 +159,16 @@ namespace {
 bool readInto(std::FILE* f, std::string& text, bool whole) {
   constexpr std::size_t kHeadLines = 8;
   constexpr std::size_t kHeadLimit = std::size_t{4} << 20;
+  if (whole) {
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && st.st_size > 0) {
+      text.reserve(text.size() + static_cast<std::size_t>(st.st_size));
+    }
+  }
   char chunk[1 << 16];
-  while (whole || (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) < kHeadLines &&
-                   text.size() < kHeadLimit)) {
+  while (whole ||
+         (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) < kHeadLines &&
+          text.size() < kHeadLimit)) {
     const std::size_t got = std::fread(chunk, 1, sizeof chunk, f);
     text.append(chunk, got);
     if (got < sizeof chunk) return std::ferror(f) == 0;
@@ -200,8 +209,8 @@ RwInput RwInput::fromText(std::string text, std::string name, InputFormat format
   }
   auto state = std::make_unique<rw::ReaderState>(std::string(), name);
   state->format = format;
-  state->table = format == InputFormat::heidelberg ? readHeidelberg(text, name)
-                                                   : readCsvTable(text, name);
+  state->table =
+      format == InputFormat::heidelberg ? readHeidelberg(text, name) : readCsvTable(text, name);
   return RwInput(std::move(state));
 }
 

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "rwfile/series_table.h"
 
@@ -42,6 +44,23 @@ bool printable(unsigned char c) { return c >= 0x20 && c < 0x7f; }
 std::string trimmedRight(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
+}
+
+// The form of a name whose first eight characters are taken: a stem of its
+// first 8 - d characters and the lowest free number of d digits, for d = 1,
+// 2, ... `next` keeps for each stem and d the lowest number that may still be
+// free, so that many names of one stem take linear time.
+std::string numbered(const std::string& clean, const std::set<std::string>& taken,
+                     std::map<std::pair<std::string, int32_t>, int32_t>& next) {
+  int32_t low = 1;
+  for (int32_t digits = 1;; ++digits) {
+    const std::string stem = clean.substr(0, kDecadeIdWidth - static_cast<std::size_t>(digits));
+    int32_t& n = next.try_emplace({stem, digits}, low).first->second;
+    const int32_t high = low * 10 - 1;
+    while (n <= high && taken.count(stem + std::to_string(n)) != 0) ++n;
+    if (n <= high) return stem + std::to_string(n++);
+    low *= 10;
+  }
 }
 
 }  // namespace
@@ -103,6 +122,7 @@ void assignDecadeIds(SeriesTable& table) {
   };
   // Forms taken by the names kept as they are; shortened forms join as given.
   std::set<std::string> taken;
+  std::map<std::pair<std::string, int32_t>, int32_t> nextNumber;
   for (const TableSeries& s : table.series) {
     if (fits(s.name)) taken.insert(trimmedRight(s.name));
   }
@@ -117,10 +137,7 @@ void assignDecadeIds(SeriesTable& table) {
       if (!printable(static_cast<unsigned char>(c))) c = '_';
     }
     std::string id = trimmedRight(clean.substr(0, kDecadeIdWidth));
-    for (int32_t n = 1; id.empty() || taken.count(id) != 0; ++n) {
-      const std::string suffix = std::to_string(n);
-      id = clean.substr(0, kDecadeIdWidth - suffix.size()) + suffix;
-    }
+    if (id.empty() || taken.count(id) != 0) id = numbered(clean, taken, nextNumber);
     taken.insert(id);
     s.decadeId = id;
     table.warnings.push_back(TableWarning{
