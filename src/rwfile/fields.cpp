@@ -203,10 +203,8 @@ class FormatParser {
       } else if (d == 't') {
         ++pos_;
         FormatItem::Kind kind = FormatItem::Kind::TabTo;
-        if (take('l'))
-          kind = FormatItem::Kind::TabLeft;
-        else if (take('r'))
-          kind = FormatItem::Kind::TabRight;
+        if (take('l')) kind = FormatItem::Kind::TabLeft;
+        else if (take('r')) kind = FormatItem::Kind::TabRight;
         const int32_t n = number();
         if (n < 0 || repeat >= 0) return false;
         item = {kind, n};
