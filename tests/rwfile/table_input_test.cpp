@@ -188,6 +188,11 @@ TEST(CsvReader, TablesAsRAndPandasWriteThem) {
        {"A", "B"},
        {-2, -1},
        {{1.0f, m, 3.0f, m, 5.0f}, {4.0f}}},
+      {"quotes inside names, a separator and a line break in quotes",
+       "\"\",\"a \"\"q\"\" name\",\"x,y\",\"two\nlines\"\n1900, 1 ,2,3\n",
+       {"a \"q\" name", "x,y", "two\nlines"},
+       {1900, 1900, 1900},
+       {{1.0f}, {2.0f}, {3.0f}}},
       {"a column without values is left out; negative widths are missing",
        "y,A,B\n1,,-0.5\n2,,0.25\n",
        {"B"},
@@ -195,7 +200,7 @@ TEST(CsvReader, TablesAsRAndPandasWriteThem) {
        {{m, 0.25f}}},
   };
   for (const Case& c : cases) {
-    const Outcome o = readText(c.text, InputFormat::automatic);
+    const Outcome o = readText(c.text, InputFormat::csv);
     ASSERT_EQ(o.series.size(), c.names.size()) << c.label;
     for (std::size_t i = 0; i < o.series.size(); ++i) {
       EXPECT_EQ(o.series[i].name, c.names[i]) << c.label;
