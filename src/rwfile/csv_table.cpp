@@ -178,6 +178,10 @@ void CsvReader::year(std::string_view text) {
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
     return error(1, "the year " + shown(text) + " is not a whole number");
   }
+  if (y < kMinYear || y > kMaxYear) {
+    return error(1, "the year " + std::to_string(y) + " lies outside -9999..9999, the years " +
+                        "the decade files hold");
+  }
   if (haveYear_ && y <= year_) {
     return error(1, "the year " + std::to_string(y) + " does not follow " + std::to_string(year_));
   }

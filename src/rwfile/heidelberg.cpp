@@ -244,7 +244,8 @@ void HeidelbergReader::date() {
     s.name = name;
     s.line = b.headerLine;
     if (last) {
-      s.firstYear = astronomical(*last) - n + 1;
+      s.firstYear = static_cast<int32_t>(
+          std::clamp<int64_t>(int64_t{astronomical(*last)} - n + 1, INT32_MIN, INT32_MAX));
       if (begin && astronomical(*begin) != s.firstYear) {
         table_.warnings.push_back(TableWarning{
             i, RwWarning{Kind::DatesDisagree, b.headerLine, std::string(),
@@ -255,6 +256,12 @@ void HeidelbergReader::date() {
       }
     } else {
       s.firstYear = astronomical(*begin);
+    }
+    if (int64_t{s.firstYear} < kMinYear || int64_t{s.firstYear} + n - 1 > kMaxYear) {
+      const Entry& e = b.keys.at(last ? "dateend" : "datebegin");
+      fail(
+          e.line, e.column,
+          "series " + name + " would lie outside the years -9999..9999 that the decade files hold");
     }
     const std::string& unit = b.keys["unit"].value;
     const bool hundredths = unit.empty() || unit == "1/100mm";

@@ -22,6 +22,10 @@ namespace kavrel {
 // whole number (the year) followed by that separator; decade lines otherwise.
 InputFormat detectInputFormat(std::string_view head);
 
+// Years a series of a table input may span: those the decade files hold.
+inline constexpr int32_t kMinYear = -9999;
+inline constexpr int32_t kMaxYear = 9999;
+
 // One series of a table input.
 struct TableSeries {
   std::string name;      // the name in the file

@@ -222,6 +222,9 @@ TEST(TableReaders, BadContentNamesTheFileLineAndColumn) {
       {InputFormat::heidelberg, h + "Unit=inch\nDATA:Tree\n1\n", "line 4, column 6"},
       {InputFormat::heidelberg, h + "Length=3\nDATA:Tree\n1 2\n", "line 5, column 1"},
       {InputFormat::heidelberg, "ABC     1900   100\n", "line 1, column 1"},
+      {InputFormat::heidelberg, "HEADER:\nDateEnd=10002\nLength=4\nDATA:Tree\n1 2 3 4\n",
+       "line 2, column 9"},
+      {InputFormat::csv, "year,A\n-10000,1\n", "line 2, column 1: the year -10000 lies outside"},
       {InputFormat::csv, "year,A,B,A\n1900,1,2,3\n",
        "line 1, column 4: the series name \"A\" is "
        "given twice (also in column 2)"},
