@@ -93,12 +93,14 @@ class CsvReader {
   bool libcsvRowOpen_ = false;           // libcsv holds part of a row (a quoted line break)
   std::vector<std::string_view> cells_;  // the cells of a simple line
   // Rows read but not yet appended to their columns: kBlockRows rows of one
-  // value a column, kNoValue for an empty cell.
+  // value a column, kNoValue for an empty cell (and before a row is read).
   static constexpr std::size_t kBlockRows = 16;
   std::vector<float> block_;
   std::array<int32_t, kBlockRows> blockYears_{};
   std::array<int32_t, kBlockRows> blockLines_{};
   std::size_t blockRows_ = 0;
+  std::vector<std::size_t> blockColumns_;  // columns with a value in the block
+  std::vector<char> inBlock_;              // per column: listed in blockColumns_
 };
 
 bool CsvReader::blank(std::string_view line) const {
@@ -138,7 +140,15 @@ bool CsvReader::simpleLine(std::string_view line) {
     if (end == line.size()) break;
     pos = end + 1;
   }
-  for (const std::string_view cell : cells_) field(cell.data(), cell.size());
+  const int32_t series = static_cast<int32_t>(columns_.size());
+  for (const std::string_view cell : cells_) {
+    // An empty cell of a series: its place in the block already holds kNoValue.
+    if (cell.empty() && !header_ && cell_ > 0 && cell_ <= series && !failed_) {
+      ++cell_;
+    } else {
+      field(cell.data(), cell.size());
+    }
+  }
   rowEnd();
   return true;
 }
@@ -190,22 +200,29 @@ void CsvReader::year(std::string_view text) {
 }
 
 void CsvReader::value(std::string_view text) {
-  float v = kNoValue;
-  if (!isMissingText(text) && !rw::parseReal(text, v)) {
-    return error(cell_ + 1, shown(text) + " is not a number");
+  if (isMissingText(text)) return;  // its place in the block holds kNoValue
+  float v = 0.0f;
+  if (!rw::parseReal(text, v)) return error(cell_ + 1, shown(text) + " is not a number");
+  const std::size_t k = static_cast<std::size_t>(cell_ - 1);
+  block_[blockRows_ * columns_.size() + k] = v;
+  if (inBlock_[k] == 0) {
+    inBlock_[k] = 1;
+    blockColumns_.push_back(k);
   }
-  block_[blockRows_ * columns_.size() + static_cast<std::size_t>(cell_ - 1)] = v;
 }
 
 // Appends the rows held in block_ to their columns, column by column, so
 // that each column's end is fetched once a block rather than once a row.
 void CsvReader::flush() {
   const std::size_t n = columns_.size();
-  for (std::size_t k = 0; k < n && !failed_; ++k) {
+  std::sort(blockColumns_.begin(), blockColumns_.end());
+  for (const std::size_t k : blockColumns_) {
     Column& c = columns_[k];
+    inBlock_[k] = 0;
     for (std::size_t r = 0; r < blockRows_; ++r) {
       const float v = block_[r * n + k];
       if (std::isnan(v)) continue;
+      block_[r * n + k] = kNoValue;
       const int32_t year = blockYears_[r];
       if (c.values.empty()) {
         c.firstYear = year;
@@ -225,6 +242,7 @@ void CsvReader::flush() {
       c.lastYear = year;
     }
   }
+  blockColumns_.clear();
   blockRows_ = 0;
 }
 
@@ -234,7 +252,8 @@ void CsvReader::rowEnd() {
     header_ = false;
     if (columns_.empty())
       error(1, "the header row names no series (no comma or tab after its first cell)");
-    block_.resize(kBlockRows * columns_.size());
+    block_.assign(kBlockRows * columns_.size(), kNoValue);
+    inBlock_.assign(columns_.size(), 0);
   } else if (cell_ < static_cast<int32_t>(columns_.size()) + 1) {
     error(cell_ + 1, "the row ends before the last series' column");
   } else {
