@@ -76,6 +76,9 @@ class CsvReader {
   bool pad(char c) const { return c == ' ' || (c == '\t' && separator_ != '\t'); }
   bool blank(std::string_view line) const;
   bool simpleLine(std::string_view line);
+  bool nextCell(std::string_view line, std::size_t pos, std::string_view& cell,
+                std::size_t& end) const;
+  void cell(std::string_view text);
 
   std::string_view text_;
   const std::string& name_;
@@ -115,40 +118,59 @@ bool CsvReader::blank(std::string_view line) const {
 // split it (blanks around a cell and the enclosing quotes dropped), which
 // halves the time a large table takes. Any other line, and a line without a
 // separator, is left to libcsv: false, nothing handed over.
+// The cell of `line` that begins at `pos`, trimmed and out of its quotes;
+// `end` is where it ends (a separator or the line's end). False for a cell
+// with a quote anywhere but around it.
+bool CsvReader::nextCell(std::string_view line, std::size_t pos, std::string_view& cell,
+                         std::size_t& end) const {
+  end = pos;
+  int32_t quotes = 0;
+  for (; end < line.size() && line[end] != separator_; ++end) quotes += line[end] == '"';
+  cell = line.substr(pos, end - pos);
+  while (!cell.empty() && pad(cell.front())) cell.remove_prefix(1);
+  while (!cell.empty() && pad(cell.back())) cell.remove_suffix(1);
+  if (quotes == 0) return true;
+  if (quotes != 2 || cell.size() < 2 || cell.front() != '"' || cell.back() != '"') return false;
+  cell = cell.substr(1, cell.size() - 2);
+  return true;
+}
+
+void CsvReader::cell(std::string_view text) {
+  // An empty cell of a series: its place in the block already holds kNoValue.
+  if (text.empty() && !header_ && cell_ > 0 && cell_ <= static_cast<int32_t>(columns_.size()) &&
+      !failed_) {
+    ++cell_;
+  } else {
+    field(text.data(), text.size());
+  }
+}
+
 bool CsvReader::simpleLine(std::string_view line) {
   if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line.find('\r') != std::string_view::npos) return false;
-  if (line.find(separator_) == std::string_view::npos) return false;
+  const std::size_t firstEnd = line.find(separator_);
+  if (firstEnd == std::string_view::npos) return false;
+  std::string_view text;
+  std::size_t end = 0;
+  if (!header_ && line.find('"', firstEnd) == std::string_view::npos) {
+    // A data row with no quote after its year: every cell but the first is
+    // plain, so the cells are taken as they are split.
+    for (std::size_t pos = 0;; pos = end + 1) {
+      if (!nextCell(line, pos, text, end)) return false;  // only the first can fail
+      cell(text);
+      if (end == line.size()) break;
+    }
+    rowEnd();
+    return true;
+  }
   cells_.clear();
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t end = pos;
-    int32_t quotes = 0;
-    for (; end < line.size() && line[end] != separator_; ++end) quotes += line[end] == '"';
-    std::string_view cell = line.substr(pos, end - pos);
-    while (!cell.empty() && pad(cell.front())) cell.remove_prefix(1);
-    while (!cell.empty() && pad(cell.back())) cell.remove_suffix(1);
-    if (quotes > 0) {
-      // Only a cell wholly in quotes, with none inside.
-      if (quotes != 2 || cell.size() < 2 || cell.front() != '"' || cell.back() != '"') {
-        return false;
-      }
-      cell = cell.substr(1, cell.size() - 2);
-    }
-    cells_.push_back(cell);
+  for (std::size_t pos = 0;; pos = end + 1) {
+    if (!nextCell(line, pos, text, end)) return false;
+    cells_.push_back(text);
     if (end == line.size()) break;
-    pos = end + 1;
   }
-  const int32_t series = static_cast<int32_t>(columns_.size());
-  for (const std::string_view cell : cells_) {
-    // An empty cell of a series: its place in the block already holds kNoValue.
-    if (cell.empty() && !header_ && cell_ > 0 && cell_ <= series && !failed_) {
-      ++cell_;
-    } else {
-      field(cell.data(), cell.size());
-    }
-  }
+  for (const std::string_view c : cells_) cell(c);
   rowEnd();
   return true;
 }
