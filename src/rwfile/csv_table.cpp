@@ -289,21 +289,18 @@ void CsvReader::rowEnd() {
 SeriesTable CsvReader::read() {
   std::string_view text = text_;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  // The separator is the more frequent of comma and tab in the first line.
-  const std::string_view first = text.substr(0, text.find('\n'));
-  const auto commas = std::count(first.begin(), first.end(), ',');
-  const auto tabs = std::count(first.begin(), first.end(), '\t');
+  const char separator = csvSeparator(text.substr(0, text.find('\n')));
   csv_parser parser;
   if (csv_init(&parser, 0) != 0) throw Fatal("Cannot set up the CSV reader");
   struct Free {
     csv_parser* p;
     ~Free() { csv_free(p); }
   } freeParser{&parser};
-  if (tabs > commas) {
+  if (separator == '\t') {
     csv_set_delim(&parser, CSV_TAB);
     csv_set_space_func(&parser, blankOnly);  // a tab separates here, never pads
   }
-  separator_ = tabs > commas ? '\t' : ',';
+  separator_ = separator == '\t' ? '\t' : ',';
   std::size_t pos = 0;
   while (pos < text.size() && !failed_) {
     std::size_t end = text.find('\n', pos);

@@ -26,6 +26,10 @@ InputFormat detectInputFormat(std::string_view head);
 inline constexpr int32_t kMinYear = -9999;
 inline constexpr int32_t kMaxYear = 9999;
 
+// The separator of a CSV table from its first line: the more frequent of
+// comma and tab outside quotes (comma when as frequent); 0 when neither is.
+char csvSeparator(std::string_view firstLine);
+
 // One series of a table input.
 struct TableSeries {
   std::string name;      // the name in the file

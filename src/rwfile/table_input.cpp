@@ -86,6 +86,20 @@ std::optional<InputFormat> inputFormatNamed(std::string_view name) {
   return std::nullopt;
 }
 
+char csvSeparator(std::string_view firstLine) {
+  std::size_t commas = 0;
+  std::size_t tabs = 0;
+  bool quoted = false;
+  for (char c : firstLine) {
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    commas += c == ',';
+    tabs += c == '\t';
+  }
+  if (commas + tabs == 0) return 0;
+  return commas >= tabs ? ',' : '\t';
+}
+
 InputFormat detectInputFormat(std::string_view head) {
   if (head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
   std::size_t pos = 0;
@@ -98,10 +112,8 @@ InputFormat detectInputFormat(std::string_view head) {
       return InputFormat::heidelberg;
     }
   }
-  const auto commas = std::count(first.begin(), first.end(), ',');
-  const auto tabs = std::count(first.begin(), first.end(), '\t');
-  if (commas + tabs == 0 || !complete) return InputFormat::decade;
-  const char sep = commas >= tabs ? ',' : '\t';
+  const char sep = csvSeparator(first);
+  if (sep == 0 || !complete) return InputFormat::decade;
   std::string_view second = nextNonBlankLine(head, pos, complete);
   const std::size_t cut = second.find(sep);
   if (cut == std::string_view::npos) return InputFormat::decade;
