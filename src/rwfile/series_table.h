@@ -63,8 +63,9 @@ SeriesTable readCsvTable(std::string_view text, const std::string& inputName);
 
 // Gives each series the unique identifier of at most eight characters that
 // the decade files hold, with a warning for every name written differently.
-// A name of up to eight printable characters is kept. A longer one (or one
-// holding a control or non-ASCII byte, written "_" there) becomes its first
+// A name of up to eight printable characters, the last not a blank, is kept.
+// A longer one (or one holding a control or non-ASCII byte, written "_" there,
+// or ending in a blank) becomes its first
 // eight characters when no other series uses that form; otherwise, in input
 // order, its first 7 characters followed by 1, 2, ... (6 and 10, 11, ... when
 // those run out), the lowest number that no other series uses. Leaves the

@@ -129,7 +129,8 @@ InputFormat detectInputFormat(std::string_view head) {
 
 void assignDecadeIds(SeriesTable& table) {
   auto fits = [](const std::string& name) {
-    return name.size() <= kDecadeIdWidth &&
+    // Trailing blanks would be lost in the decade files' columns.
+    return name.size() <= kDecadeIdWidth && (name.empty() || name.back() != ' ') &&
            std::all_of(name.begin(), name.end(), [](char c) { return printable(c); });
   };
   // Forms taken by the names kept as they are; shortened forms join as given.

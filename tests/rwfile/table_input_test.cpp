@@ -258,6 +258,7 @@ TEST(DecadeIds, LongNamesGetUniqueEightCharacterForms) {
       {{"ABCDEFGHIJ", "ABCDEFGH", "SHORT", "ABC     XYZ"},
        {"ABCDEFG1", "ABCDEFGH", "SHORT", "ABC"}},
       {{"tab\there", "tab_here"}, {"tab_her1", "tab_here"}},
+      {{"AB  ", "AB"}, {"AB  1", "AB"}},
       {eleven, elevenIds},
   };
   for (const Case& c : cases) {
