@@ -10,8 +10,9 @@ using K = SettingKind;
 using M = SettingMode;
 using S = GivenSettings;
 
-const std::array<SettingSpec, 28> kSpecs = {{
+const std::array<SettingSpec, 29> kSpecs = {{
     {"input", K::text, M::runOnly, true, &S::input},
+    {"format", K::text, M::runOnly, true, &S::format},
     {"pith", K::text, M::runOnly, true, &S::pith},
     {"pith-format", K::text, M::runOnly, true, &S::pithFormat},
     {"pith-table", K::text, M::both, true, &S::pithTable},

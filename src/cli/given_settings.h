@@ -35,7 +35,8 @@ struct Given {
 // Every setting of a run; nothing where a setting was not given.
 struct GivenSettings {
   std::optional<Given> input, pith, pithFormat, power, outliers, ageBand, firstYears, threshold,
-      index, out, page, report, chronology, chronologyPage, pageSize, site, quiet, pithTable;
+      index, out, page, report, chronology, chronologyPage, pageSize, site, quiet, pithTable,
+      format;
   std::optional<Given> singleCurve, signalFree, sfTolerance, sfMaxPasses, sfMinDepth, sfRobust;
   std::vector<Given> curves;                        // --curve, in the order given
   std::optional<Given> recipe, saveRecipe, record;  // command line only

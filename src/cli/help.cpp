@@ -23,7 +23,10 @@ kavrel sorts tree-ring width series into five classes by age and early
 growth, fits one regional curve per class and writes index series.
 
 Options of a run without questions:
-  INPUT                     ring-width file (decade format)
+  INPUT                     ring-width file: decade lines, Heidelberg or CSV,
+                            told apart by content
+  --format decade|heidelberg|csv
+                            read INPUT in this format whatever its content
   --pith FILE               pith-offset file; needs --pith-format
   --pith-format FORMAT      read format of one pith-offset record as typed in the
                             dialogue, with or without its quotes: (i3), '(50x,i3)'
@@ -117,7 +120,7 @@ Curve options (OPTION) and the ANSWER their question reads:
   other than -5..-2 take no ANSWER.
 
 Recipes are TOML files with one key per option, named like the long option:
-  input, pith, pith-format, pith-table, threshold, index, out, page,
+  input, format, pith, pith-format, pith-table, threshold, index, out, page,
   chronology-page, page-size, site (strings); power, report, chronology,
   quiet (true or false);
   outliers = [lower, upper]; age-band = [min, max]; first-years = [from, to];

@@ -184,6 +184,9 @@ std::string recipeText(const RunRequest& request, const fs::path& recipeFile) {
   const RunOptions& o = request.options;
   toml::table recipe;
   recipe.insert("input", relativeText(request.inputPath, folder));
+  if (request.inputFormat == InputFormat::heidelberg || request.inputFormat == InputFormat::csv) {
+    recipe.insert("format", std::string(inputFormatName(request.inputFormat)));
+  }
   if (!request.pithPath.empty()) {
     recipe.insert("pith", relativeText(request.pithPath, folder));
     recipe.insert("pith-format", o.pithReadFormat);

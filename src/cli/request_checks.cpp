@@ -334,6 +334,13 @@ void fillRunOptions(const GivenSettings& given, const fs::path& startFolder, Run
   const NamedPath input = inputSidePath(*given.input, startFolder);
   o.inputFileName = input.shown;
   request.inputPath = input.resolved;
+  if (given.format) {
+    const std::optional<InputFormat> format = inputFormatNamed(given.format->text);
+    if (!format) {
+      refuse(*given.format, inQuotes(given.format->text) + " is not decade, heidelberg or csv");
+    }
+    request.inputFormat = *format;
+  }
 
   if (given.pith && !given.pithFormat) refuse(*given.pith, "needs --pith-format as well");
   if (given.pithFormat && !given.pith) refuse(*given.pithFormat, "needs --pith as well");

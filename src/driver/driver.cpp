@@ -187,12 +187,14 @@ void runProgram(RunContext& ctx, RunRequest& request, const RecipeText& recipeTe
     ctx.options = request.options;
     ctx.inputPath = request.inputPath;
     ctx.log.setWarningPrefix(ctx.options.inputFileName);
+    ctx.inputFormat = request.inputFormat;
     applyRunOptions(ctx, request.pithPath);
   }
   if (request.signalFree) ctx.signalFree = request.signalFreeSettings;
   ctx.singleCurve = request.singleCurve;
   warnOfOtherResults(ctx, request);
   loadAndPrepare(ctx);
+  request.inputFormat = ctx.inputFormat;  // as read, for the recipe
   firstPass(ctx);
   if (ctx.interactive) {
     revisionLoop(ctx, request.revisions);

@@ -29,8 +29,8 @@ std::optional<std::string> fileToReadProblem(std::string_view name, const fs::pa
   return std::nullopt;
 }
 
-void requireSomeSeries(const std::string& name, const fs::path& path) {
-  std::optional<RwInput> in = RwInput::openFile(path.string());
+void requireSomeSeries(const std::string& name, const fs::path& path, InputFormat format) {
+  std::optional<RwInput> in = RwInput::openFile(path.string(), format);
   // A file that can't be opened is reported by the loading step itself.
   if (!in) return;
   in->setMessageStream(nullptr);

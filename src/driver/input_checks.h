@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "rwfile/trrw.h"
+
 namespace kavrel {
 
 // Why the file typed as `name` (opened as `path`) can't be read as an input:
@@ -20,6 +22,7 @@ std::optional<std::string> fileToReadProblem(std::string_view name,
 // Raises Fatal (status 1) naming the input `name` and what was expected when
 // not one series can be read from `path`: an empty file, text, binary data.
 // Series that screening drops later still count as read.
-void requireSomeSeries(const std::string& name, const std::filesystem::path& path);
+void requireSomeSeries(const std::string& name, const std::filesystem::path& path,
+                       InputFormat format = InputFormat::automatic);
 
 }  // namespace kavrel

@@ -60,6 +60,12 @@ void dropPithOffset(SeriesStore& store, RunOptions& o, int32_t k) {
   o.offsetCount -= 1;
 }
 
+// An identifier without its trailing blanks.
+std::string trimmedId(const std::string& id) {
+  const size_t end = id.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : id.substr(0, end + 1);
+}
+
 // The record of a series read, before its fate is known.
 SeriesRecord readRecord(const std::string& id, int32_t firstYear, std::span<const float> values) {
   SeriesRecord r;
@@ -74,10 +80,12 @@ SeriesRecord readRecord(const std::string& id, int32_t firstYear, std::span<cons
 // Notes a dropped record with its reason, the value that failed and the pith
 // offset paired with it (taken before dropPithOffset removes it).
 void recordDropped(std::vector<SeriesRecord>* records, const SeriesStore& store,
-                   const RunOptions& o, int32_t k, const std::string& id, int32_t firstYear,
+                   const RunOptions& o, int32_t k, const std::string& id,
+                   const std::string& fullName, int32_t firstYear,
                    std::span<const float> values, ScreenReason why, double value) {
   if (records == nullptr) return;
   SeriesRecord r = readRecord(id, firstYear, values);
+  r.fullName = fullName;
   r.screened = why;
   r.screenedValue = value;
   if (o.usePithOffsets && k >= 1 && k <= static_cast<int32_t>(store.pithOffsets.size())) {
@@ -187,9 +195,10 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
     const int32_t n = trrwRead(in, id, firstYear, values, store.readCounter);
     reportReadWarnings(in, log, warnings);
     if (store.readCounter == kEndOfFile || n == kEndOfFile) break;
+    const std::string& fullName = in.lastRead().fullName;
     const int32_t k = store.seriesCount + 1;  // the slot of this record
     if (byName) {
-      keys.push_back(pithTableKey(id));
+      keys.push_back(pithTableKey(fullName.empty() ? std::string_view(id) : fullName));
       takeTableOffset(store, o, k, tableOffsets, keys.back());
     }
     float highValue = 0.0f;
@@ -198,14 +207,14 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
       ++store.skipCount;
       if (why == Screen::kHighValue) {
         log.echo(freeLine({store.skipCount, " Skip HIGH Value ", id, " ", highValue}));
-        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::highValue,
+        recordDropped(records, store, o, k, id, fullName, firstYear, values, ScreenReason::highValue,
                       static_cast<double>(highValue));
       } else if (why == Screen::kAgeBand) {
         log.echo(freeLine({store.skipCount, " Skip Age Band ", id, " ", n}));
-        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::ageBand, n);
+        recordDropped(records, store, o, k, id, fullName, firstYear, values, ScreenReason::ageBand, n);
       } else {
         log.echo(freeLine({store.skipCount, " Skip Crn Length ", id, " ", firstYear}));
-        recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::firstYearBand,
+        recordDropped(records, store, o, k, id, fullName, firstYear, values, ScreenReason::firstYearBand,
                       firstYear);
       }
       dropPithOffset(store, o, k);
@@ -218,7 +227,7 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
       ++store.skipCount;
       log.echo(freeLine({store.skipCount, " Skip Too Long ", id, " length", n, "pith offset",
                          offset, "exceed", kMaxRings, "rings"}));
-      recordDropped(records, store, o, k, id, firstYear, values, ScreenReason::tooLong,
+      recordDropped(records, store, o, k, id, fullName, firstYear, values, ScreenReason::tooLong,
                     static_cast<double>(static_cast<int64_t>(n) + offset));
       dropPithOffset(store, o, k);
       continue;
@@ -228,12 +237,14 @@ void loadSeries(SeriesStore& store, RunOptions& o, RwInput& in, RunLog& log,
                   std::to_string(kMaxSeries) + " accepted series.");
     }
     store.ids.push_back(id);
+    store.fullNames.push_back(fullName.empty() ? trimmedId(id) : fullName);
     store.firstYears.push_back(firstYear);
     store.lengths.push_back(n);
     store.values.emplace_back(values.begin(), values.end());
     store.seriesCount = k;
     if (records != nullptr) {
       records->push_back(readRecord(id, firstYear, values));
+      records->back().fullName = fullName;
       records->back().storeIndex = k;
     }
   }
@@ -264,8 +275,9 @@ void loadInputFile(RunContext& ctx) {
   } else {
     throw Fatal("Cannot open the input file " + name + " for reading: " + std::strerror(errno));
   }
-  std::optional<RwInput> in = RwInput::openFile(path);
+  std::optional<RwInput> in = RwInput::openFile(path, ctx.inputFormat);
   if (!in) throw Fatal("Cannot read the input file " + name);
+  ctx.inputFormat = in->format();
   loadSeries(ctx.store, ctx.options, *in, ctx.log, &ctx.results.series);
   if (in->readError()) throw Fatal("Cannot read the input file " + name);
 }

@@ -31,9 +31,10 @@ struct RunContext;
 void loadSeries(SeriesStore& store, RunOptions& options, RwInput& in, RunLog& log,
                 std::vector<SeriesRecord>* records = nullptr);
 
-// Opens ctx.inputPath (options.inputFileName when empty) and loads it,
-// recording every record in ctx.results; Fatal when it can't be read to its
-// end.
+// Opens ctx.inputPath (options.inputFileName when empty) in ctx.inputFormat
+// (automatic: told by content) and loads it, recording every record in
+// ctx.results and the format read in ctx.inputFormat; Fatal when it can't be
+// read to its end or holds bad Heidelberg or CSV content.
 void loadInputFile(RunContext& ctx);
 
 // Power transformation of every stored series (its measured values only).

@@ -103,7 +103,7 @@ std::vector<Record> csvRecords(std::string_view text, size_t maxRecords) {
 
 }  // namespace
 
-std::string pithTableKey(std::string_view storeId) { return trimmedText(storeId); }
+std::string pithTableKey(std::string_view name) { return trimmedText(name); }
 
 std::vector<NamedPithOffset> parsePithTable(std::string_view text, int32_t maxRows) {
   const std::vector<Record> records = csvRecords(text, static_cast<size_t>(maxRows) + 1);

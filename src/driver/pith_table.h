@@ -37,9 +37,9 @@ class PithTableError : public std::runtime_error {
   int32_t column_;
 };
 
-// The name a series is looked up by in a table: its identifier as the store
-// holds it, without padding blanks.
-std::string pithTableKey(std::string_view storeId);
+// The name a series is looked up by in a table: its full name as read (a
+// decade file's identifier), without padding blanks.
+std::string pithTableKey(std::string_view name);
 
 // Reads the rows of a table, in file order; at most maxRows of them. Raises
 // PithTableError for a header without the two columns, a row whose field

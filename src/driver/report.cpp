@@ -259,12 +259,14 @@ std::optional<int32_t> minCurveDepth(const ClassResult& r) {
 void appendSeriesCsv(std::string& out, const RunResults& results) {
   out +=
       "series,id,first_year,last_year,rings,missing_rings,pith_offset,total_age,third1_median,"
-      "third2_median,third3_median,class,class_name,screened_out,screened_value\n";
+      "third2_median,third3_median,class,class_name,screened_out,screened_value,decade_id\n";
   int32_t number = 0;
   for (const SeriesRecord& r : results.series) {
     const bool classed = r.classNumber >= 1 && r.classNumber <= kClassCount;
     const bool accepted = r.storeIndex > 0;
-    out += std::to_string(++number) + ',' + csvText(trimmedId(r.id)) + ',' +
+    const std::string decadeId = trimmedId(r.id);
+    out += std::to_string(++number) + ',' + csvText(r.fullName.empty() ? decadeId : r.fullName) +
+           ',' +
            std::to_string(r.firstYear) + ',' +
            (r.rings > 0 ? std::to_string(r.firstYear + r.rings - 1) : std::string()) + ',' +
            std::to_string(r.rings) + ',' + std::to_string(r.missingRings) + ',' +
@@ -277,7 +279,8 @@ void appendSeriesCsv(std::string& out, const RunResults& results) {
     } else {
       out += ',';
     }
-    out += std::string(",") + screenCode(r.screened) + ',' + screenedValueField(r) + '\n';
+    out += std::string(",") + screenCode(r.screened) + ',' + screenedValueField(r) + ',' +
+           csvText(decadeId) + '\n';
   }
 }
 

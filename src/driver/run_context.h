@@ -19,6 +19,7 @@
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
 #include "rcs/signal_free.h"
+#include "rwfile/trrw.h"
 #include "util/folder_lock.h"
 #include "util/outfile.h"
 
@@ -77,6 +78,7 @@ struct RunContext {
   // The pith table to open when options.pithTableFileName is set; empty:
   // that name.
   std::filesystem::path pithTablePath;
+  InputFormat inputFormat = InputFormat::automatic;  // decade, Heidelberg or CSV; by content
   SeriesStore store;       // the accepted series
   DetrendOptions detrend;  // fitting settings, changed only by the curve-fit menu
 

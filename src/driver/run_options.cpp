@@ -121,7 +121,8 @@ void readPithOffsetFile(RunOptions& options, std::vector<int32_t>& pithOffsets,
 void applyInputFile(RunContext& ctx) {
   const std::string& name = ctx.options.inputFileName;
   ctx.log.line(freeLine({"input file = ", escapedText(name)}));
-  requireSomeSeries(name, ctx.inputPath.empty() ? std::filesystem::path(name) : ctx.inputPath);
+  requireSomeSeries(name, ctx.inputPath.empty() ? std::filesystem::path(name) : ctx.inputPath,
+                    ctx.inputFormat);
 }
 
 void applyPithOffsets(RunContext& ctx, const std::filesystem::path& file) {

@@ -14,6 +14,7 @@
 #include "driver/run_options.h"
 #include "rcs/signal_free.h"
 #include "plot/picture.h"
+#include "rwfile/trrw.h"
 
 namespace kavrel {
 
@@ -45,6 +46,7 @@ struct RunRequest {
   std::filesystem::path pithPath;   // pith-offset file to open (absolute); empty without one
   std::filesystem::path pithTablePath;  // pith table to open (absolute); empty without one.
                                         // options.pithTableFileName names it as given.
+  InputFormat inputFormat = InputFormat::automatic;  // --format; automatic: told by content
 
   std::vector<Revision> revisions;  // applied in order after the first pass
 

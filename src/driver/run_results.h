@@ -32,6 +32,7 @@ enum class ScreenReason {
 // One record of the input file.
 struct SeriesRecord {
   std::string id;             // identifier as read (8 characters, blank padded)
+  std::string fullName;       // name as in the input; empty when it is the identifier
   int32_t firstYear = 0;      // calendar year of the first value
   int32_t rings = 0;          // values read, missing ones included
   int32_t missingRings = 0;   // values read as the missing marker

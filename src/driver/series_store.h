@@ -26,7 +26,10 @@ struct SeriesStore {
   int32_t skipCount = 0;    // records dropped by the screening tests (and the capacity check)
 
   // Per accepted series, index k-1 for series k.
-  std::vector<std::string> ids;     // identifier, 8 characters, blank padded, as read
+  std::vector<std::string> ids;     // identifier, 8 characters, blank padded, as read; for a
+                                    // longer name its unique decade-file form
+  std::vector<std::string> fullNames;  // name as in the input (the identifier without its
+                                       // trailing blanks for decade files)
   std::vector<int32_t> firstYears;  // calendar year of the first measured ring
   std::vector<int32_t> lengths;     // number of measured values (never includes the pith offset)
   std::vector<int32_t> totalAges;   // lengths + pithOffsets: cambial age of the last ring

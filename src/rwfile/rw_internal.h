@@ -7,10 +7,12 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "rwfile/series_table.h"
 #include "rwfile/trrw.h"
 
 namespace kavrel::rw {
@@ -134,6 +136,12 @@ struct ReaderState {
   RwReadInfo info;
   std::vector<RwWarning> warnings;
   std::FILE* messages = stdout;
+  // A Heidelberg or CSV input, read whole when opened; its series are handed
+  // out one per read call.
+  std::optional<SeriesTable> table;
+  InputFormat format = InputFormat::decade;
+  std::size_t nextSeries = 0;
+  std::size_t nextWarning = 0;
 
   // Starts the record of a new read call.
   void beginCall();

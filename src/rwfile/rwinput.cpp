@@ -1,5 +1,7 @@
 // The input side shared by the decade-line and the header-block reader: the
 // chunked line source, the state kept between read calls and RwInput itself.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -150,9 +152,47 @@ RwInput::RwInput(RwInput&&) noexcept = default;
 RwInput& RwInput::operator=(RwInput&&) noexcept = default;
 RwInput::~RwInput() = default;
 
-std::optional<RwInput> RwInput::openFile(const std::string& path) {
+namespace {
+
+// Reads from `f` until `text` holds a few complete lines (enough to tell the
+// formats apart) or, with `whole`, until the end. False on a read error.
+bool readInto(std::FILE* f, std::string& text, bool whole) {
+  constexpr std::size_t kHeadLines = 8;
+  constexpr std::size_t kHeadLimit = std::size_t{4} << 20;
+  if (whole) {
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && st.st_size > 0) {
+      text.reserve(text.size() + static_cast<std::size_t>(st.st_size));
+    }
+  }
+  char chunk[1 << 16];
+  while (whole ||
+         (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) < kHeadLines &&
+          text.size() < kHeadLimit)) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, f);
+    text.append(chunk, got);
+    if (got < sizeof chunk) return std::ferror(f) == 0;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<RwInput> RwInput::openFile(const std::string& path, InputFormat format) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return std::nullopt;
+  if (format != InputFormat::decade) {
+    std::string text;
+    bool ok = readInto(f, text, false);
+    if (ok && format == InputFormat::automatic) format = detectInputFormat(text);
+    if (ok && format != InputFormat::decade) ok = readInto(f, text, true);
+    if (ok && format == InputFormat::decade) ok = std::fseek(f, 0, SEEK_SET) == 0;
+    if (!ok || format != InputFormat::decade) {
+      std::fclose(f);
+      if (!ok) return std::nullopt;
+      return fromText(std::move(text), path, format);
+    }
+  }
   RwInput in(std::make_unique<rw::ReaderState>(f, /*ownsStream=*/true, path));
   if (in.state_->source.failed()) return std::nullopt;
   return in;
@@ -162,11 +202,20 @@ RwInput RwInput::fromStream(std::FILE* stream, std::string name) {
   return RwInput(std::make_unique<rw::ReaderState>(stream, /*ownsStream=*/false, std::move(name)));
 }
 
-RwInput RwInput::fromText(std::string text, std::string name) {
-  return RwInput(std::make_unique<rw::ReaderState>(std::move(text), std::move(name)));
+RwInput RwInput::fromText(std::string text, std::string name, InputFormat format) {
+  if (format == InputFormat::automatic) format = detectInputFormat(text);
+  if (format == InputFormat::decade) {
+    return RwInput(std::make_unique<rw::ReaderState>(std::move(text), std::move(name)));
+  }
+  auto state = std::make_unique<rw::ReaderState>(std::string(), name);
+  state->format = format;
+  state->table =
+      format == InputFormat::heidelberg ? readHeidelberg(text, name) : readCsvTable(text, name);
+  return RwInput(std::move(state));
 }
 
 const std::string& RwInput::name() const noexcept { return state_->name; }
+InputFormat RwInput::format() const noexcept { return state_->format; }
 int32_t RwInput::lineNumber() const noexcept { return state_->source.lineNumber(); }
 const RwReadInfo& RwInput::lastRead() const noexcept { return state_->info; }
 const std::vector<RwWarning>& RwInput::warnings() const noexcept { return state_->warnings; }

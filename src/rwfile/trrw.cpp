@@ -414,6 +414,34 @@ int32_t DecadeReader::deliver(std::string& id, int32_t& firstYear) {
   return cur_.count;
 }
 
+// Hands out the next series of a Heidelberg or CSV input, with the warnings
+// raised before it (all that are left at the end).
+int32_t tableRead(rw::ReaderState& st, std::string& id, int32_t& firstYear,
+                  std::vector<float>& values) {
+  SeriesTable& table = *st.table;
+  const std::size_t k = st.nextSeries;
+  const bool last = k >= table.series.size();
+  while (st.nextWarning < table.warnings.size() &&
+         (last || table.warnings[st.nextWarning].before <= k)) {
+    const RwWarning& w = table.warnings[st.nextWarning++].warning;
+    st.warn(w.kind, w.line, w.series, w.text);
+  }
+  if (last) {
+    st.atEnd = true;
+    return kEndOfFile;
+  }
+  TableSeries& s = table.series[k];
+  ++st.nextSeries;
+  id = s.decadeId;
+  id.resize(kIdWidth, ' ');
+  firstYear = s.firstYear;
+  values = std::move(s.values);
+  s.values = {};
+  st.info.firstLine = st.info.lastLine = s.line;
+  st.info.fullName = s.name;
+  return static_cast<int32_t>(values.size());
+}
+
 }  // namespace
 
 int32_t trrwRead(RwInput& in, std::string& id, int32_t& firstYear, std::vector<float>& values,
@@ -423,7 +451,10 @@ int32_t trrwRead(RwInput& in, std::string& id, int32_t& firstYear, std::vector<f
   values.clear();
   st.beginCall();
   int32_t n = kEndOfFile;
-  if (!st.atEnd) n = DecadeReader(st, values).read(id, firstYear);
+  if (!st.atEnd) {
+    n = st.table ? tableRead(st, id, firstYear, values)
+                 : DecadeReader(st, values).read(id, firstYear);
+  }
   if (n == kEndOfFile) {
     values.clear();
     seriesCounter = kEndOfFile;

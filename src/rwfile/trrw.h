@@ -17,6 +17,17 @@
 
 namespace kavrel {
 
+// The layouts a ring-width input may have: decade lines (with header-driven
+// blocks), Heidelberg, or a CSV table; automatic tells them apart by content
+// (detectInputFormat in series_table.h).
+enum class InputFormat { automatic, decade, heidelberg, csv };
+
+// "decade", "heidelberg", "csv" (and "auto" for automatic).
+std::string_view inputFormatName(InputFormat format);
+// The format of a name as the --format option takes it; nullopt for others.
+std::optional<InputFormat> inputFormatNamed(std::string_view name);
+
+
 // Count and series counter returned by trrwRead at the end of the input.
 inline constexpr int32_t kEndOfFile = -999;
 
@@ -48,6 +59,8 @@ struct RwReadInfo {
   bool noEndMarker = false;        // delivered without its end marker (see trrwRead)
   bool tooLong = false;            // more than kMaxSeriesValues values: only those kept
   int32_t warningsNotKept = 0;     // warnings beyond kMaxWarningsPerRead, counted only
+  std::string fullName;            // a Heidelberg or CSV series' name as in the file (the
+                                   // identifier is then its decade form); empty otherwise
 };
 
 // One thing the reader repaired or left out, in the manner of htslib's
@@ -63,7 +76,9 @@ struct RwWarning {
     ExtraValues,    // values after the end of the line's decade, ignored
     BlockValues,    // the values of a header-driven block could not be read
     TooLong,        // more values than kMaxSeriesValues
-    ReadError       // the input reported a read error
+    ReadError,      // the input reported a read error
+    DatesDisagree,  // a table input's dates and length disagree: the end date is kept
+    NameShortened   // a name written differently in the decade files (at most 8 characters)
   };
   Kind kind = Kind::TextLine;
   int32_t line = 0;    // 1-based line number; 0 when no line applies
@@ -84,13 +99,18 @@ struct ReaderState;
 class RwInput {
  public:
   // Opens a file; nullopt when it cannot be opened or its first bytes cannot
-  // be read (a directory, for example).
-  static std::optional<RwInput> openFile(const std::string& path);
+  // be read (a directory, for example). A Heidelberg or CSV file (given as
+  // `format`, or found so by content with InputFormat::automatic) is read
+  // whole here; bad content in it raises Fatal naming the file, the line and
+  // the column.
+  static std::optional<RwInput> openFile(const std::string& path,
+                                         InputFormat format = InputFormat::decade);
   // Reads from an open stream, which stays owned by the caller and must stay
   // open while this input is read.
   static RwInput fromStream(std::FILE* stream, std::string name = "(stream)");
   // Reads from text held in memory (tests, generated data).
-  static RwInput fromText(std::string text, std::string name = "(text)");
+  static RwInput fromText(std::string text, std::string name = "(text)",
+                          InputFormat format = InputFormat::decade);
 
   RwInput(RwInput&&) noexcept;
   RwInput& operator=(RwInput&&) noexcept;
@@ -98,6 +118,8 @@ class RwInput {
 
   // Name given at construction (the path for openFile), for diagnostics.
   const std::string& name() const noexcept;
+  // The layout being read: decade, heidelberg or csv.
+  InputFormat format() const noexcept;
   // Number of the last line taken from the input (1-based, 0 before the first).
   int32_t lineNumber() const noexcept;
   // Details of the most recent read.
