@@ -49,6 +49,9 @@ void saveRegionalCurvePage(RunContext& ctx, const std::filesystem::path& path, P
     figure.panels[c].title = kClassTitles[c];
     figure.panels[c].seriesCount = ctx.seriesInClass[c];
     if (option != kNoCurveFitted) figure.panels[c].curve = std::string(curveName(option));
+    if (ctx.results.signalFree) {
+      figure.panels[c].firstPassCurve = ctx.results.classes[c].curvePass0ByAge;
+    }
   }
   // Drawn into a fresh scratch file that replaces the named file only once
   // the page is complete, so a failed drawing never leaves half a page.

@@ -131,6 +131,17 @@ void drawClassPanel(size_t c, const FigurePanel& panel, const AgeAlignedTable& t
   plcol0(kCurveRed);
   plwidth(2.0);
   drawLine(columnPolyline(table, -1, inputs.missingValue));
+  if (!panel.firstPassCurve.empty()) {
+    AgePolyline first;
+    for (size_t j = 0; j < panel.firstPassCurve.size(); ++j) {
+      if (panel.firstPassCurve[j] == inputs.missingValue) continue;
+      first.ages.push_back(static_cast<double>(j + 1));
+      first.values.push_back(panel.firstPassCurve[j]);
+    }
+    pllsty(2);
+    drawLine(first);
+    pllsty(1);
+  }
   drawAxes(text, stats);
   text.use(kPanelTitleText, stats);
   plmtex("t", 2.8, 0.5, 0.5, plotText(panel.title).c_str());
@@ -180,7 +191,7 @@ void drawCombinedPanel(const std::array<AgeAlignedTable, kPlotClassCount>& table
 }
 
 // The legend of the class panels under the page title.
-void drawPageLegend(bool density, TextSizes& text, FigureStats* stats) {
+void drawPageLegend(bool density, bool firstPass, TextSizes& text, FigureStats* stats) {
   plvpor(0.0, 1.0, 0.0, 1.0);
   plwind(0.0, 1.0, 0.0, 1.0);
   text.use(kSmallText, stats);
@@ -198,7 +209,17 @@ void drawPageLegend(bool density, TextSizes& text, FigureStats* stats) {
   plwidth(1.0);
   plptex(0.27, y, 1.0, 0.0, 0.0,
          density ? "Series (shaded: darker where more series pass)" : "Series");
-  plptex(0.69, y, 1.0, 0.0, 0.0, "Regional curve");
+  plptex(0.69, y, 1.0, 0.0, 0.0, firstPass ? "Regional curve (dashed: first pass)" : "Regional curve");
+  if (firstPass) {
+    // The dashed sample beside the solid one.
+    const PLFLT dashX[2] = {0.595, 0.635};
+    plcol0(kCurveRed);
+    plwidth(2.0);
+    pllsty(2);
+    plline(2, dashX, ys);
+    pllsty(1);
+    plwidth(1.0);
+  }
 }
 
 }  // namespace
@@ -285,7 +306,9 @@ std::vector<std::string> drawRegionalCurveFigure(const PlotInputs& inputs,
         plcol0(kBlack);
         text.use(kPageTitleText, stats);
         plptex(0.5, 0.955, 1.0, 0.0, 0.5, plotText(figure.title).c_str());
-        drawPageLegend(density, text, stats);
+        bool firstPass = false;
+        for (const FigurePanel& p : figure.panels) firstPass = firstPass || !p.firstPassCurve.empty();
+        drawPageLegend(density, firstPass, text, stats);
         for (size_t c = 0; c < kPlotClassCount; ++c) {
           drawClassPanel(c, figure.panels[c], page.tables[c], inputs, xMax, yMax, text, stats);
         }

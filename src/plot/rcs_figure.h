@@ -29,6 +29,9 @@ struct FigurePanel {
   std::string title;        // the class's name in words
   std::string curve;        // name of its curve; empty without one
   int32_t seriesCount = 0;  // series of the class
+  // Signal-free runs: the first pass's curve by age (index j-1 for age j,
+  // the missing marker where none), drawn dashed; empty otherwise.
+  std::vector<float> firstPassCurve;
 };
 
 struct RegionalCurveFigure {

@@ -22,7 +22,7 @@ RegionalCurveFigure testFigure() {
   f.title = "Site AB, ab.rwl: regional curves by class";
   for (size_t c = 0; c < f.panels.size(); ++c) {
     f.panels[c] = {"Class title " + std::to_string(c + 1), c == 2 ? "" : "Hugershoff",
-                   static_cast<int32_t>(c)};
+                   static_cast<int32_t>(c), {}};
   }
   return f;
 }
@@ -85,6 +85,16 @@ TEST(RegionalCurveFigure, NoTextSmallerThan12PixelsAt1000x750) {
     EXPECT_NE(texts.find(label), std::string::npos) << label << " in\n" << texts;
   }
   EXPECT_EQ(stats.densityPanels, 0);
+  EXPECT_EQ(texts.find("dashed: first pass"), std::string::npos);
+
+  // A signal-free run's first-pass curve is drawn dashed and named in the legend.
+  RegionalCurveFigure figure = testFigure();
+  figure.panels[0].firstPassCurve = {1.0f, 1.2f, five.inputs.missingValue, 1.1f};
+  drawRegionalCurveFigure(five.inputs, figure, "figure.svg", svg, &stats, 750);
+  std::ifstream again("figure.svg");
+  std::stringstream second;
+  second << again.rdbuf();
+  EXPECT_NE(pageTexts(second.str()).find("Regional curve (dashed: first pass)"), std::string::npos);
 }
 
 // Each series counts once in each cell its line crosses: counted here by
