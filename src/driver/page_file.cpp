@@ -43,10 +43,10 @@ void saveRegionalCurvePage(RunContext& ctx, const std::filesystem::path& path, P
   RegionalCurveFigure figure;
   const std::string input = std::filesystem::path(ctx.options.inputFileName).filename().string();
   figure.title = "Site " + (site.empty() ? crnSiteCode(ctx.options.inputFileName) : site) + ", " +
-                 input + ": regional curves by class";
+                 input + (ctx.singleCurve ? ": one regional curve" : ": regional curves by class");
   for (size_t c = 0; c < figure.panels.size(); ++c) {
     const int32_t option = ctx.classCurveOptions[c];
-    figure.panels[c].title = kClassTitles[c];
+    figure.panels[c].title = ctx.singleCurve ? "All classified series" : kClassTitles[c];
     figure.panels[c].seriesCount = ctx.seriesInClass[c];
     if (option != kNoCurveFitted) figure.panels[c].curve = std::string(curveName(option));
     if (ctx.results.signalFree) {

@@ -112,10 +112,9 @@ void drawAxes(TextSizes& text, FigureStats* stats) {
   plmtex("l", 3.2, 0.5, 0.5, "Ring width (mm)");
 }
 
-void drawClassPanel(size_t c, const FigurePanel& panel, const AgeAlignedTable& table,
+void drawClassPanel(const Box& b, const FigurePanel& panel, const AgeAlignedTable& table,
                     const PlotInputs& inputs, double xMax, double yMax, TextSizes& text,
                     FigureStats* stats) {
-  const Box b = panelBox(c);
   plvpor(b.x0, b.x1, b.y0, b.y1);
   plwind(0.0, xMax, 0.0, yMax);
   if (table.seriesCount > kDensitySeries) {
@@ -309,8 +308,15 @@ std::vector<std::string> drawRegionalCurveFigure(const PlotInputs& inputs,
         bool firstPass = false;
         for (const FigurePanel& p : figure.panels) firstPass = firstPass || !p.firstPassCurve.empty();
         drawPageLegend(density, firstPass, text, stats);
+        if (inputs.panelCount == 1) {
+          // A single curve for every series: one panel on the whole page.
+          const Box whole{0.085, 0.975, panelBox(4).y0, panelBox(0).y1};
+          drawClassPanel(whole, figure.panels[0], page.tables[0], inputs, xMax, yMax, text, stats);
+          return;
+        }
         for (size_t c = 0; c < kPlotClassCount; ++c) {
-          drawClassPanel(c, figure.panels[c], page.tables[c], inputs, xMax, yMax, text, stats);
+          drawClassPanel(panelBox(c), figure.panels[c], page.tables[c], inputs, xMax, yMax, text,
+                         stats);
         }
         drawCombinedPanel(page.tables, inputs, xMax, text, stats);
       });

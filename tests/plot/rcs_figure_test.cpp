@@ -95,6 +95,18 @@ TEST(RegionalCurveFigure, NoTextSmallerThan12PixelsAt1000x750) {
   std::stringstream second;
   second << again.rdbuf();
   EXPECT_NE(pageTexts(second.str()).find("Regional curve (dashed: first pass)"), std::string::npos);
+
+  // A single curve: its one panel, no other class and no panel of five curves.
+  PlotInputs single = five.inputs;
+  single.panelCount = 1;
+  drawRegionalCurveFigure(single, testFigure(), "figure.svg", svg, &stats, 750);
+  std::ifstream third("figure.svg");
+  std::stringstream one;
+  one << third.rdbuf();
+  const std::string oneTexts = pageTexts(one.str());
+  EXPECT_NE(oneTexts.find("Class title 1"), std::string::npos);
+  EXPECT_EQ(oneTexts.find("Class title 2"), std::string::npos);
+  EXPECT_EQ(oneTexts.find("The five regional curves"), std::string::npos);
 }
 
 // Each series counts once in each cell its line crosses: counted here by
