@@ -122,7 +122,8 @@ Curve options (OPTION) and the ANSWER their question reads:
 Recipes are TOML files with one key per option, named like the long option:
   input, format, pith, pith-format, pith-table, threshold, index, out, page,
   chronology-page, page-size, site (strings); power, report, chronology,
-  quiet (true or false);
+  quiet, single-curve, signal-free, sf-robust (true or false);
+  sf-tolerance (a number); sf-max-passes, sf-min-depth (whole numbers);
   outliers = [lower, upper]; age-band = [min, max]; first-years = [from, to];
   curve = ["3:-5:7", "1:4"].
 Input paths and out are relative to the recipe's folder, page files to out.
