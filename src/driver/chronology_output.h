@@ -35,7 +35,11 @@ struct ChronologyTexts {
 // Builds the chronology of index mode 1 (ratios) or 2 (residuals) from
 // results.indexSeries and its files' texts; `site` is the decade file's site code. Raises Fatal when the
 // series can't form a chronology (years beyond the chronology's limits).
+// The signal statistics use `signal`'s windows and correlation, and take
+// series whose identifiers share their first treeChars characters as cores of
+// one tree (0: every series its own tree).
 ChronologyTexts chronologyTexts(const RunResults& results, int32_t indexMode,
-                                std::string_view site);
+                                std::string_view site, const SignalOptions& signal = {},
+                                int32_t treeChars = 0);
 
 }  // namespace kavrel

@@ -113,7 +113,11 @@ void writeChronology(RunContext& ctx, const RunRequest& request) {
   }
   const std::string site =
       request.site.empty() ? crnSiteCode(ctx.options.inputFileName) : request.site;
-  const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site);
+  SignalOptions signal;
+  signal.windowLength = request.windowLength;
+  signal.windowLag = request.windowLag;
+  signal.correlation = request.correlation;
+  const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site, signal, request.treeChars);
   if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts);
   if (!request.chronology) return;
   if (ctx.signalFreeRun) {
