@@ -473,9 +473,9 @@ void chronologySettings(const GivenSettings& given, RunRequest& request) {
   }
   if (given.chronologySmooth) {
     const std::optional<int32_t> years = wholeNumber(given.chronologySmooth->text);
-    if (!years || *years < 2)
+    if (!years || *years < 10)
       refuse(*given.chronologySmooth,
-             inQuotes(given.chronologySmooth->text) + " is not a whole number of 2 or more years");
+             inQuotes(given.chronologySmooth->text) + " is not a whole number of 10 or more years");
     request.chronologySmooth = *years;
   }
 }

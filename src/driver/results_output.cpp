@@ -6,6 +6,7 @@
 
 #include "chron/crn.h"
 #include "driver/chronology_output.h"
+#include "driver/chronology_smooth.h"
 #include "driver/page_file.h"
 #include "driver/report.h"
 #include "driver/signal_free_output.h"
@@ -91,6 +92,12 @@ void saveChronologyPage(RunContext& ctx, const RunRequest& request, const Chrono
     }
     data.indexName = "standard (pass 0)";
     data.secondName = "signal-free";
+  }
+  data.smooth = smoothedChronology(data.second.empty() ? data.index : data.second,
+                                   request.chronologySmooth);
+  data.smoothName = std::to_string(request.chronologySmooth) + "-year spline";
+  for (const SignalWindow& w : texts.windows) {
+    if (w.eps) data.eps.emplace_back(0.5 * (w.firstYear + w.lastYear), *w.eps);
   }
   const bool ratios = texts.chronology.kind == IndexKind::Ratio;
   data.referenceLevel = ratios ? 1.0 : 0.0;
