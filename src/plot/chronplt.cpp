@@ -116,15 +116,15 @@ void drawDepthSteps(const ChronologyPlotData& d) {
 
 void setPanel(const PanelBox& box) { plvpor(box.left, box.right, box.bottom, box.top); }
 
-// The smoothed line, heavier than the chronology, and its name top right
-// inside the upper panel.
+// The smoothed line, heavier than the chronology, and its name above the
+// upper panel's left end.
 void drawSmoothLine(const ChronologyPlotData& d) {
   if (d.smooth.empty()) return;
   plwidth(2.5);
   drawIndexLine(d, d.smooth, kSmoothColour);
   plwidth(1.0);
   plcol0(kSmoothColour);
-  plmtex("t", -1.5, 0.98, 1.0, plotText(d.smoothName).c_str());
+  plmtex("t", 0.8, 0.0, 0.0, plotText(d.smoothName).c_str());
 }
 
 // The middle panel: running EPS at the windows' middle years, joined, over
@@ -152,7 +152,7 @@ void drawEpsPanel(const ChronologyPlotData& d, double xLow, double xHigh) {
   }
   plcol0(kBlack);
   plschr(0.0, 0.8);
-  plbox("bcst", 0.0, 0, "bcnstv", 0.0, 0);
+  plbox("bcst", 0.0, 0, "bcnstv", 0.5, 5);
   pllab("", "EPS", "");
   plschr(0.0, 1.0);
 }

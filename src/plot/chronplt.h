@@ -47,9 +47,9 @@ struct ChronologyPlotData {
 struct PanelBox {
   double left, right, bottom, top;
 };
-inline constexpr PanelBox kChronIndexPanel{0.10, 0.95, 0.47, 0.88};
-inline constexpr PanelBox kChronEpsPanel{0.10, 0.95, 0.31, 0.40};
-inline constexpr PanelBox kChronDepthPanel{0.10, 0.95, 0.08, 0.24};
+inline constexpr PanelBox kChronIndexPanel{0.10, 0.95, 0.48, 0.88};
+inline constexpr PanelBox kChronEpsPanel{0.10, 0.95, 0.33, 0.41};
+inline constexpr PanelBox kChronDepthPanel{0.10, 0.95, 0.10, 0.26};
 
 // Colours of the page (red, green, blue).
 struct Rgb {
