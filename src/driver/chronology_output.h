@@ -1,8 +1,8 @@
 // The RCS chronology of a run: from the final index series of all classes,
 // the chronology table (depth, mean, robust mean and class means per calendar
-// year), the running signal statistics (rbar, EPS in 50-year windows lagged
-// 25 years) and, for ratios, the decade chronology file. Built from
-// RunResults; the caller writes the files.
+// year), the running signal statistics (rbar, EPS and their split by tree,
+// in windows of 50 years lagged 25 by default) and, for ratios, the decade
+// chronology file. Built from RunResults; the caller writes the files.
 #pragma once
 
 #include <cstdint>
