@@ -160,14 +160,17 @@ SignalResult runningSignal(std::span<const IndexSeries> series, const SignalOpti
   const auto length = static_cast<size_t>(w);
   std::vector<double> zSum(length);
   std::vector<double> treeSum(length);
-  std::vector<double> z(series.size() * length);  // one row per series
+  // One row of standardised values per series when the within-tree sums need
+  // them again; one row for all without trees.
+  const size_t rows = trees.empty() ? 1 : series.size();
+  std::vector<double> z(rows * length);
   std::vector<char> counts(series.size());
   std::vector<size_t> scratch;
   for (SignalWindow& window : result.windows) {
     // Every window adds its series in input order.
     std::fill(zSum.begin(), zSum.end(), 0.0);
     for (size_t i = 0; i < series.size(); ++i) {
-      const std::span<double> row(z.data() + i * length, length);
+      const std::span<double> row(z.data() + (rows == 1 ? 0 : i) * length, length);
       counts[i] = standardised(series[i], window.firstYear, options.correlation, row, scratch);
       if (!counts[i]) continue;
       ++window.seriesCount;
@@ -181,18 +184,19 @@ SignalResult runningSignal(std::span<const IndexSeries> series, const SignalOpti
       size_t b = a + 1;
       while (b < byTree.size() && !trees.empty() && trees[byTree[b]] == trees[byTree[a]]) ++b;
       int64_t cores = 0;
-      std::fill(treeSum.begin(), treeSum.end(), 0.0);
-      for (size_t k = a; k < b; ++k) {
-        if (!counts[byTree[k]]) continue;
-        ++cores;
-        const double* row = z.data() + byTree[k] * length;
-        for (size_t t = 0; t < length; ++t) treeSum[t] += row[t];
-      }
+      for (size_t k = a; k < b; ++k) cores += counts[byTree[k]] ? 1 : 0;
+      const size_t from = a;
       a = b;
       if (cores == 0) continue;
       ++window.treeCount;
       inverseCores += 1.0 / static_cast<double>(cores);
-      if (cores < 2) continue;
+      if (cores < 2) continue;  // only trees sampled as groups keep rows (rows > 1)
+      std::fill(treeSum.begin(), treeSum.end(), 0.0);
+      for (size_t k = from; k < b; ++k) {
+        if (!counts[byTree[k]]) continue;
+        const double* row = z.data() + byTree[k] * length;
+        for (size_t t = 0; t < length; ++t) treeSum[t] += row[t];
+      }
       double sum = 0.0;
       for (double v : treeSum) sum += v * v;
       withinSum += (sum / static_cast<double>(w) - static_cast<double>(cores)) / 2.0;
