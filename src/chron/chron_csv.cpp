@@ -48,10 +48,15 @@ void appendChronologyCsv(std::string& out, const Chronology& chronology,
 }
 
 void appendSignalCsv(std::string& out, std::span<const SignalWindow> windows) {
-  out += "first_year,last_year,series,rbar,eps\n";
+  out += "first_year,last_year,series,rbar,eps,trees,rbar_tot,rbar_wt,rbar_bt,c_eff,rbar_eff,snr,"
+         "eps_eff\n";
   for (const SignalWindow& w : windows) {
     out += std::to_string(w.firstYear) + ',' + std::to_string(w.lastYear) + ',' +
-           std::to_string(w.seriesCount) + ',' + csvNumber(w.rbar) + ',' + csvNumber(w.eps) + '\n';
+           std::to_string(w.seriesCount) + ',' + csvNumber(w.rbar) + ',' + csvNumber(w.eps) + ',' +
+           std::to_string(w.treeCount) + ',' + csvNumber(w.rbar) + ',' + csvNumber(w.rbarWithin) +
+           ',' + csvNumber(w.rbarBetween) + ',' + csvNumber(w.effectiveCores) + ',' +
+           csvNumber(w.rbarEffective) + ',' + csvNumber(w.snr) + ',' + csvNumber(w.epsEffective) +
+           '\n';
   }
 }
 

@@ -21,8 +21,10 @@ void appendChronologyCsv(std::string& out, const Chronology& chronology);
 void appendChronologyCsv(std::string& out, const Chronology& chronology,
                          std::span<const char* const> classColumns);
 
-// Appends the signal windows: "first_year,last_year,series,rbar,eps", then
-// one row per window.
+// Appends the signal windows: "first_year,last_year,series,rbar,eps", the
+// statistics by tree "trees,rbar_tot,rbar_wt,rbar_bt,c_eff,rbar_eff,snr,eps_eff"
+// (rbar_tot repeats rbar under the name the tree statistics use), then one
+// row per window.
 void appendSignalCsv(std::string& out, std::span<const SignalWindow> windows);
 
 // v as the fewest digits that give its single-precision value back,

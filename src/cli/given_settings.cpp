@@ -10,7 +10,7 @@ using K = SettingKind;
 using M = SettingMode;
 using S = GivenSettings;
 
-const std::array<SettingSpec, 29> kSpecs = {{
+const std::array<SettingSpec, 33> kSpecs = {{
     {"input", K::text, M::runOnly, true, &S::input},
     {"format", K::text, M::runOnly, true, &S::format},
     {"pith", K::text, M::runOnly, true, &S::pith},
@@ -30,6 +30,10 @@ const std::array<SettingSpec, 29> kSpecs = {{
     {"chronology-page", K::text, M::both, true, &S::chronologyPage},
     {"page-size", K::text, M::both, true, &S::pageSize},
     {"site", K::text, M::both, true, &S::site},
+    {"window", K::intPair, M::both, true, &S::window},
+    {"correlation", K::text, M::both, true, &S::correlation},
+    {"tree-chars", K::whole, M::both, true, &S::treeChars},
+    {"chronology-smooth", K::whole, M::both, true, &S::chronologySmooth},
     {"single-curve", K::flag, M::both, true, &S::singleCurve},
     {"signal-free", K::flag, M::both, true, &S::signalFree},
     {"sf-tolerance", K::real, M::both, true, &S::sfTolerance},

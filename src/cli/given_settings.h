@@ -38,6 +38,7 @@ struct GivenSettings {
       index, out, page, report, chronology, chronologyPage, pageSize, site, quiet, pithTable,
       format;
   std::optional<Given> singleCurve, signalFree, sfTolerance, sfMaxPasses, sfMinDepth, sfRobust;
+  std::optional<Given> window, correlation, treeChars, chronologySmooth;
   std::vector<Given> curves;                        // --curve, in the order given
   std::optional<Given> recipe, saveRecipe, record;  // command line only
 };

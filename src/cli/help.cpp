@@ -72,6 +72,15 @@ Options of both (dialogue and run):
          sides + R"( each
                             (default )" + pageSize + R"()
   --site CODE               site code: 1 to 6 letters, digits, '-' or '_'
+  --window LENGTH:LAG       signal statistics in windows of LENGTH years started
+                            every LAG years (default 50:25)
+  --correlation METHOD      pearson (default) or spearman, for the signal
+                            statistics
+  --tree-chars K            series whose identifiers share their first K
+                            characters are cores of one tree (default 0: every
+                            series its own tree)
+  --chronology-smooth YEARS stiffness of the chronology page's smoothing
+                            spline (default 30)
   --single-curve            one regional curve for every classified series
                             (class 1, "all") instead of the five classes
   --signal-free             refit the class curves to signal-free measurements

@@ -227,6 +227,18 @@ std::string recipeText(const RunRequest& request, const fs::path& recipeFile) {
   recipe.insert("page-size",
                 std::to_string(request.pageWidth) + "x" + std::to_string(request.pageHeight));
   if (!request.site.empty()) recipe.insert("site", request.site);
+  // The chronology's settings when they differ from their defaults.
+  const RunRequest defaults;
+  if (request.windowLength != defaults.windowLength || request.windowLag != defaults.windowLag) {
+    recipe.insert("window", toml::array{int64_t{request.windowLength}, int64_t{request.windowLag}});
+  }
+  if (request.correlation == SignalCorrelation::Spearman) recipe.insert("correlation", "spearman");
+  if (request.treeChars != defaults.treeChars) {
+    recipe.insert("tree-chars", int64_t{request.treeChars});
+  }
+  if (request.chronologySmooth != defaults.chronologySmooth) {
+    recipe.insert("chronology-smooth", int64_t{request.chronologySmooth});
+  }
   if (request.quiet) recipe.insert("quiet", true);
   if (request.singleCurve) recipe.insert("single-curve", true);
   if (request.signalFree) {

@@ -437,6 +437,56 @@ void signalFreeSettings(const GivenSettings& given, RunRequest& request) {
   if (given.sfRobust) sf.robust = isTrue(*given.sfRobust);
 }
 
+// The signal statistics' windows and correlation, the tree grouping and the
+// chronology page's smoothed line. Settings that only shape a chronology are
+// refused without one, so that they are never silently ignored.
+void chronologySettings(const GivenSettings& given, RunRequest& request) {
+  const bool chronology = request.chronology || !request.chronologyPagePath.empty();
+  for (const std::optional<Given>* setting : {&given.window, &given.correlation}) {
+    if (*setting && !chronology)
+      refuse(**setting, "shapes the signal statistics, which need --chronology or "
+                        "--chronology-page");
+  }
+  if (given.chronologySmooth && request.chronologyPagePath.empty())
+    refuse(*given.chronologySmooth, "smooths the chronology page, which needs --chronology-page");
+  if (given.window) {
+    const std::string_view t = given.window->text;
+    const std::size_t colon = t.find(':');
+    std::optional<int32_t> length, lag;
+    if (colon != std::string_view::npos) {
+      length = wholeNumber(t.substr(0, colon));
+      lag = wholeNumber(t.substr(colon + 1));
+    }
+    if (!length || !lag || *length < 3 || *lag < 1)
+      refuse(*given.window, inQuotes(t) + " is not LENGTH:LAG with a length of 3 or more years "
+                            "and a lag of 1 or more");
+    request.windowLength = *length;
+    request.windowLag = *lag;
+  }
+  if (given.correlation) {
+    const std::string& t = given.correlation->text;
+    if (t == "pearson")
+      request.correlation = SignalCorrelation::Pearson;
+    else if (t == "spearman")
+      request.correlation = SignalCorrelation::Spearman;
+    else
+      refuse(*given.correlation, inQuotes(t) + " is not pearson or spearman");
+  }
+  if (given.treeChars) {
+    const std::optional<int32_t> k = wholeNumber(given.treeChars->text);
+    if (!k || *k < 0) refuse(*given.treeChars, inQuotes(given.treeChars->text) +
+                                                   " is not a whole number of 0 or more");
+    request.treeChars = *k;
+  }
+  if (given.chronologySmooth) {
+    const std::optional<int32_t> years = wholeNumber(given.chronologySmooth->text);
+    if (!years || *years < 10)
+      refuse(*given.chronologySmooth,
+             inQuotes(given.chronologySmooth->text) + " is not a whole number of 10 or more years");
+    request.chronologySmooth = *years;
+  }
+}
+
 }  // namespace
 
 std::optional<PictureFormat> pictureFormatOf(const fs::path& file) {
@@ -481,6 +531,7 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
   }
   if (given.pageSize) pageSize(*given.pageSize, request);
   if (given.site) request.site = siteCode(*given.site);
+  chronologySettings(given, request);
   if (given.quiet) request.quiet = isTrue(*given.quiet);
   signalFreeSettings(given, request);
   if (given.singleCurve) request.singleCurve = isTrue(*given.singleCurve);

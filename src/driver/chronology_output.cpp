@@ -3,19 +3,23 @@
 #include "chron/chron_csv.h"
 #include "chron/crn.h"
 #include "chron/signal.h"
+#include "chron/trees.h"
 #include "util/fatal.h"
 
 namespace kavrel {
 
 ChronologyTexts chronologyTexts(const RunResults& results, int32_t indexMode,
-                                std::string_view site) {
+                                std::string_view site, const SignalOptions& signalOptions,
+                                int32_t treeChars) {
   const std::span<const IndexSeries> series = results.indexSeries;
   const IndexKind kind = indexMode == 1 ? IndexKind::Ratio : IndexKind::Residual;
   const ChronologyResult built = buildChronology(series, kind);
   if (built.status != ChronStatus::Ok) {
     throw Fatal("The chronology can't be built: " + built.message);
   }
-  const SignalResult signal = runningSignal(series);
+  std::vector<int32_t> trees;
+  if (treeChars > 0) trees = treeNumbers(results.indexIds, treeChars);
+  const SignalResult signal = runningSignal(series, signalOptions, trees);
   if (signal.status != ChronStatus::Ok) {
     throw Fatal("The signal statistics can't be computed: " + signal.message);
   }

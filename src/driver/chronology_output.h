@@ -1,8 +1,8 @@
 // The RCS chronology of a run: from the final index series of all classes,
 // the chronology table (depth, mean, robust mean and class means per calendar
-// year), the running signal statistics (rbar, EPS in 50-year windows lagged
-// 25 years) and, for ratios, the decade chronology file. Built from
-// RunResults; the caller writes the files.
+// year), the running signal statistics (rbar, EPS and their split by tree,
+// in windows of 50 years lagged 25 by default) and, for ratios, the decade
+// chronology file. Built from RunResults; the caller writes the files.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,11 @@ struct ChronologyTexts {
 // Builds the chronology of index mode 1 (ratios) or 2 (residuals) from
 // results.indexSeries and its files' texts; `site` is the decade file's site code. Raises Fatal when the
 // series can't form a chronology (years beyond the chronology's limits).
+// The signal statistics use `signal`'s windows and correlation, and take
+// series whose identifiers share their first treeChars characters as cores of
+// one tree (0: every series its own tree).
 ChronologyTexts chronologyTexts(const RunResults& results, int32_t indexMode,
-                                std::string_view site);
+                                std::string_view site, const SignalOptions& signal = {},
+                                int32_t treeChars = 0);
 
 }  // namespace kavrel

@@ -6,6 +6,7 @@
 
 #include "chron/crn.h"
 #include "driver/chronology_output.h"
+#include "driver/chronology_smooth.h"
 #include "driver/page_file.h"
 #include "driver/report.h"
 #include "driver/signal_free_output.h"
@@ -92,6 +93,12 @@ void saveChronologyPage(RunContext& ctx, const RunRequest& request, const Chrono
     data.indexName = "standard (pass 0)";
     data.secondName = "signal-free";
   }
+  data.smooth = smoothedChronology(data.second.empty() ? data.index : data.second,
+                                   request.chronologySmooth);
+  data.smoothName = std::to_string(request.chronologySmooth) + "-year spline";
+  for (const SignalWindow& w : texts.windows) {
+    if (w.eps) data.eps.emplace_back(0.5 * (w.firstYear + w.lastYear), *w.eps);
+  }
   const bool ratios = texts.chronology.kind == IndexKind::Ratio;
   data.referenceLevel = ratios ? 1.0 : 0.0;
   data.title = "RCS chronology, " + std::filesystem::path(ctx.options.inputFileName).filename().string();
@@ -113,7 +120,11 @@ void writeChronology(RunContext& ctx, const RunRequest& request) {
   }
   const std::string site =
       request.site.empty() ? crnSiteCode(ctx.options.inputFileName) : request.site;
-  const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site);
+  SignalOptions signal;
+  signal.windowLength = request.windowLength;
+  signal.windowLag = request.windowLag;
+  signal.correlation = request.correlation;
+  const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site, signal, request.treeChars);
   if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts);
   if (!request.chronology) return;
   if (ctx.signalFreeRun) {

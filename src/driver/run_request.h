@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "chron/signal.h"
 #include "driver/run_options.h"
 #include "rcs/signal_free.h"
 #include "plot/picture.h"
@@ -66,6 +67,14 @@ struct RunRequest {
   int32_t pageWidth = kDefaultPageWidth;    // saved pages, pixels
   int32_t pageHeight = kDefaultPageHeight;  // saved pages, pixels
   std::string site;                         // site code, 0..6 characters; empty: none
+
+  // The chronology's signal statistics and page.
+  int32_t windowLength = SignalOptions{}.windowLength;  // years per signal window
+  int32_t windowLag = SignalOptions{}.windowLag;        // years between window starts
+  SignalCorrelation correlation = SignalCorrelation::Pearson;
+  int32_t treeChars = 0;  // series sharing their first treeChars characters are cores of one
+                          // tree; 0: every series its own tree
+  int32_t chronologySmooth = 30;  // stiffness in years of the chronology page's smoothed line
 
   bool quiet = false;  // only warnings and errors on the screen (runs without questions)
 

@@ -18,6 +18,7 @@ constexpr PLINT kReferenceColour = 2;
 constexpr PLINT kShadeColour = 3;
 constexpr PLINT kDepthColour = 4;
 constexpr PLINT kSecondColour = 5;
+constexpr PLINT kSmoothColour = 6;
 constexpr PLINT kBlack = 15;
 
 constexpr PLINT kDashed = 2;  // PLplot line style of the reference line
@@ -30,6 +31,7 @@ void setPageColours() {
   plscol0(kShadeColour, kChronShade.r, kChronShade.g, kChronShade.b);
   plscol0(kDepthColour, 40, 110, 60);
   plscol0(kSecondColour, 230, 120, 0);
+  plscol0(kSmoothColour, kChronSmooth.r, kChronSmooth.g, kChronSmooth.b);
   plscolbg(kChronBackground.r, kChronBackground.g, kChronBackground.b);
 }
 
@@ -114,6 +116,47 @@ void drawDepthSteps(const ChronologyPlotData& d) {
 
 void setPanel(const PanelBox& box) { plvpor(box.left, box.right, box.bottom, box.top); }
 
+// The smoothed line, heavier than the chronology, and its name above the
+// upper panel's left end.
+void drawSmoothLine(const ChronologyPlotData& d) {
+  if (d.smooth.empty()) return;
+  plwidth(2.5);
+  drawIndexLine(d, d.smooth, kSmoothColour);
+  plwidth(1.0);
+  plcol0(kSmoothColour);
+  plmtex("t", 0.8, 0.0, 0.0, plotText(d.smoothName).c_str());
+}
+
+// The middle panel: running EPS at the windows' middle years, joined, over
+// the dashed threshold line.
+void drawEpsPanel(const ChronologyPlotData& d, double xLow, double xHigh) {
+  double low = 0.0;
+  for (const auto& [year, eps] : d.eps) low = std::min(low, eps);
+  setPanel(kChronEpsPanel);
+  plwind(xLow, xHigh, low, 1.0);
+  plcol0(kReferenceColour);
+  pllsty(kDashed);
+  PLFLT tx[2] = {xLow, xHigh};
+  PLFLT ty[2] = {d.epsThreshold, d.epsThreshold};
+  plline(2, tx, ty);
+  pllsty(1);
+  plcol0(kIndexColour);
+  std::vector<PLFLT> xs, ys;
+  for (const auto& [year, eps] : d.eps) {
+    xs.push_back(year);
+    ys.push_back(eps);
+  }
+  if (!xs.empty()) {
+    plline(static_cast<PLINT>(xs.size()), xs.data(), ys.data());
+    plpoin(static_cast<PLINT>(xs.size()), xs.data(), ys.data(), 17);
+  }
+  plcol0(kBlack);
+  plschr(0.0, 0.8);
+  plbox("bcst", 0.0, 0, "bcnstv", 0.5, 5);
+  pllab("", "EPS", "");
+  plschr(0.0, 1.0);
+}
+
 void drawPage(const ChronologyPlotData& d) {
   const auto years = static_cast<double>(std::max<size_t>(d.index.size(), 1));
   const double xLow = d.firstYear - 0.5;
@@ -132,8 +175,9 @@ void drawPage(const ChronologyPlotData& d) {
   plline(2, rx, ry);
   pllsty(1);
   drawIndexLine(d, d.index, kIndexColour);
+  if (!d.second.empty()) drawIndexLine(d, d.second, kSecondColour);
+  drawSmoothLine(d);
   if (!d.second.empty()) {
-    drawIndexLine(d, d.second, kSecondColour);
     // The legend: each name in its line's colour, top left inside the panel.
     plcol0(kIndexColour);
     plmtex("t", -1.5, 0.02, 0.0, plotText(d.indexName).c_str());
@@ -144,6 +188,8 @@ void drawPage(const ChronologyPlotData& d) {
   plbox("bcnst", 0.0, 0, "bcnstv", 0.0, 0);
   pllab("", plotText(d.indexLabel).c_str(), plotText(d.title).c_str());
   if (anyWeak) plmtex("t", 0.8, 1.0, 1.0, plotText(d.weakLabel).c_str());
+
+  drawEpsPanel(d, xLow, xHigh);
 
   int32_t maxDepth = 0;
   for (int32_t v : d.depth) maxDepth = std::max(maxDepth, v);
@@ -164,6 +210,7 @@ std::vector<std::string> drawChronologyPicture(const ChronologyPlotData& data,
                                                const PictureTarget& target) {
   if (data.depth.size() != data.index.size() ||
       (!data.second.empty() && data.second.size() != data.index.size()) ||
+      (!data.smooth.empty() && data.smooth.size() != data.index.size()) ||
       (!data.weak.empty() && data.weak.size() != data.index.size())) {
     throw std::invalid_argument("chronology page: depth and weak must have one entry per year");
   }

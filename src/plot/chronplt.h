@@ -1,12 +1,14 @@
 // The chronology page: the robust mean chronology against calendar year with
-// its reference line (1 for ratios, 0 for residuals) in the upper panel, the
-// sample depth in the lower panel, and the years of weak common signal
-// (window EPS below 0.85) shaded in both.
+// its reference line (1 for ratios, 0 for residuals) and a smoothed line in
+// the upper panel, the running EPS with its 0.85 line in a small middle
+// panel, the sample depth in the lower panel, and the years of weak common
+// signal (window EPS below 0.85) shaded in the upper and lower panels.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plot/picture.h"
@@ -30,6 +32,13 @@ struct ChronologyPlotData {
   std::vector<std::optional<double>> second;
   std::string indexName;   // legend name of index
   std::string secondName;  // legend name of second
+  // A smoothed line over the chronology (same length as index), empty for
+  // none, and its name, shown in its colour in the upper panel.
+  std::vector<std::optional<double>> smooth;
+  std::string smoothName;
+  // Running EPS: one point per window, at the window's middle year.
+  std::vector<std::pair<double, double>> eps;  // (year, EPS)
+  double epsThreshold = 0.85;                  // drawn as a dashed line
 };
 
 // The panels as fractions of the page, x from the left and y from the
@@ -38,8 +47,9 @@ struct ChronologyPlotData {
 struct PanelBox {
   double left, right, bottom, top;
 };
-inline constexpr PanelBox kChronIndexPanel{0.10, 0.95, 0.42, 0.88};
-inline constexpr PanelBox kChronDepthPanel{0.10, 0.95, 0.10, 0.32};
+inline constexpr PanelBox kChronIndexPanel{0.10, 0.95, 0.48, 0.88};
+inline constexpr PanelBox kChronEpsPanel{0.10, 0.95, 0.33, 0.41};
+inline constexpr PanelBox kChronDepthPanel{0.10, 0.95, 0.10, 0.26};
 
 // Colours of the page (red, green, blue).
 struct Rgb {
@@ -47,6 +57,7 @@ struct Rgb {
 };
 inline constexpr Rgb kChronBackground{255, 255, 255};
 inline constexpr Rgb kChronShade{255, 214, 170};
+inline constexpr Rgb kChronSmooth{110, 0, 120};
 
 // Draws the page into path with the target's device (see drawPicture).
 // Returns PLplot's messages of aborted, non-fatal operations. Throws

@@ -39,14 +39,30 @@ TEST(ChronCsv, TablesWithHeaderAndEmptyFields) {
             "med_mean_residual\n"
             "-3,1,-1e-09,-0.0253,,,,,\n");
 
-  const std::vector<SignalWindow> windows = {{1700, 1749, 13, 0.27883, 0.8441},
-                                             {1725, 1774, 1, std::nullopt, std::nullopt}};
+  std::vector<SignalWindow> windows(2);
+  windows[0].firstYear = 1700;
+  windows[0].lastYear = 1749;
+  windows[0].seriesCount = 13;
+  windows[0].rbar = 0.27883;
+  windows[0].eps = 0.8441;
+  windows[0].treeCount = 7;
+  windows[0].rbarWithin = 0.5;
+  windows[0].rbarBetween = 0.25;
+  windows[0].effectiveCores = 1.75;
+  windows[0].rbarEffective = 0.3;
+  windows[0].snr = 3.0;
+  windows[0].epsEffective = 0.75;
+  windows[1].firstYear = 1725;
+  windows[1].lastYear = 1774;
+  windows[1].seriesCount = 1;
+  windows[1].treeCount = 1;
   out.clear();
   appendSignalCsv(out, windows);
   EXPECT_EQ(out,
-            "first_year,last_year,series,rbar,eps\n"
-            "1700,1749,13,0.27883,0.8441\n"
-            "1725,1774,1,,\n");
+            "first_year,last_year,series,rbar,eps,trees,rbar_tot,rbar_wt,rbar_bt,c_eff,rbar_eff,"
+            "snr,eps_eff\n"
+            "1700,1749,13,0.27883,0.8441,7,0.27883,0.5,0.25,1.75,0.3,3,0.75\n"
+            "1725,1774,1,,,1,,,,,,,\n");
 
   EXPECT_EQ(csvNumber(std::nan("")), "");
   EXPECT_EQ(csvNumber(HUGE_VAL), "");

@@ -123,20 +123,21 @@ TEST(Signal, WindowEdgesAndDegenerateWindows) {
   std::vector<float> gapped = ramp;
   gapped[70] = m;
   const Case cases[] = {
-      // 80 years: the window 1950-1999 would reach past 1979 and is left out.
-      {"proportional pair", {{1, 1900, ramp}, {2, 1900, scaled(2.385f, 0.5f)}}, 2, 2, 1.0, 1.0},
+      // 80 years: the window 1950-1999 would reach past 1979; the last
+      // window 1930-1979 ends at the last year instead.
+      {"proportional pair", {{1, 1900, ramp}, {2, 1900, scaled(2.385f, 0.5f)}}, 3, 2, 1.0, 1.0},
       // r = -1: 1 + (m - 1) rbar = 0, so EPS does not exist.
-      {"mirrored pair", {{1, 1900, ramp}, {2, 1900, scaled(-1.0f, 3.0f)}}, 2, 2, -1.0, none},
+      {"mirrored pair", {{1, 1900, ramp}, {2, 1900, scaled(-1.0f, 3.0f)}}, 3, 2, -1.0, none},
       // One series covers the windows: rows with m = 1 and no rbar.
       {"one full series",
        {{1, 1900, ramp}, {2, 1900, std::vector<float>(ramp.begin(), ramp.begin() + 41)}},
-       2,
+       3,
        1,
        none,
        none},
       {"missing value in the second window only",
        {{1, 1900, ramp}, {2, 1900, gapped}},
-       2,
+       3,
        2,
        1.0,
        1.0},
@@ -157,7 +158,9 @@ TEST(Signal, WindowEdgesAndDegenerateWindows) {
     const SignalWindow& w = r.windows[0];
     EXPECT_EQ(w.firstYear, 1900);
     EXPECT_EQ(w.lastYear, 1949);
-    EXPECT_EQ(r.windows.back().lastYear, 1974);
+    EXPECT_EQ(r.windows[1].lastYear, 1974);
+    EXPECT_EQ(r.windows.back().firstYear, 1930);
+    EXPECT_EQ(r.windows.back().lastYear, 1979);
     EXPECT_EQ(w.seriesCount, c.m);
     EXPECT_EQ(w.rbar.has_value(), !std::isnan(c.rbar));
     if (w.rbar) {
@@ -168,8 +171,10 @@ TEST(Signal, WindowEdgesAndDegenerateWindows) {
       EXPECT_NEAR(*w.eps, c.eps, 1e-9);
     }
   }
-  // The gap in 1970 takes the second series out of the window 1925-1974 only.
+  // The gap in 1970 takes the second series out of the windows 1925-1974
+  // and 1930-1979.
   EXPECT_EQ(runningSignal(cases[3].series).windows[1].seriesCount, 1);
+  EXPECT_EQ(runningSignal(cases[3].series).windows[2].seriesCount, 1);
 
   struct Bad {
     SignalOptions options;
@@ -189,9 +194,14 @@ TEST(Signal, WindowEdgesAndDegenerateWindows) {
 
 TEST(Signal, WeakSignalYears) {
   // Windows 1900-1949 (EPS 0.91), 1925-1974 (0.84), 1950-1999 (none).
-  const std::vector<SignalWindow> windows = {{1900, 1949, 9, 0.5, 0.91},
-                                             {1925, 1974, 9, 0.37, 0.84},
-                                             {1950, 1999, 1, std::nullopt, std::nullopt}};
+  std::vector<SignalWindow> windows(3);
+  const int32_t firsts[] = {1900, 1925, 1950};
+  for (size_t k = 0; k < 3; ++k) {
+    windows[k].firstYear = firsts[k];
+    windows[k].lastYear = firsts[k] + 49;
+  }
+  windows[0].eps = 0.91;
+  windows[1].eps = 0.84;
   const std::vector<bool> weak = weakSignalYears(windows, 1900, 2010);
   ASSERT_EQ(weak.size(), 111u);
   struct Expect {

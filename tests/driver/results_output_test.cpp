@@ -391,11 +391,24 @@ TEST_P(ResultsOutput, ChronologyCountsTheIndexSeriesOfTheCombinedFile) {
 
   const CsvTable signal = table(kSignalCsvName);
   ASSERT_FALSE(signal.rows.empty());
-  for (size_t r = 0; r < signal.rows.size(); ++r) {
-    EXPECT_EQ(signal.number(r, "first_year"), chron.number(0, "year") + 25.0 * static_cast<double>(r));
+  // Windows every 25 years, and one more ending at the chronology's last year.
+  const double lastYear = chron.number(chron.rows.size() - 1, "year");
+  const size_t rows = signal.rows.size();
+  for (size_t r = 0; r < rows; ++r) {
+    const double first = r + 1 < rows || signal.number(r, "last_year") != lastYear
+                             ? chron.number(0, "year") + 25.0 * static_cast<double>(r)
+                             : lastYear - 49.0;
+    EXPECT_EQ(signal.number(r, "first_year"), first);
     EXPECT_EQ(signal.number(r, "last_year") - signal.number(r, "first_year"), 49.0);
     EXPECT_EQ(signal.empty(r, "rbar"), signal.number(r, "series") < 2);
+    // Every series its own tree: the tree statistics repeat the series'.
+    EXPECT_EQ(signal.number(r, "trees"), signal.number(r, "series"));
+    EXPECT_EQ(signal.empty(r, "eps_eff"), signal.empty(r, "eps"));
+    if (!signal.empty(r, "eps")) {
+      EXPECT_EQ(signal.number(r, "eps_eff"), signal.number(r, "eps"));
+    }
   }
+  EXPECT_EQ(signal.number(rows - 1, "last_year"), lastYear);
 
   // The decade chronology, for ratios only, under the site code.
   const std::string crn = test::readTextFile(file(kCrnFileName));

@@ -174,6 +174,24 @@ TEST(ChronologyPicture, PngPanelsAndShadingOtherFormatsParse) {
     EXPECT_EQ(formatProblem(path, t.format), "");
   }
 
+  // The smoothed line is drawn in its colour in the upper panel only, and
+  // the EPS panel holds its drawing.
+  const Rgb& sm = kChronSmooth;
+  const PageBox upper{kChronIndexPanel.left, kChronIndexPanel.right, kChronIndexPanel.bottom,
+                      kChronIndexPanel.top};
+  const PageBox middle{kChronEpsPanel.left, kChronEpsPanel.right, kChronEpsPanel.bottom,
+                       kChronEpsPanel.top};
+  EXPECT_EQ(pixelsOf(*img, upper, u8(sm.r), u8(sm.g), u8(sm.b)), 0);
+  EXPECT_GT(pixelsOtherThan(*img, middle, 3, u8(bg.r), u8(bg.g), u8(bg.b)), 100);
+  ChronologyPlotData smoothed = data;
+  smoothed.smooth = data.index;
+  smoothed.smoothName = "30-year spline";
+  smoothed.eps = {{1825.5, 0.8}, {1850.5, 0.9}};
+  ASSERT_TRUE(drawChronologyPicture(smoothed, "smooth.png", png).empty());
+  const auto withSmooth = plottest::readPng("smooth.png");
+  ASSERT_TRUE(withSmooth);
+  EXPECT_GT(pixelsOf(*withSmooth, upper, u8(sm.r), u8(sm.g), u8(sm.b)), 200);
+
   // An empty chronology still gives a page.
   EXPECT_NO_THROW(drawChronologyPicture(ChronologyPlotData{}, "empty.png", png));
   EXPECT_EQ(formatProblem("empty.png", PictureFormat::Png), "");
