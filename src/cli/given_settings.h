@@ -37,6 +37,7 @@ struct GivenSettings {
   std::optional<Given> input, pith, pithFormat, power, outliers, ageBand, firstYears, threshold,
       index, out, page, report, chronology, chronologyPage, pageSize, site, quiet, pithTable;
   std::optional<Given> singleCurve, signalFree, sfTolerance, sfMaxPasses, sfMinDepth, sfRobust;
+  std::optional<Given> bootstrap, seed, ci, threads, treeChars;
   std::vector<Given> curves;                        // --curve, in the order given
   std::optional<Given> recipe, saveRecipe, record;  // command line only
 };

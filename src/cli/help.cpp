@@ -78,6 +78,15 @@ Options of both (dialogue and run):
   --sf-min-depth D          years with fewer series keep their measurements
                             (default 2)
   --sf-robust               the biweight robust mean for the loop's chronology
+  --bootstrap N             confidence bands of the chronology from N replicates
+                            that resample trees through the whole method
+                            (needs indices and --chronology or --chronology-page)
+  --seed S                  seed of the replicates' draws (default 1)
+  --ci LEVEL                central probability of the bands (default 0.95)
+  --threads T               replicate threads (default: the machine's cores)
+  --tree-chars K            series whose identifiers share their first K
+                            characters are cores of one tree (default 0: each
+                            series its own tree)
   --record FILE.toml        (dialogue only) at the normal end, write the recipe of
                             the whole session, revisions included
   -h, --help                this text

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "chron/crn.h"
+#include "driver/bootstrap_run.h"
 #include "driver/chronology_output.h"
 #include "driver/page_file.h"
 #include "driver/report.h"
@@ -114,16 +115,18 @@ void writeChronology(RunContext& ctx, const RunRequest& request) {
   const std::string site =
       request.site.empty() ? crnSiteCode(ctx.options.inputFileName) : request.site;
   const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site);
+  std::optional<BootstrapResult> bands;
+  if (request.bootstrap > 0) bands = runBootstrap(ctx, request, texts.chronology);
   if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts);
   if (!request.chronology) return;
+  std::string table = texts.chronologyCsv;
   if (ctx.signalFreeRun) {
     const SignalFreeResult& loop = ctx.signalFreeRun->result;
-    writeOutput(ctx, kChronologyCsvName,
-                withSignalFreeColumns(texts.chronologyCsv, texts.chronology, loop));
+    table = withSignalFreeColumns(table, texts.chronology, loop);
     writeOutput(ctx, kSignalFreeCsvName, signalFreeCsv(loop));
-  } else {
-    writeOutput(ctx, kChronologyCsvName, texts.chronologyCsv);
   }
+  if (bands) table = withBandColumns(table, texts.chronology, *bands);
+  writeOutput(ctx, kChronologyCsvName, table);
   writeOutput(ctx, kSignalCsvName, texts.signalCsv);
   if (texts.crnWritable) writeOutput(ctx, kCrnFileName, texts.crn);
   for (const std::string& note : texts.notes) ctx.console.writeLine(" " + note);
