@@ -1,6 +1,9 @@
 #include "driver/results_output.h"
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +65,8 @@ void writeReport(RunContext& ctx, const RunRequest& request) {
 // The chronology page: the robust mean with its reference line, the depth,
 // and the years of weak common signal shaded; drawn into a scratch file that
 // replaces the named file once the page is complete.
-void saveChronologyPage(RunContext& ctx, const RunRequest& request, const ChronologyTexts& texts) {
+void saveChronologyPage(RunContext& ctx, const RunRequest& request, const ChronologyTexts& texts,
+                        const std::optional<BootstrapResult>& bands) {
   const std::filesystem::path& path = request.chronologyPagePath;
   const PictureTargetResult target =
       pictureTarget(path.filename().string(), PageSize{request.pageWidth, request.pageHeight});
@@ -93,6 +97,24 @@ void saveChronologyPage(RunContext& ctx, const RunRequest& request, const Chrono
     data.indexName = "standard (pass 0)";
     data.secondName = "signal-free";
   }
+  // The band of the chronology drawn on top: the signal-free one, else the
+  // robust mean.
+  if (bands && !years.empty()) {
+    const BandColumn& band = ctx.signalFreeRun ? bands->signalFree : bands->robustMean;
+    const auto value = [](double v) {
+      return std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+    };
+    for (size_t i = 0; i < years.size() && i < band.lower.size(); ++i) {
+      data.bandLower.push_back(value(band.lower[i]));
+      data.bandUpper.push_back(value(band.upper[i]));
+    }
+    data.bandLower.resize(years.size());
+    data.bandUpper.resize(years.size());
+    char level[32];
+    std::snprintf(level, sizeof level, "%g", 100.0 * request.ciLevel);
+    data.bandName = std::string("band: ") + level + "% of " + std::to_string(request.bootstrap) +
+                    " bootstrap replicates";
+  }
   const bool ratios = texts.chronology.kind == IndexKind::Ratio;
   data.referenceLevel = ratios ? 1.0 : 0.0;
   data.title = "RCS chronology, " + std::filesystem::path(ctx.options.inputFileName).filename().string();
@@ -117,7 +139,7 @@ void writeChronology(RunContext& ctx, const RunRequest& request) {
   const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site);
   std::optional<BootstrapResult> bands;
   if (request.bootstrap > 0) bands = runBootstrap(ctx, request, texts.chronology);
-  if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts);
+  if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts, bands);
   if (!request.chronology) return;
   std::string table = texts.chronologyCsv;
   if (ctx.signalFreeRun) {

@@ -30,6 +30,11 @@ struct ChronologyPlotData {
   std::vector<std::optional<double>> second;
   std::string indexName;   // legend name of index
   std::string secondName;  // legend name of second
+  // A confidence band drawn under the lines (of second, or else of index):
+  // its bounds per year (same length as index), empty where a year has none;
+  // both empty for no band.
+  std::vector<std::optional<double>> bandLower, bandUpper;
+  std::string bandName;  // legend text of the band
 };
 
 // The panels as fractions of the page, x from the left and y from the
