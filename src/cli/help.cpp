@@ -130,7 +130,8 @@ Recipes are TOML files with one key per option, named like the long option:
   chronology-page, page-size, site (strings); power, report, chronology,
   quiet (true or false);
   outliers = [lower, upper]; age-band = [min, max]; first-years = [from, to];
-  curve = ["3:-5:7", "1:4"].
+  curve = ["3:-5:7", "1:4"]; bootstrap, seed, threads, tree-chars (whole
+  numbers); ci (a number).
 Input paths and out are relative to the recipe's folder, page files to out.
 
 Exit status:
