@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,6 +67,32 @@ TEST(BootstrapRun, BandColumnsBesideUnchangedFiles) {
   }
   ASSERT_GT(years, 500);
   EXPECT_GE(inside, years * 95 / 100);
+}
+
+// The dialogue takes the options, --record keeps them, and the recipe
+// replays to the same bands.
+TEST(BootstrapRun, DialogueRecordsAndTheRecipeReplays) {
+  const std::string rwl = sourceDir() + "/examples/kavrel_example.rwl";
+  RunSetup setup;
+  setup.args = {"--record", "r.toml", "--chronology", "--bootstrap", "30", "--seed", "4",
+                "--tree-chars", "3"};
+  const RunResult d = runKavrel("\nsite.rwl\nf\nf\nf\nf\nf\n2\n1\nc\nf\n", {{rwl, "site.rwl"}},
+                                240, setup);
+  ASSERT_EQ(d.exitStatus, 0) << d.screen << d.errors;
+  EXPECT_THAT(d.screen, HasSubstr(" Bootstrap: 30 of 30 replicates, "));
+  const std::string recipe = d.file("r.toml");
+  for (const char* key : {"bootstrap = 30", "seed = 4", "ci = 0.95", "tree-chars = 3"})
+    EXPECT_THAT(recipe, HasSubstr(key));
+
+  RunSetup replay;
+  replay.args = {"run", "--recipe", "r.toml", "--threads", "2"};
+  replay.prepare = [&](const std::filesystem::path& folder) {
+    std::filesystem::copy_file(d.folder / "r.toml", folder / "r.toml");
+  };
+  const RunResult r = runKavrel("", {{rwl, "site.rwl"}}, 240, replay);
+  ASSERT_EQ(r.exitStatus, 0) << r.screen << r.errors;
+  EXPECT_THAT(r.fileLines("kavrel_chronology.csv")[0], HasSubstr(",robust_mean_ratio_replicates"));
+  EXPECT_EQ(r.file("kavrel_chronology.csv"), d.file("kavrel_chronology.csv"));
 }
 
 }  // namespace
