@@ -97,7 +97,7 @@ void saveChronologyPage(RunContext& ctx, const RunRequest& request, const Chrono
     data.indexName = "standard (pass 0)";
     data.secondName = "signal-free";
   }
-  // The band of the chronology drawn on top: the signal-free one, else the
+  // The band under the chronology lines: of the signal-free one, else of the
   // robust mean.
   if (bands && !years.empty()) {
     const BandColumn& band = ctx.signalFreeRun ? bands->signalFree : bands->robustMean;
@@ -143,12 +143,11 @@ void writeChronology(RunContext& ctx, const RunRequest& request) {
   if (!request.chronology) return;
   std::string table = texts.chronologyCsv;
   if (ctx.signalFreeRun) {
-    const SignalFreeResult& loop = ctx.signalFreeRun->result;
-    table = withSignalFreeColumns(table, texts.chronology, loop);
-    writeOutput(ctx, kSignalFreeCsvName, signalFreeCsv(loop));
+    table = withSignalFreeColumns(table, texts.chronology, ctx.signalFreeRun->result);
   }
   if (bands) table = withBandColumns(table, texts.chronology, *bands);
   writeOutput(ctx, kChronologyCsvName, table);
+  if (ctx.signalFreeRun) writeOutput(ctx, kSignalFreeCsvName, signalFreeCsv(ctx.signalFreeRun->result));
   writeOutput(ctx, kSignalCsvName, texts.signalCsv);
   if (texts.crnWritable) writeOutput(ctx, kCrnFileName, texts.crn);
   for (const std::string& note : texts.notes) ctx.console.writeLine(" " + note);
