@@ -10,7 +10,7 @@ using K = SettingKind;
 using M = SettingMode;
 using S = GivenSettings;
 
-const std::array<SettingSpec, 33> kSpecs = {{
+const std::array<SettingSpec, 37> kSpecs = {{
     {"input", K::text, M::runOnly, true, &S::input},
     {"format", K::text, M::runOnly, true, &S::format},
     {"pith", K::text, M::runOnly, true, &S::pith},
@@ -40,6 +40,10 @@ const std::array<SettingSpec, 33> kSpecs = {{
     {"sf-max-passes", K::whole, M::both, true, &S::sfMaxPasses},
     {"sf-min-depth", K::whole, M::both, true, &S::sfMinDepth},
     {"sf-robust", K::flag, M::both, true, &S::sfRobust},
+    {"bootstrap", K::whole, M::both, true, &S::bootstrap},
+    {"seed", K::whole, M::both, true, &S::seed},
+    {"ci", K::real, M::both, true, &S::ci},
+    {"threads", K::whole, M::both, true, &S::threads},
     {"quiet", K::flag, M::runOnly, true, &S::quiet},
     {"recipe", K::text, M::runOnly, false, &S::recipe},
     {"save-recipe", K::text, M::runOnly, false, &S::saveRecipe},

@@ -39,6 +39,7 @@ struct GivenSettings {
       format;
   std::optional<Given> singleCurve, signalFree, sfTolerance, sfMaxPasses, sfMinDepth, sfRobust;
   std::optional<Given> window, correlation, treeChars, chronologySmooth;
+  std::optional<Given> bootstrap, seed, ci, threads;
   std::vector<Given> curves;                        // --curve, in the order given
   std::optional<Given> recipe, saveRecipe, record;  // command line only
 };

@@ -90,6 +90,15 @@ Options of both (dialogue and run):
   --sf-min-depth D          years with fewer series keep their measurements
                             (default 2)
   --sf-robust               the biweight robust mean for the loop's chronology
+  --bootstrap N             confidence bands of the chronology from N replicates
+                            that resample trees through the whole method
+                            (needs indices and --chronology or --chronology-page)
+  --seed S                  seed of the replicates' draws (default 1)
+  --ci LEVEL                central probability of the bands (default 0.95)
+  --threads T               replicate threads (default: the machine's cores)
+  --tree-chars K            series whose identifiers share their first K
+                            characters are cores of one tree (default 0: each
+                            series its own tree)
   --record FILE.toml        (dialogue only) at the normal end, write the recipe of
                             the whole session, revisions included
   -h, --help                this text
@@ -134,7 +143,8 @@ Recipes are TOML files with one key per option, named like the long option:
   quiet, single-curve, signal-free, sf-robust (true or false);
   sf-tolerance (a number); sf-max-passes, sf-min-depth (whole numbers);
   outliers = [lower, upper]; age-band = [min, max]; first-years = [from, to];
-  curve = ["3:-5:7", "1:4"].
+  curve = ["3:-5:7", "1:4"]; bootstrap, seed, threads, tree-chars (whole
+  numbers); ci (a number).
 Input paths and out are relative to the recipe's folder, page files to out.
 
 Exit status:

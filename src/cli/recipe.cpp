@@ -249,6 +249,13 @@ std::string recipeText(const RunRequest& request, const fs::path& recipeFile) {
     recipe.insert("sf-min-depth", int64_t{sf.minDepth});
     recipe.insert("sf-robust", sf.robust);
   }
+  if (request.bootstrap > 0) {
+    recipe.insert("bootstrap", int64_t{request.bootstrap});
+    recipe.insert("seed", static_cast<int64_t>(request.seed));
+    recipe.insert("ci", request.ciLevel);
+    if (request.threads > 0) recipe.insert("threads", int64_t{request.threads});
+  }
+  if (request.treeChars > 0) recipe.insert("tree-chars", int64_t{request.treeChars});
 
   // The shorter form of real numbers only when it loses nothing.
   toml::format_flags flags = toml::toml_formatter::default_flags;

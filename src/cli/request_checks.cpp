@@ -487,6 +487,49 @@ void chronologySettings(const GivenSettings& given, RunRequest& request) {
   }
 }
 
+// The chronology's confidence bands: the number of replicates and their
+// tuning; tuning without replicates is refused, so that it is never silently
+// ignored.
+void bootstrapSettings(const GivenSettings& given, RunRequest& request) {
+  const auto atLeast = [](const Given& g, int32_t low) {
+    const std::optional<int32_t> n = wholeNumber(g.text);
+    if (!n || *n < low)
+      refuse(g, inQuotes(g.text) + " is not a whole number of " + std::to_string(low) + " or more");
+    return *n;
+  };
+  if (given.bootstrap) {
+    request.bootstrap = atLeast(*given.bootstrap, 1);
+    requireIndices(given, *given.bootstrap);
+    if (!request.chronology && request.chronologyPagePath.empty())
+      refuse(*given.bootstrap, "the bands belong to the chronology: give --chronology or "
+                               "--chronology-page");
+  }
+  for (const std::optional<Given>* tuning : {&given.seed, &given.ci, &given.threads}) {
+    if (*tuning && request.bootstrap == 0)
+      refuse(**tuning, "tunes the bootstrap, which needs --bootstrap");
+  }
+  if (given.seed) {
+    const std::string& t = given.seed->text;
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
+    // A recipe holds TOML integers, which stop at 2^63 - 1.
+    if (t.empty() || error != std::errc() || end != t.data() + t.size() ||
+        value > static_cast<uint64_t>(INT64_MAX))
+      refuse(*given.seed, inQuotes(t) + " is not a whole number of 0 or more");
+    request.seed = value;
+  }
+  if (given.ci) {
+    const std::string& t = given.ci->text;
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
+    if (t.empty() || error != std::errc() || end != t.data() + t.size() || !(value > 0.0) ||
+        !(value < 1.0))
+      refuse(*given.ci, inQuotes(t) + " is not a level between 0 and 1");
+    request.ciLevel = value;
+  }
+  if (given.threads) request.threads = atLeast(*given.threads, 1);
+}
+
 }  // namespace
 
 std::optional<PictureFormat> pictureFormatOf(const fs::path& file) {
@@ -534,6 +577,7 @@ RunRequest checkedRequest(const GivenSettings& given, bool interactive,
   chronologySettings(given, request);
   if (given.quiet) request.quiet = isTrue(*given.quiet);
   signalFreeSettings(given, request);
+  bootstrapSettings(given, request);
   if (given.singleCurve) request.singleCurve = isTrue(*given.singleCurve);
   // One class: a revision names class 1.
   for (size_t i = 0; request.singleCurve && i < request.revisions.size(); ++i) {

@@ -284,6 +284,7 @@ ClassPass computeClassPass(RunContext& ctx, int32_t classNumber, bool revision) 
   }
   pass.curve = curveByAge(mean, fitted);
   pass.curveOption = fitted.empty() ? kNoCurveFitted : curveOption;
+  ctx.classReruns[ci] = {series, fitted.empty() ? 0 : pass.optionAsked, pass.settingsBefore};
 
   if (!series.empty()) {
     result.minTotalAge = series.front().lastAge();

@@ -1,10 +1,14 @@
 #include "driver/results_output.h"
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "chron/crn.h"
+#include "driver/bootstrap_run.h"
 #include "driver/chronology_output.h"
 #include "driver/chronology_smooth.h"
 #include "driver/page_file.h"
@@ -62,7 +66,8 @@ void writeReport(RunContext& ctx, const RunRequest& request) {
 // The chronology page: the robust mean with its reference line, the depth,
 // and the years of weak common signal shaded; drawn into a scratch file that
 // replaces the named file once the page is complete.
-void saveChronologyPage(RunContext& ctx, const RunRequest& request, const ChronologyTexts& texts) {
+void saveChronologyPage(RunContext& ctx, const RunRequest& request, const ChronologyTexts& texts,
+                        const std::optional<BootstrapResult>& bands) {
   const std::filesystem::path& path = request.chronologyPagePath;
   const PictureTargetResult target =
       pictureTarget(path.filename().string(), PageSize{request.pageWidth, request.pageHeight});
@@ -99,6 +104,24 @@ void saveChronologyPage(RunContext& ctx, const RunRequest& request, const Chrono
   for (const SignalWindow& w : texts.windows) {
     if (w.eps) data.eps.emplace_back(0.5 * (w.firstYear + w.lastYear), *w.eps);
   }
+  // The band under the chronology lines: of the signal-free one, else of the
+  // robust mean.
+  if (bands && !years.empty()) {
+    const BandColumn& band = ctx.signalFreeRun ? bands->signalFree : bands->robustMean;
+    const auto value = [](double v) {
+      return std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+    };
+    for (size_t i = 0; i < years.size() && i < band.lower.size(); ++i) {
+      data.bandLower.push_back(value(band.lower[i]));
+      data.bandUpper.push_back(value(band.upper[i]));
+    }
+    data.bandLower.resize(years.size());
+    data.bandUpper.resize(years.size());
+    char level[32];
+    std::snprintf(level, sizeof level, "%g", 100.0 * request.ciLevel);
+    data.bandName = std::string("band: ") + level + "% of " + std::to_string(request.bootstrap) +
+                    " bootstrap replicates";
+  }
   const bool ratios = texts.chronology.kind == IndexKind::Ratio;
   data.referenceLevel = ratios ? 1.0 : 0.0;
   data.title = "RCS chronology, " + std::filesystem::path(ctx.options.inputFileName).filename().string();
@@ -125,16 +148,17 @@ void writeChronology(RunContext& ctx, const RunRequest& request) {
   signal.windowLag = request.windowLag;
   signal.correlation = request.correlation;
   const ChronologyTexts texts = chronologyTexts(ctx.results, mode, site, signal, request.treeChars);
-  if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts);
+  std::optional<BootstrapResult> bands;
+  if (request.bootstrap > 0) bands = runBootstrap(ctx, request, texts.chronology);
+  if (!request.chronologyPagePath.empty()) saveChronologyPage(ctx, request, texts, bands);
   if (!request.chronology) return;
+  std::string table = texts.chronologyCsv;
   if (ctx.signalFreeRun) {
-    const SignalFreeResult& loop = ctx.signalFreeRun->result;
-    writeOutput(ctx, kChronologyCsvName,
-                withSignalFreeColumns(texts.chronologyCsv, texts.chronology, loop));
-    writeOutput(ctx, kSignalFreeCsvName, signalFreeCsv(loop));
-  } else {
-    writeOutput(ctx, kChronologyCsvName, texts.chronologyCsv);
+    table = withSignalFreeColumns(table, texts.chronology, ctx.signalFreeRun->result);
   }
+  if (bands) table = withBandColumns(table, texts.chronology, *bands);
+  writeOutput(ctx, kChronologyCsvName, table);
+  if (ctx.signalFreeRun) writeOutput(ctx, kSignalFreeCsvName, signalFreeCsv(ctx.signalFreeRun->result));
   writeOutput(ctx, kSignalCsvName, texts.signalCsv);
   if (texts.crnWritable) writeOutput(ctx, kCrnFileName, texts.crn);
   for (const std::string& note : texts.notes) ctx.console.writeLine(" " + note);

@@ -18,6 +18,7 @@
 #include "driver/run_results.h"
 #include "driver/series_store.h"
 #include "fit/detrend2.h"
+#include "rcs/rcs_pass.h"
 #include "rcs/signal_free.h"
 #include "rwfile/trrw.h"
 #include "util/folder_lock.h"
@@ -117,6 +118,16 @@ struct RunContext {
   // What loading, classification and the latest pass over each class found,
   // for the run report and the chronology.
   RunResults results;
+
+  // The latest pass over each class as a resampled rerun repeats it: its
+  // series, the option it asked for (0 for a class without values) and the
+  // fitting settings before its fit.
+  struct ClassRerun {
+    std::vector<ClassSeries> series;
+    int32_t optionAsked = 0;
+    DetrendOptions settings;
+  };
+  std::array<ClassRerun, kClassCount> classReruns;
 
   // The signal-free loop's settings when the run asks for it, and its state
   // (pass 0 of every class and the latest loop) once the first pass is done.

@@ -55,6 +55,12 @@ struct RunRequest {
   bool signalFree = false;         // run the signal-free loop
   SignalFreeSettings signalFreeSettings;
 
+  int32_t bootstrap = 0;     // replicates of the chronology's confidence bands; 0: none
+  uint64_t seed = 1;         // seed of the replicates' draws
+  double ciLevel = 0.95;     // central probability of the bands
+  int32_t threads = 0;       // replicate threads; 0: the machine's cores
+  int32_t treeChars = 0;     // series sharing their first treeChars characters are one tree
+
   std::filesystem::path outFolder;  // folder of every output file, the log included (absolute)
   bool outFolderGiven = false;      // named by --out or a recipe (else the start folder)
 
@@ -72,8 +78,6 @@ struct RunRequest {
   int32_t windowLength = SignalOptions{}.windowLength;  // years per signal window
   int32_t windowLag = SignalOptions{}.windowLag;        // years between window starts
   SignalCorrelation correlation = SignalCorrelation::Pearson;
-  int32_t treeChars = 0;  // series sharing their first treeChars characters are cores of one
-                          // tree; 0: every series its own tree
   int32_t chronologySmooth = 30;  // stiffness in years of the chronology page's smoothed line
 
   bool quiet = false;  // only warnings and errors on the screen (runs without questions)

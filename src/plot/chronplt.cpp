@@ -19,6 +19,7 @@ constexpr PLINT kShadeColour = 3;
 constexpr PLINT kDepthColour = 4;
 constexpr PLINT kSecondColour = 5;
 constexpr PLINT kSmoothColour = 6;
+constexpr PLINT kBandColour = 7;
 constexpr PLINT kBlack = 15;
 
 constexpr PLINT kDashed = 2;  // PLplot line style of the reference line
@@ -32,6 +33,7 @@ void setPageColours() {
   plscol0(kDepthColour, 40, 110, 60);
   plscol0(kSecondColour, 230, 120, 0);
   plscol0(kSmoothColour, kChronSmooth.r, kChronSmooth.g, kChronSmooth.b);
+  plscol0(kBandColour, 190, 205, 235);
   plscolbg(kChronBackground.r, kChronBackground.g, kChronBackground.b);
 }
 
@@ -42,6 +44,8 @@ bool hasValue(const std::optional<double>& v) { return v && std::isfinite(*v); }
 std::pair<double, double> indexRange(const ChronologyPlotData& d) {
   double low = d.referenceLevel;
   double high = d.referenceLevel;
+  // The band does not widen the range: a band of a few trees can be far
+  // wider than the chronology, and the panel clips it.
   for (const auto* values : {&d.index, &d.second}) {
     for (const auto& v : *values) {
       if (!hasValue(v)) continue;
@@ -69,6 +73,42 @@ void shadeWeakYears(const ChronologyPlotData& d, double yLow, double yHigh) {
     PLFLT xs[4] = {x0, x1, x1, x0};
     PLFLT ys[4] = {yLow, yLow, yHigh, yHigh};
     plfill(4, xs, ys);
+    i = j + 1;
+  }
+}
+
+// The confidence band: one filled area per run of consecutive years with
+// both bounds, along the lower bound and back along the upper one.
+void drawBand(const ChronologyPlotData& d) {
+  plcol0(kBandColour);
+  const size_t n = std::min(d.bandLower.size(), d.bandUpper.size());
+  std::vector<PLFLT> xs, ys;
+  for (size_t i = 0; i < n;) {
+    if (!hasValue(d.bandLower[i]) || !hasValue(d.bandUpper[i])) {
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j + 1 < n && hasValue(d.bandLower[j + 1]) && hasValue(d.bandUpper[j + 1])) ++j;
+    xs.clear();
+    ys.clear();
+    // A single year is drawn as a bar one year wide.
+    const double halfYear = i == j ? 0.5 : 0.0;
+    for (size_t k = i; k <= j; ++k) {
+      xs.push_back(d.firstYear + static_cast<double>(k) - (k == i ? halfYear : 0.0));
+      ys.push_back(*d.bandLower[k]);
+    }
+    if (i == j) {
+      xs.push_back(d.firstYear + static_cast<double>(j) + halfYear);
+      ys.push_back(*d.bandLower[j]);
+      xs.push_back(d.firstYear + static_cast<double>(j) + halfYear);
+      ys.push_back(*d.bandUpper[j]);
+    }
+    for (size_t k = j + 1; k-- > i;) {
+      xs.push_back(d.firstYear + static_cast<double>(k) - (k == i ? halfYear : 0.0));
+      ys.push_back(*d.bandUpper[k]);
+    }
+    plfill(static_cast<PLINT>(xs.size()), xs.data(), ys.data());
     i = j + 1;
   }
 }
@@ -168,6 +208,7 @@ void drawPage(const ChronologyPlotData& d) {
   setPanel(kChronIndexPanel);
   plwind(xLow, xHigh, yLow, yHigh);
   shadeWeakYears(d, yLow, yHigh);
+  drawBand(d);
   plcol0(kReferenceColour);
   pllsty(kDashed);
   PLFLT rx[2] = {xLow, xHigh};
@@ -183,6 +224,10 @@ void drawPage(const ChronologyPlotData& d) {
     plmtex("t", -1.5, 0.02, 0.0, plotText(d.indexName).c_str());
     plcol0(kSecondColour);
     plmtex("t", -3.0, 0.02, 0.0, plotText(d.secondName).c_str());
+  }
+  if (!d.bandName.empty() && !d.bandLower.empty()) {
+    plcol0(kIndexColour);
+    plmtex("t", d.second.empty() ? -1.5 : -4.5, 0.02, 0.0, plotText(d.bandName).c_str());
   }
   plcol0(kBlack);
   plbox("bcnst", 0.0, 0, "bcnstv", 0.0, 0);
@@ -211,7 +256,9 @@ std::vector<std::string> drawChronologyPicture(const ChronologyPlotData& data,
   if (data.depth.size() != data.index.size() ||
       (!data.second.empty() && data.second.size() != data.index.size()) ||
       (!data.smooth.empty() && data.smooth.size() != data.index.size()) ||
-      (!data.weak.empty() && data.weak.size() != data.index.size())) {
+      (!data.weak.empty() && data.weak.size() != data.index.size()) ||
+      data.bandLower.size() != data.bandUpper.size() ||
+      (!data.bandLower.empty() && data.bandLower.size() != data.index.size())) {
     throw std::invalid_argument("chronology page: depth and weak must have one entry per year");
   }
   return drawPicture(path, target, setPageColours, [&] { drawPage(data); });

@@ -39,6 +39,11 @@ struct ChronologyPlotData {
   // Running EPS: one point per window, at the window's middle year.
   std::vector<std::pair<double, double>> eps;  // (year, EPS)
   double epsThreshold = 0.85;                  // drawn as a dashed line
+  // A confidence band drawn under the lines (of second, or else of index):
+  // its bounds per year (same length as index), empty where a year has none;
+  // both empty for no band.
+  std::vector<std::optional<double>> bandLower, bandUpper;
+  std::string bandName;  // legend text of the band
 };
 
 // The panels as fractions of the page, x from the left and y from the
