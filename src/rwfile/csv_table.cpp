@@ -156,10 +156,19 @@ bool CsvReader::simpleLine(std::string_view line) {
   if (!header_ && line.find('"', firstEnd) == std::string_view::npos) {
     // A data row with no quote after its year: every cell but the first is
     // plain, so the cells are taken as they are split.
-    for (std::size_t pos = 0;; pos = end + 1) {
-      if (!nextCell(line, pos, text, end)) return false;  // only the first can fail
-      cell(text);
-      if (end == line.size()) break;
+    if (!nextCell(line, 0, text, end)) return false;  // only the first can fail
+    cell(text);
+    // The rest hold no quote: split at each separator, trim the padding.
+    const char* p = line.data() + end;
+    const char* const stop = line.data() + line.size();
+    while (p != stop) {
+      const char* from = p + 1;
+      const void* next = std::memchr(from, separator_, static_cast<std::size_t>(stop - from));
+      p = next == nullptr ? stop : static_cast<const char*>(next);
+      const char* to = p;
+      while (from != to && pad(*from)) ++from;
+      while (to != from && pad(to[-1])) --to;
+      cell(std::string_view(from, static_cast<std::size_t>(to - from)));
     }
     rowEnd();
     return true;
