@@ -40,9 +40,10 @@ constexpr std::array<double, 17> kGridDeclines{0.0, 0.05, 0.15, 0.3, 0.6, 1.0,  
                                                4.5, 6.5,  9.0,  13.0, 20.0, 35.0, 70.0, 200.0};
 constexpr std::array<double, 13> kGridExponents{0.0, 0.25, 0.5, 0.75, 1.0, 1.5, 2.0,
                                                 3.0, 4.0,  5.5, 7.0,  8.5, 10.0};
-// Valleys of the grid finished on the data.
+// Grid valleys searched coarsely (on run means), and the lowest of their ends
+// finished on the data.
 constexpr size_t kFinished = 3;
-constexpr size_t kFinishedOnData = 2;
+constexpr size_t kFinishedOnData = 1;
 // Pattern search: smallest step (relative to the first) and evaluation budget.
 // The fine last step makes a fit insensitive to last-digit changes of the
 // values (a class mean summed in another order gives the same curve to 1e-6).
