@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Least-squares optima of the growth curves over their domain, for the tests.
 
-For every series of tests/driver/data/growth_series.txt and each of the models
+For every series of tests/driver/data/growth_series.txt (one a line: name,
+count, values) and each of the models
   3  a*exp(b*t) + k
   7  a*u^c*exp(b*u) + k, u = t + s
   8  a*u*exp(b*u) + k,   u = t + s

@@ -143,12 +143,14 @@ SeriesMap readSeries(const fs::path& path) {
 void writeSeries(const fs::path& path, const SeriesMap& series) {
   std::ofstream out(path);
   for (const auto& [name, y] : series) {
-    out << name << ' ' << y.size() << '\n';
+    // One series a line: its name, its count and its values.
+    out << name << ' ' << y.size();
     char text[32];
-    for (size_t i = 0; i < y.size(); ++i) {
-      std::snprintf(text, sizeof text, "%.9g", static_cast<double>(y[i]));
-      out << text << ((i + 1) % 10 == 0 || i + 1 == y.size() ? '\n' : ' ');
+    for (float v : y) {
+      std::snprintf(text, sizeof text, " %.9g", static_cast<double>(v));
+      out << text;
     }
+    out << '\n';
   }
 }
 
