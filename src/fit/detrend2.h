@@ -18,13 +18,12 @@ namespace kavrel {
 // Curve parameters; params[0] holds parameter 1, ..., params[6] parameter 7.
 using CurveParams = std::array<float, 7>;
 
-// How far the growth-curve fits (codes 3, 7, 8) search: the simplex, the
-// least-squares refinement from its point and the wide search from a grid's
-// valleys (full); the same without the wide search; or a short simplex
-// (stopping once its vertices' values are within 10 % of each other) that
-// finds the valley, and the refinement from its point, without the wide
-// search: a cheap fit for where only the fit's deviation counts.
-enum class FitSearch { full, noWideSearch, coarse };
+// How far the growth-curve fits (codes 3, 7, 8) search: the simplex, then
+// the search over the growth-curve domain from the simplex's point and a
+// grid's valleys (full); or only the domain search's grid and a coarse search
+// of its best valley, without the simplex (coarse): a cheap fit for where only
+// the fit's deviation counts.
+enum class FitSearch { full, coarse };
 
 // Capacity of the fitting work arrays (values per series).
 inline constexpr int32_t kFitCapacity = 5000;
